@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Creates the project's Wine prefix (build/wineprefix) once: wineboot, no Mono or
+# Gecko prompts, and a font substitute so Chinese text renders in screenshots.
+# Prints the prefix path. Safe to run again: a finished prefix is left alone.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+stamp="$WINEPREFIX/.orvane-ready"
+
+if [ ! -f "$stamp" ]; then
+  echo "wine-prefix: creating $WINEPREFIX" >&2
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  "$ORVANE_WINE" wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # Test set-up only: the product never relies on this substitute.
+  "$ORVANE_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+    /v 'Microsoft YaHei UI' /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+  wineserver -w
+  touch "$stamp"
+fi
+echo "$WINEPREFIX"

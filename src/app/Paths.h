@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace Orvane {
+
+// Directory of the running executable, without a trailing separator; empty
+// when the module path has no separator at all.
+std::wstring GetProgramDirectory();
+
+// The part of a path before its last '\' or '/'; empty when there is none.
+std::wstring DirectoryOfPath(const std::wstring& path);
+
+// Joins a directory and a relative path with a single '\'. The relative part is
+// not normalised (forward slashes stay; the Windows file functions accept them).
+std::wstring JoinPath(const std::wstring& directory, const std::wstring& relative);
+
+// Creates a directory and every missing parent. True when the directory exists
+// afterwards.
+bool CreateDirectories(const std::wstring& directory);
+
+}  // namespace Orvane

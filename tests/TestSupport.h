@@ -1,0 +1,41 @@
+#pragma once
+
+// Small fixtures shared by the test programs: a private temporary directory and
+// whole-file helpers.
+
+#include <string>
+
+namespace Orvane::Fixture {
+
+// A fresh directory under the system's temporary folder, removed with all its
+// contents when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    // Path() + '\' + relative.
+    std::wstring operator/(const std::wstring& relative) const;
+
+private:
+    std::wstring path_;
+};
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// The file's bytes; sets ok to false (when given) if it cannot be read.
+std::string ReadBytes(const std::wstring& path, bool* ok = nullptr);
+bool Exists(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+}  // namespace Orvane::Fixture
+
+namespace Orvane::Fixture {
+
+// Text files as the Windows profile functions read them.
+bool WriteUtf16WithBom(const std::wstring& path, const std::wstring& text);
+bool WriteAnsi(const std::wstring& path, const std::wstring& text);
+
+}  // namespace Orvane::Fixture

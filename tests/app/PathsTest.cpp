@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "TestSupport.h"
+#include "app/Paths.h"
+
+namespace Orvane {
+namespace {
+
+TEST(JoinPath, JoinsWithExactlyOneSeparator)
+{
+    struct Case {
+        const wchar_t* directory;
+        const wchar_t* relative;
+        const wchar_t* expected;
+    };
+    const Case cases[] = {
+        {L"C:\\Game", L"Data/zhCN/a.MPQ", L"C:\\Game\\Data/zhCN/a.MPQ"},
+        {L"C:\\Game\\", L"x", L"C:\\Game\\x"},
+        {L"C:\\Game/", L"x", L"C:\\Game/x"},
+        {L"", L"x", L"x"},
+        {L"C:\\Game", L"", L"C:\\Game"},
+        {L"", L"", L""},
+        {L"C:\\游戏", L"Data\\补丁.MPQ", L"C:\\游戏\\Data\\补丁.MPQ"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(JoinPath(c.directory, c.relative), c.expected)
+            << "directory=" << testing::PrintToString(std::wstring(c.directory))
+            << " relative=" << testing::PrintToString(std::wstring(c.relative));
+    }
+}
+
+TEST(DirectoryOfPath, CutsBeforeTheLastSeparatorOfEitherKind)
+{
+    EXPECT_EQ(DirectoryOfPath(L"D:\\Games\\Orvane.exe"), L"D:\\Games");
+    EXPECT_EQ(DirectoryOfPath(L"D:\\Games/sub\\Orvane.exe"), L"D:\\Games/sub");
+    EXPECT_EQ(DirectoryOfPath(L"D:/Games/Orvane.exe"), L"D:/Games");
+    EXPECT_EQ(DirectoryOfPath(L"Orvane.exe"), L"");
+}
+
+TEST(GetProgramDirectory, IsTheDirectoryOfThisExecutable)
+{
+    wchar_t modulePath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
+    const std::wstring directory = GetProgramDirectory();
+    ASSERT_FALSE(directory.empty());
+    EXPECT_NE(directory.back(), L'\\');
+    EXPECT_EQ(directory + L"\\", std::wstring(modulePath).substr(0, directory.size() + 1));
+    const DWORD attributes = GetFileAttributesW(directory.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDirectory(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST(CreateDirectories, CreatesEveryMissingLevel)
+{
+    Fixture::TempDir temp;
+    const std::wstring deep = temp / L"a\\b/c\\数据";
+    EXPECT_TRUE(CreateDirectories(deep));
+    EXPECT_TRUE(IsDirectory(temp / L"a"));
+    EXPECT_TRUE(IsDirectory(temp / L"a\\b"));
+    EXPECT_TRUE(IsDirectory(deep));
+}
+
+TEST(CreateDirectories, ExistingDirectoryAndTrailingSeparatorSucceed)
+{
+    Fixture::TempDir temp;
+    EXPECT_TRUE(CreateDirectories(temp.Path()));
+    EXPECT_TRUE(CreateDirectories(temp / L"x\\y\\"));
+    EXPECT_TRUE(IsDirectory(temp / L"x\\y"));
+}
+
+TEST(CreateDirectories, EmptyPathFails)
+{
+    EXPECT_FALSE(CreateDirectories(L""));
+}
+
+TEST(CreateDirectories, FileInTheWayIsAFailure)
+{
+    Fixture::TempDir temp;
+    ASSERT_TRUE(Fixture::WriteBytes(temp / L"Data", "not a folder"));
+    EXPECT_FALSE(CreateDirectories(temp / L"Data"));
+    EXPECT_FALSE(CreateDirectories(temp / L"Data\\zhCN"));
+}
+
+}  // namespace
+}  // namespace Orvane

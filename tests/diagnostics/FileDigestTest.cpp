@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "TestSupport.h"
+#include "app/ScopedHandle.h"
+#include "diagnostics/FileDigest.h"
+
+namespace Orvane {
+namespace {
+
+std::string Pattern(size_t size, unsigned (*byteAt)(size_t))
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(byteAt(i));
+    }
+    return bytes;
+}
+
+TEST(ComputeFileMd5, MatchesKnownDigests)
+{
+    struct Case {
+        const char* name;
+        std::string content;
+        const char* md5;
+    };
+    const Case cases[] = {
+        {"empty", "", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", "abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"exactly two 8 KiB buffers", Pattern(16384, [](size_t i) { return unsigned(i % 251); }),
+         "e7b11e9c017496ec667c7bf8909d0e2d"},
+        {"24 MiB and 5 bytes",
+         Pattern(24 * 1024 * 1024 + 5, [](size_t i) { return unsigned((i * 131 + (i >> 16)) & 255); }),
+         "d06b5c177ceae471a9d62881184d393b"},
+    };
+    Fixture::TempDir temp;
+    for (const Case& c : cases) {
+        const std::wstring path = temp / L"file.bin";
+        ASSERT_TRUE(Fixture::WriteBytes(path, c.content));
+        EXPECT_EQ(ComputeFileMd5(path), c.md5) << c.name;
+    }
+}
+
+TEST(ComputeFileMd5, ChineseFileName)
+{
+    Fixture::TempDir temp;
+    ASSERT_TRUE(Fixture::WriteBytes(temp / L"补丁-zhCN.MPQ", "abc"));
+    EXPECT_EQ(ComputeFileMd5(temp / L"补丁-zhCN.MPQ"), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+TEST(ComputeFileMd5, UnreadableTargetsGiveEmptyText)
+{
+    Fixture::TempDir temp;
+    EXPECT_EQ(ComputeFileMd5(temp / L"missing.MPQ"), "");
+    EXPECT_EQ(ComputeFileMd5(temp.Path()), "");  // a directory
+    EXPECT_EQ(ComputeFileMd5(L""), "");
+}
+
+TEST(ComputeFileMd5, FileHeldWithoutReadSharingGivesEmptyText)
+{
+    Fixture::TempDir temp;
+    const std::wstring path = temp / L"locked.MPQ";
+    ASSERT_TRUE(Fixture::WriteBytes(path, "abc"));
+    {
+        ScopedHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(writer.Valid());
+        EXPECT_EQ(ComputeFileMd5(path), "");
+    }
+    EXPECT_EQ(ComputeFileMd5(path), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+TEST(ComputeFileMd5, ReleasesTheFileAfterHashing)
+{
+    Fixture::TempDir temp;
+    const std::wstring path = temp / L"a.bin";
+    ASSERT_TRUE(Fixture::WriteBytes(path, "abc"));
+    ASSERT_FALSE(ComputeFileMd5(path).empty());
+    // Opening without any sharing fails while another handle is still open.
+    ScopedHandle exclusive(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(exclusive.Valid());
+}
+
+}  // namespace
+}  // namespace Orvane
