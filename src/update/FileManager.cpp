@@ -1,0 +1,148 @@
+#include "update/FileManager.h"
+
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/Logger.h"
+
+namespace Orvane {
+
+namespace {
+
+const char kInvalidEntryWarning[] = "Skipping invalid file entry in JSON";
+const char kWrongShapeError[] =
+    "JSON \xE6\xA0\xBC\xE5\xBC\x8F\xE6\x97\xA0\xE6\x95\x88\xEF\xBC\x8C\xE6\x9C\x9F\xE6\x9C\x9B"
+    "\xE6\x95\xB0\xE7\xBB\x84\xE6\x88\x96 {\"files\":[...]}";  // JSON 格式无效，期望数组或 {"files":[...]}
+
+char AsciiUpper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool IsDeviceName(const std::string& segment)
+{
+    // The device is named by the part before the first dot, trailing spaces ignored.
+    std::string base = segment.substr(0, segment.find('.'));
+    while (!base.empty() && base.back() == ' ') {
+        base.pop_back();
+    }
+    for (char& c : base) {
+        c = AsciiUpper(c);
+    }
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") {
+        return true;
+    }
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+bool IsOnlyDotsAndSpaces(const std::string& segment)
+{
+    return segment.find_first_not_of(". ") == std::string::npos;
+}
+
+}  // namespace
+
+bool IsSafeRelativePath(const std::string& path)
+{
+    if (path.empty()) {
+        return false;
+    }
+    for (const unsigned char c : path) {
+        if (c < 0x20 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' ||
+            c == '*') {
+            return false;
+        }
+    }
+    // One leading separator is allowed ("/Data/x" joins as "<root>\/Data/x").
+    size_t start = (path[0] == '/' || path[0] == '\\') ? 1 : 0;
+    for (;;) {
+        const size_t end = path.find_first_of("/\\", start);
+        const std::string segment = path.substr(start, end == std::string::npos ? end : end - start);
+        // Empty segments ("a//b", "\\host"), "..", and names Windows would trim to
+        // ".." or to nothing ("...", ". .") are all refused; "." alone is harmless.
+        if (segment.empty() || (segment != "." && IsOnlyDotsAndSpaces(segment)) ||
+            IsDeviceName(segment)) {
+            return false;
+        }
+        if (end == std::string::npos) {
+            return true;
+        }
+        start = end + 1;
+    }
+}
+
+bool LiesInsideDirectory(const std::wstring& root, const std::wstring& path)
+{
+    auto fullPath = [](const std::wstring& p) {
+        const DWORD length = GetFullPathNameW(p.c_str(), 0, nullptr, nullptr);
+        if (length == 0) {
+            return std::wstring();
+        }
+        std::wstring full(length, L'\0');
+        const DWORD written = GetFullPathNameW(p.c_str(), length, &full[0], nullptr);
+        full.resize(written < length ? written : 0);
+        return full;
+    };
+    std::wstring fullRoot = fullPath(root);
+    const std::wstring fullTarget = fullPath(path);
+    if (fullRoot.empty() || fullTarget.empty()) {
+        return false;
+    }
+    if (fullRoot.back() != L'\\') {
+        fullRoot += L'\\';
+    }
+    return fullTarget.size() > fullRoot.size() &&
+           CompareStringOrdinal(fullTarget.c_str(), static_cast<int>(fullRoot.size()),
+                                fullRoot.c_str(), static_cast<int>(fullRoot.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+bool FileManager::Fail(const std::string& error)
+{
+    lastError = error;
+    Logger::Instance().Write(LogLevel::Error, "FileManager error: " + error);
+    return false;
+}
+
+bool FileManager::ParseFileList(const std::string& text, std::vector<FileEntry>& entries)
+{
+    try {
+        const nlohmann::json document = nlohmann::json::parse(text);
+        nlohmann::json list;
+        if (document.is_object() && document.contains("files")) {
+            list = document["files"];
+        } else if (document.is_array()) {
+            list = document;
+        } else {
+            return Fail(kWrongShapeError);
+        }
+
+        entries.clear();
+        for (const nlohmann::json& element : list) {
+            if (!element.is_object() || !element.contains("path") || !element.contains("hash") ||
+                !element.contains("size")) {
+                Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
+                continue;
+            }
+            FileEntry entry;
+            entry.path = element["path"].get<std::string>();
+            entry.hash = element["hash"].get<std::string>();
+            entry.size = element["size"].get<int64_t>();
+            if (!IsSafeRelativePath(entry.path)) {
+                // Never hashed, requested or written: it could reach outside the game directory.
+                Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
+                continue;
+            }
+            entries.push_back(std::move(entry));
+        }
+        Logger::Instance().Write(LogLevel::Info,
+                                 "Parsed " + std::to_string(entries.size()) + " files from JSON");
+        return true;
+    } catch (const nlohmann::json::exception& e) {
+        return Fail(std::string("JSON parse error: ") + e.what());
+    }
+}
+
+}  // namespace Orvane

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "TestSupport.h"
+#include "app/Logger.h"
+#include "update/FileManager.h"
+
+namespace Orvane {
+namespace {
+
+const char kShapeError[] =
+    "JSON \xE6\xA0\xBC\xE5\xBC\x8F\xE6\x97\xA0\xE6\x95\x88\xEF\xBC\x8C\xE6\x9C\x9F\xE6\x9C\x9B"
+    "\xE6\x95\xB0\xE7\xBB\x84\xE6\x88\x96 {\"files\":[...]}";
+
+// Routes the process-wide log into a temporary file for one test.
+class FileManagerTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(Logger::Instance().OpenFile(logPath)); }
+    void TearDown() override { Logger::Instance().Close(); }
+
+    // The logged lines without their time stamps.
+    std::vector<std::string> LogLines() const
+    {
+        std::vector<std::string> lines;
+        const std::string text = Fixture::ReadBytes(logPath);
+        size_t start = 0;
+        for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+            lines.push_back(text.substr(start + 22, end - start - 22));
+        }
+        return lines;
+    }
+
+    Fixture::TempDir temp;
+    std::wstring logPath = temp / L"test.log";
+    FileManager manager;
+    std::vector<FileEntry> entries;
+};
+
+TEST_F(FileManagerTest, AcceptsBareAndWrappedLists)
+{
+    const char* documents[] = {
+        R"([{"path":"Data/a.MPQ","hash":"AB12","size":10},{"path":"wow.exe","hash":"cd","size":2.9}])",
+        R"({"version":3,"files":[{"path":"Data/a.MPQ","hash":"AB12","size":10,"extra":1},
+            {"path":"wow.exe","hash":"cd","size":2.9}]})",
+    };
+    for (const char* document : documents) {
+        entries.clear();
+        ASSERT_TRUE(manager.ParseFileList(document, entries)) << manager.lastError;
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[0].path, "Data/a.MPQ");  // separators and case untouched
+        EXPECT_EQ(entries[0].hash, "AB12");
+        EXPECT_EQ(entries[0].size, 10);
+        EXPECT_EQ(entries[1].path, "wow.exe");
+        EXPECT_EQ(entries[1].size, 2);  // fractional sizes are truncated
+    }
+    EXPECT_EQ(LogLines().back(), "[INFO] Parsed 2 files from JSON");
+}
+
+TEST_F(FileManagerTest, LargeSizesAndDuplicatesAreKept)
+{
+    ASSERT_TRUE(manager.ParseFileList(
+        R"([{"path":"big.MPQ","hash":"x","size":6000000000},{"path":"big.MPQ","hash":"y","size":1}])",
+        entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].size, 6000000000LL);
+    EXPECT_EQ(entries[1].hash, "y");
+}
+
+TEST_F(FileManagerTest, EmptyListsParseToNothing)
+{
+    for (const char* document : {"[]", R"({"files":[]})", R"({"files":null})"}) {
+        entries.push_back(FileEntry{"stale", "", 0});
+        EXPECT_TRUE(manager.ParseFileList(document, entries)) << document;
+        EXPECT_TRUE(entries.empty()) << document;
+    }
+    EXPECT_EQ(LogLines().back(), "[INFO] Parsed 0 files from JSON");
+}
+
+TEST_F(FileManagerTest, InvalidEntriesAreSkippedWithAWarning)
+{
+    ASSERT_TRUE(manager.ParseFileList(
+        R"([{"path":"a","size":1}, 7, "text", {"hash":"h","size":1}, {"path":"b","hash":"h"},
+            {"path":"ok","hash":"h","size":3}])",
+        entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, "ok");
+    const std::vector<std::string> expected = {
+        "[WARNING] Skipping invalid file entry in JSON", "[WARNING] Skipping invalid file entry in JSON",
+        "[WARNING] Skipping invalid file entry in JSON", "[WARNING] Skipping invalid file entry in JSON",
+        "[WARNING] Skipping invalid file entry in JSON", "[INFO] Parsed 1 files from JSON",
+    };
+    EXPECT_EQ(LogLines(), expected);
+}
+
+TEST_F(FileManagerTest, WrongTopLevelShapeFailsAndKeepsTheOutput)
+{
+    for (const char* document : {R"({"list":[]})", R"("files")", "42", "true", "null"}) {
+        entries.assign(1, FileEntry{"kept", "h", 1});
+        manager.lastError.clear();
+        EXPECT_FALSE(manager.ParseFileList(document, entries)) << document;
+        EXPECT_EQ(manager.lastError, kShapeError) << document;
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].path, "kept");
+    }
+    EXPECT_EQ(LogLines().back(), std::string("[ERROR] FileManager error: ") + kShapeError);
+}
+
+TEST_F(FileManagerTest, MalformedJsonAndTypeMismatchesFailTheWholeList)
+{
+    const char* documents[] = {
+        "",
+        "[{\"path\":\"a\",",
+        R"([{"path":"a","hash":"h","size":1},])",           // trailing comma
+        R"(// comment
+           [])",
+        R"([{"path":"a","hash":"h","size":"12"}])",         // size as a string
+        R"([{"path":5,"hash":"h","size":1}])",
+        R"([{"path":"a","hash":null,"size":1}])",
+    };
+    for (const char* document : documents) {
+        manager.lastError.clear();
+        EXPECT_FALSE(manager.ParseFileList(document, entries)) << document;
+        EXPECT_EQ(manager.lastError.rfind("JSON parse error: ", 0), 0u) << manager.lastError;
+        EXPECT_GT(manager.lastError.size(), 18u) << "the library's own message follows";
+    }
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("[ERROR] FileManager error: JSON parse error: ", 0), 0u);
+}
+
+TEST_F(FileManagerTest, EntriesThatCouldLeaveTheGameDirectoryAreSkipped)
+{
+    ASSERT_TRUE(manager.ParseFileList(
+        R"([{"path":"../x","hash":"h","size":1},{"path":"..\\x","hash":"h","size":1},
+            {"path":"a/../../x","hash":"h","size":1},{"path":"C:\\x","hash":"h","size":1},
+            {"path":"C:x","hash":"h","size":1},{"path":"\\\\h\\s\\x","hash":"h","size":1},
+            {"path":"x:ads","hash":"h","size":1},{"path":"CON","hash":"h","size":1},
+            {"path":"nul.txt","hash":"h","size":1},{"path":"","hash":"h","size":1},
+            {"path":"sub/ok.dat","hash":"h","size":1}])",
+        entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, "sub/ok.dat");
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[0], "[WARNING] Skipping invalid file entry in JSON");
+    EXPECT_EQ(lines.back(), "[INFO] Parsed 1 files from JSON");
+}
+
+TEST(IsSafeRelativePath, AcceptsOrdinaryClientPaths)
+{
+    for (const char* path : {"wow.exe", "Data/zhCN/patch-zhCN-4.MPQ", "Data\\zhCN\\a.MPQ",
+                             "/Data/x.MPQ", "\\Data\\x.MPQ", "./a", "Interface/AddOns/.hidden",
+                             "con-fig.txt", "COM10", "LPT0.dat", "\xE8\xA1\xA5\xE4\xB8\x81/a.MPQ"}) {
+        EXPECT_TRUE(IsSafeRelativePath(path)) << path;
+    }
+}
+
+TEST(IsSafeRelativePath, RefusesEscapesDrivesStreamsAndDevices)
+{
+    for (const char* path : {"", "..", "../x", "..\\x", "a/../../x", "a/..", "C:\\x", "C:x", "x:ads",
+                             "\\\\h\\s\\x", "//h/s/x", "a//b", "a/", "CON", "con", "nul.txt",
+                             "Data/AUX.MPQ", "COM1", "lpt9.log", "CON .txt", "...", "a/. ./b",
+                             "a<b", "a|b", "a?", "a*", "a\"b", "a\tb"}) {
+        EXPECT_FALSE(IsSafeRelativePath(path)) << testing::PrintToString(std::string(path));
+    }
+}
+
+TEST(LiesInsideDirectory, ComparesFullPaths)
+{
+    Fixture::TempDir temp;
+    const std::wstring root = temp.Path();
+    EXPECT_TRUE(LiesInsideDirectory(root, root + L"\\a.txt"));
+    EXPECT_TRUE(LiesInsideDirectory(root + L"\\", root + L"\\sub/a.txt"));
+    EXPECT_TRUE(LiesInsideDirectory(root, root + L"\\/Data/a.txt"));
+    EXPECT_FALSE(LiesInsideDirectory(root, root));
+    EXPECT_FALSE(LiesInsideDirectory(root, root + L"\\..\\a.txt"));
+    EXPECT_FALSE(LiesInsideDirectory(root, root + L"-other\\a.txt"));
+    EXPECT_FALSE(LiesInsideDirectory(root, L"C:\\a.txt"));
+}
+
+}  // namespace
+}  // namespace Orvane
