@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up the machine and builds the shipped program, build/mingw-i686/src/Orvane.exe.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+./scripts/setup.sh
+./scripts/build.sh mingw-i686
+echo
+echo "Orvane.exe is at: $root/build/mingw-i686/src/Orvane.exe"
+echo "Copy it into a game client's directory and run it there."
