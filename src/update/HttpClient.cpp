@@ -1,0 +1,261 @@
+#include "update/HttpClient.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <chrono>
+#include <climits>
+#include <vector>
+
+#include "app/ScopedHandle.h"
+#include "app/Text.h"
+
+namespace Orvane {
+
+namespace {
+
+// Largest chunk taken from WinHTTP in one read, whatever it reports as available.
+constexpr DWORD kMaxChunkBytes = 1024 * 1024;
+
+const char kTooLarge[] = "Response too large";
+
+// Owns one WinHTTP handle (session, connection or request).
+class WinHttpHandle {
+public:
+    WinHttpHandle() = default;
+    ~WinHttpHandle() { Reset(); }
+    WinHttpHandle(const WinHttpHandle&) = delete;
+    WinHttpHandle& operator=(const WinHttpHandle&) = delete;
+
+    HINTERNET Get() const { return handle_; }
+    void Reset(HINTERNET handle = nullptr)
+    {
+        if (handle_) {
+            WinHttpCloseHandle(handle_);
+        }
+        handle_ = handle;
+    }
+
+private:
+    HINTERNET handle_ = nullptr;
+};
+
+// The three handles of one request. Members are destroyed in reverse order:
+// request, connection, session.
+struct Exchange {
+    WinHttpHandle session;
+    WinHttpHandle connection;
+    WinHttpHandle request;
+};
+
+// Opens the session, connects, sends the GET and receives the response
+// headers. True only for status 200; otherwise `error` holds the reason.
+bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exchange,
+             std::string& error)
+{
+    std::wstring host;
+    std::wstring path;
+    int port = 0;
+    SplitUrl(url, host, path, port);
+
+    exchange.session.Reset(WinHttpOpen(L"Orvane/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!exchange.session.Get()) {
+        error = "WinHttpOpen failed";
+        return false;
+    }
+    // A port WinHTTP cannot take fails like any other connection problem.
+    if (port >= 0 && port <= 65535) {
+        exchange.connection.Reset(
+            WinHttpConnect(exchange.session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
+    }
+    if (!exchange.connection.Get()) {
+        error = "WinHttpConnect failed";
+        return false;
+    }
+    exchange.request.Reset(WinHttpOpenRequest(exchange.connection.Get(), L"GET", path.c_str(),
+                                              nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+    if (!exchange.request.Get()) {
+        error = "WinHttpOpenRequest failed";
+        return false;
+    }
+    if (!WinHttpSetTimeouts(exchange.request.Get(), timeouts.resolveMs, timeouts.connectMs,
+                            timeouts.sendMs, timeouts.receiveMs)) {
+        error = "WinHttpSetTimeouts failed";
+        return false;
+    }
+    // Windows also bounds the wait for the complete header block separately
+    // (90 s by default); keep it in line with the receive limit. Older WinHTTP
+    // builds may not know the option, which is harmless.
+    DWORD headerTimeout = static_cast<DWORD>(timeouts.receiveMs);
+    WinHttpSetOption(exchange.request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout,
+                     sizeof headerTimeout);
+
+    if (!WinHttpSendRequest(exchange.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        error = "WinHttpSendRequest failed";
+        return false;
+    }
+    if (!WinHttpReceiveResponse(exchange.request.Get(), nullptr)) {
+        error = "WinHttpReceiveResponse failed";
+        return false;
+    }
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    WinHttpQueryHeaders(exchange.request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    if (status != 200) {
+        error = "HTTP status code: " + std::to_string(status);
+        return false;
+    }
+    return true;
+}
+
+// The announced body size, or 0 when the server sent no Content-Length.
+int64_t ContentLength(HINTERNET request)
+{
+    wchar_t text[64] = {};
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return 0;
+    }
+    return _wtoi64(text);
+}
+
+// Reads the body chunk by chunk into `sink` until WinHTTP reports its end.
+// Fails when a read fails (a stalled server ends in a receive time-out), when
+// the sink fails, or when more than `maxBytes` bytes arrive (maxBytes < 0: no
+// limit); the chunk that would pass the limit is not handed to the sink.
+template <typename Sink>
+bool ReadBody(HINTERNET request, int64_t maxBytes, Sink&& sink, std::string& error)
+{
+    if (maxBytes >= 0 && ContentLength(request) > maxBytes) {
+        error = kTooLarge;
+        return false;
+    }
+    std::vector<char> buffer;
+    int64_t received = 0;
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            error = "WinHttpQueryDataAvailable failed";
+            return false;
+        }
+        if (available == 0) {
+            return true;
+        }
+        const DWORD wanted = available < kMaxChunkBytes ? available : kMaxChunkBytes;
+        if (buffer.size() < wanted) {
+            buffer.resize(wanted);
+        }
+        DWORD read = 0;
+        if (!WinHttpReadData(request, buffer.data(), wanted, &read)) {
+            error = "WinHttpReadData failed";
+            return false;
+        }
+        if (read == 0) {
+            return true;
+        }
+        received += read;
+        if (maxBytes >= 0 && received > maxBytes) {
+            error = kTooLarge;
+            return false;
+        }
+        if (!sink(buffer.data(), read, received)) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port)
+{
+    std::string rest = url;
+    const size_t scheme = rest.find("://");
+    if (rest.size() >= 3 && scheme != std::string::npos) {
+        rest.erase(0, scheme + 3);
+    }
+
+    const size_t slash = rest.find('/');
+    if (slash == std::string::npos) {
+        host = Utf8ToWide(rest);
+        path = L"/";
+    } else {
+        host = Utf8ToWide(rest.substr(0, slash));
+        path = Utf8ToWide(rest.substr(slash));
+    }
+
+    const size_t colon = host.find(L':');
+    if (colon == std::wstring::npos) {
+        port = 80;
+        return true;
+    }
+    // Leading decimal digits; an absurdly long number saturates instead of overflowing.
+    int value = 0;
+    for (size_t i = colon + 1; i < host.size() && host[i] >= L'0' && host[i] <= L'9'; ++i) {
+        const int digit = host[i] - L'0';
+        value = value > (INT_MAX - digit) / 10 ? INT_MAX : value * 10 + digit;
+    }
+    port = value;
+    host.erase(colon);
+    return true;
+}
+
+bool HttpClient::Get(const std::string& url, std::string& body)
+{
+    Exchange exchange;
+    if (!SendGet(url, timeouts, exchange, lastError)) {
+        return false;
+    }
+    std::string received;
+    auto append = [&received](const char* data, DWORD size, int64_t) {
+        received.append(data, size);
+        return true;
+    };
+    if (!ReadBody(exchange.request.Get(), kMaxResponseBytes, append, lastError)) {
+        return false;
+    }
+    body.swap(received);
+    return true;
+}
+
+bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
+                              ProgressCallback progress, int64_t maxBytes)
+{
+    Exchange exchange;
+    if (!SendGet(url, timeouts, exchange, lastError)) {
+        return false;
+    }
+    // Declared after the exchange, so the file is closed before the request.
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        lastError = "Failed to create file";
+        return false;
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    const int64_t total = ContentLength(exchange.request.Get());
+    auto write = [&](const char* data, DWORD size, int64_t downloaded) {
+        DWORD written = 0;
+        if (!WriteFile(file.Get(), data, size, &written, nullptr) || written != size) {
+            lastError = "Failed to write file";
+            return false;
+        }
+        const double elapsed =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+                .count() /
+            1000000000.0;
+        const double bytesPerSecond = elapsed > 0 ? static_cast<double>(downloaded) / elapsed : 0.0;
+        if (progress) {
+            progress(downloaded, total, bytesPerSecond);
+        }
+        return true;
+    };
+    return ReadBody(exchange.request.Get(), maxBytes, write, lastError);
+}
+
+}  // namespace Orvane

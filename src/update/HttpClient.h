@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace Orvane {
+
+// Reports a transfer after each chunk: bytes received so far, the size the
+// server announced (0 when it sent no Content-Length), and the average speed
+// since the transfer started.
+using ProgressCallback = std::function<void(int64_t downloaded, int64_t total, double bytesPerSecond)>;
+
+// Splits a URL into host, path and port. An optional "scheme://" prefix is
+// dropped (every request is plain HTTP); the path starts at the first '/' and
+// is "/" when there is none; the port follows a ':' in the host (80 when
+// absent, 0 when no digits follow). Accepts every input and returns true.
+bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port);
+
+// Limits applied to every request, in milliseconds. Without them a server that
+// accepts a connection and never answers would hold a request for ever.
+struct HttpTimeouts {
+    int resolveMs = 15000;
+    int connectMs = 15000;
+    int sendMs = 30000;
+    int receiveMs = 30000;
+};
+
+// One synchronous plain-HTTP GET per call over WinHTTP; only status 200 counts
+// as success. A failing call returns false and leaves its reason in lastError.
+class HttpClient {
+public:
+    // Bodies fetched into memory (url.txt, the file list) are small: anything
+    // larger than this is refused.
+    static constexpr int64_t kMaxResponseBytes = 64LL * 1024 * 1024;
+    // Marks "no limit" for DownloadFile.
+    static constexpr int64_t kNoLimit = -1;
+
+    HttpClient() = default;
+    explicit HttpClient(const HttpTimeouts& limits) : timeouts(limits) {}
+
+    // On success `body` holds the response body exactly as received; on
+    // failure it is left unchanged.
+    bool Get(const std::string& url, std::string& body);
+
+    // Writes the body to `path` (created or truncated once the status is 200)
+    // and calls `progress` after each chunk written. Fails as soon as more than
+    // `maxBytes` bytes arrive (unless it is kNoLimit). The file is left as it
+    // is on failure: removing it is the caller's business.
+    bool DownloadFile(const std::string& url, const std::wstring& path, ProgressCallback progress,
+                      int64_t maxBytes = kNoLimit);
+
+    std::string lastError;
+    HttpTimeouts timeouts;
+};
+
+}  // namespace Orvane

@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <vector>
+
+#include "PortalServer.h"
+#include "TestSupport.h"
+#include "update/HttpClient.h"
+
+namespace Orvane {
+namespace {
+
+using Fixture::Serve;
+
+TEST(SplitUrlTest, SplitsHostPathAndPort)
+{
+    struct Case {
+        const char* url;
+        const wchar_t* host;
+        const wchar_t* path;
+        int port;
+    };
+    const Case cases[] = {
+        {"http://H/dir/file.bin", L"H", L"/dir/file.bin", 80},
+        {"H:8080", L"H", L"/", 8080},                          // no scheme, no path
+        {"https://H/x", L"H", L"/x", 80},                      // scheme ignored: plain HTTP
+        {"https://H:8443/x", L"H", L"/x", 8443},
+        {"http://H:/x", L"H", L"/x", 0},                       // colon without digits
+        {"http://H:12ab/x", L"H", L"/x", 12},                  // leading digits only
+        {"http://H", L"H", L"/", 80},
+        {"http://127.0.0.1:8080/a/b?q=1&r=%20", L"127.0.0.1", L"/a/b?q=1&r=%20", 8080},
+        {"http://h/\xE6\x95\xB0\xE6\x8D\xAE/a.bin", L"h", L"/数据/a.bin", 80},  // UTF-8 path
+        {"http://H:99999999999999999999/x", L"H", L"/x", 2147483647},  // saturates, no overflow
+        {"", L"", L"/", 80},
+        {"://", L"", L"/", 80},
+        {"http:///x", L"", L"/x", 80},
+    };
+    for (const Case& c : cases) {
+        std::wstring host = L"stale";
+        std::wstring path = L"stale";
+        int port = -1;
+        EXPECT_TRUE(SplitUrl(c.url, host, path, port)) << c.url;
+        EXPECT_EQ(host, c.host) << c.url;
+        EXPECT_EQ(path, c.path) << c.url;
+        EXPECT_EQ(port, c.port) << c.url;
+    }
+}
+
+// A few seconds at most for anything that has to time out.
+HttpTimeouts ShortTimeouts()
+{
+    HttpTimeouts timeouts;
+    timeouts.resolveMs = 2000;
+    timeouts.connectMs = 2000;
+    timeouts.sendMs = 2000;
+    timeouts.receiveMs = 1000;
+    return timeouts;
+}
+
+std::string Pattern(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    }
+    return bytes;
+}
+
+struct ProgressCall {
+    int64_t downloaded;
+    int64_t total;
+    double bytesPerSecond;
+};
+
+class HttpClientTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Started()) << server.Error(); }
+
+    // Downloads `path` from the server, recording every progress call.
+    bool Download(const std::string& path, const std::wstring& target,
+                  int64_t maxBytes = HttpClient::kNoLimit)
+    {
+        calls.clear();
+        return client.DownloadFile(
+            server.Url(path), target,
+            [this](int64_t downloaded, int64_t total, double speed) {
+                calls.push_back({downloaded, total, speed});
+            },
+            maxBytes);
+    }
+
+    Fixture::PortalServer server;
+    Fixture::TempDir temp;
+    HttpClient client{ShortTimeouts()};
+    std::vector<ProgressCall> calls;
+};
+
+TEST_F(HttpClientTest, GetReturnsTheBodyExactly)
+{
+    const std::string body = std::string("line one\r\nline two\n\0binary\xFF", 28);
+    server.Route("a.txt", body);
+    server.Route("nolength.txt", body, 200, Serve::NoLength);
+    server.Route("empty.txt", "");
+
+    std::string received = "old";
+    ASSERT_TRUE(client.Get(server.Url("a.txt"), received)) << client.lastError;
+    EXPECT_EQ(received, body);
+
+    received = "old";
+    ASSERT_TRUE(client.Get(server.Url("nolength.txt"), received)) << client.lastError;
+    EXPECT_EQ(received, body);
+
+    received = "old";
+    ASSERT_TRUE(client.Get(server.Url("empty.txt"), received)) << client.lastError;
+    EXPECT_EQ(received, "");
+    EXPECT_EQ(client.lastError, "");  // success leaves it as it was
+}
+
+TEST_F(HttpClientTest, FailuresKeepTheBodyAndGiveTheReason)
+{
+    server.Route("missing-on-purpose", "gone", 404);
+    server.Route("broken", "oops", 500);
+    server.Route("silent", "", 200, Serve::Silent);
+    server.Route("stall", Pattern(200000), 200, Serve::Stall);
+    server.Route("endless", "data", 200, Serve::Endless);
+    server.Route("huge", std::string(static_cast<size_t>(HttpClient::kMaxResponseBytes + 1), 'h'));
+
+    struct Case {
+        const char* path;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"missing-on-purpose", "HTTP status code: 404"},
+        {"not-routed", "HTTP status code: 404"},
+        {"broken", "HTTP status code: 500"},
+        {"silent", "WinHttpReceiveResponse failed"},     // accepted, never answered
+        {"stall", "WinHttpQueryDataAvailable failed"},   // stops mid-body
+        {"endless", "Response too large"},               // gives up past 64 MiB
+        {"huge", "Response too large"},                  // announced too large
+    };
+    for (const Case& c : cases) {
+        std::string body = "unchanged";
+        client.lastError.clear();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(client.Get(server.Url(c.path), body)) << c.path;
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        EXPECT_EQ(client.lastError, c.error) << c.path;
+        EXPECT_EQ(body, "unchanged") << c.path;
+        EXPECT_LT(seconds, 10) << c.path;
+    }
+}
+
+TEST_F(HttpClientTest, UnreachableServerFailsToSend)
+{
+    Fixture::PortalServer closed;
+    ASSERT_TRUE(closed.Started()) << closed.Error();
+    const std::string url = closed.Url("url.txt");
+    closed.Stop();  // nobody listens on that port any more
+
+    std::string body = "unchanged";
+    EXPECT_FALSE(client.Get(url, body));
+    EXPECT_EQ(client.lastError, "WinHttpSendRequest failed");
+    EXPECT_FALSE(client.DownloadFile(url, temp / L"f.bin", nullptr));
+    EXPECT_EQ(client.lastError, "WinHttpSendRequest failed");
+    EXPECT_FALSE(Fixture::Exists(temp / L"f.bin"));
+}
+
+TEST_F(HttpClientTest, DownloadWritesTheFileAndReportsEachChunk)
+{
+    const std::string body = Pattern(300000);
+    server.Route("big.bin", body);
+    const std::wstring target = temp / L"big.bin";
+    ASSERT_TRUE(Fixture::WriteBytes(target, std::string(400000, 'o')));  // replaced, not merged
+
+    const DWORD caller = GetCurrentThreadId();
+    DWORD reportingThread = 0;
+    ASSERT_TRUE(client.DownloadFile(server.Url("big.bin"), target,
+                                    [&](int64_t downloaded, int64_t total, double speed) {
+                                        reportingThread = GetCurrentThreadId();
+                                        calls.push_back({downloaded, total, speed});
+                                    }))
+        << client.lastError;
+    EXPECT_EQ(Fixture::ReadBytes(target), body);
+    EXPECT_EQ(reportingThread, caller);
+
+    ASSERT_GT(calls.size(), 1u);
+    int64_t previous = 0;
+    for (const ProgressCall& call : calls) {
+        EXPECT_GT(call.downloaded, previous);
+        EXPECT_EQ(call.total, 300000);
+        EXPECT_GE(call.bytesPerSecond, 0.0);
+        previous = call.downloaded;
+    }
+    EXPECT_EQ(calls.back().downloaded, 300000);
+}
+
+TEST_F(HttpClientTest, DownloadWithoutLengthReportsTotalZero)
+{
+    const std::string body = Pattern(100000);
+    server.Route("nolength.bin", body, 200, Serve::NoLength);
+    ASSERT_TRUE(Download("nolength.bin", temp / L"f.bin")) << client.lastError;
+    EXPECT_EQ(Fixture::ReadBytes(temp / L"f.bin"), body);
+    ASSERT_FALSE(calls.empty());
+    for (const ProgressCall& call : calls) {
+        EXPECT_EQ(call.total, 0);
+    }
+    EXPECT_EQ(calls.back().downloaded, 100000);
+}
+
+TEST_F(HttpClientTest, ZeroByteDownloadTruncatesWithoutProgress)
+{
+    server.Route("empty.bin", "");
+    const std::wstring target = temp / L"f.bin";
+    ASSERT_TRUE(Fixture::WriteBytes(target, "old content"));
+    ASSERT_TRUE(Download("empty.bin", target)) << client.lastError;
+    bool readable = false;
+    EXPECT_EQ(Fixture::ReadBytes(target, &readable), "");
+    EXPECT_TRUE(readable);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(HttpClientTest, FailedStatusOrMissingDirectoryLeavesFilesAlone)
+{
+    server.Route("gone", "not this", 404);
+    server.Route("ok.bin", "fine");
+    const std::wstring target = temp / L"f.bin";
+    ASSERT_TRUE(Fixture::WriteBytes(target, "old content"));
+
+    EXPECT_FALSE(Download("gone", target));
+    EXPECT_EQ(client.lastError, "HTTP status code: 404");
+    EXPECT_EQ(Fixture::ReadBytes(target), "old content");
+
+    EXPECT_FALSE(Download("ok.bin", temp / L"no-such-dir\\f.bin"));
+    EXPECT_EQ(client.lastError, "Failed to create file");
+    EXPECT_TRUE(calls.empty());
+}
+
+// Under Wine, WinHTTP does not notice a body shorter than its Content-Length:
+// the transfer "succeeds" with what arrived. Callers must verify the content.
+TEST_F(HttpClientTest, ShortBodyIsNotNoticedByTheTransport)
+{
+    const std::string body = Pattern(100000);
+    server.Route("cut.bin", body, 200, Serve::Cut);
+    ASSERT_TRUE(Download("cut.bin", temp / L"f.bin")) << client.lastError;
+    EXPECT_EQ(Fixture::ReadBytes(temp / L"f.bin"), body.substr(0, 50000));
+}
+
+TEST_F(HttpClientTest, DownloadStopsPastItsByteLimit)
+{
+    server.Route("exact.bin", Pattern(1000));
+    server.Route("nolength.bin", Pattern(1000), 200, Serve::NoLength);
+    server.Route("endless.bin", "x", 200, Serve::Endless);
+
+    struct Case {
+        const char* path;
+        int64_t limit;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"exact.bin", 1000, true},
+        {"exact.bin", 999, false},       // announced too large
+        {"nolength.bin", 1000, true},
+        {"nolength.bin", 999, false},    // found out while reading
+        {"endless.bin", 1 << 20, false},
+        {"exact.bin", HttpClient::kNoLimit, true},
+    };
+    for (const Case& c : cases) {
+        client.lastError.clear();
+        const std::wstring target = temp / L"limited.bin";
+        EXPECT_EQ(Download(c.path, target, c.limit), c.ok) << c.path << " " << c.limit;
+        if (c.ok) {
+            EXPECT_EQ(Fixture::ReadBytes(target), Pattern(1000)) << c.path;
+        } else {
+            EXPECT_EQ(client.lastError, "Response too large") << c.path << " " << c.limit;
+            EXPECT_LE(static_cast<int64_t>(Fixture::ReadBytes(target).size()), c.limit);
+            for (const ProgressCall& call : calls) {
+                EXPECT_LE(call.downloaded, c.limit);
+            }
+        }
+    }
+}
+
+TEST_F(HttpClientTest, DownloadFromStalledServerTimesOut)
+{
+    server.Route("stall.bin", Pattern(200000), 200, Serve::Stall);
+    server.Route("silent.bin", "", 200, Serve::Silent);
+    for (const char* path : {"stall.bin", "silent.bin"}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(Download(path, temp / L"f.bin")) << path;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << path;
+    }
+    EXPECT_EQ(client.lastError, "WinHttpReceiveResponse failed");
+}
+
+}  // namespace
+}  // namespace Orvane
