@@ -1,0 +1,294 @@
+#include "update/UpdateController.h"
+
+#include <windows.h>
+
+#include <thread>
+
+#include "app/Config.h"
+#include "app/Logger.h"
+#include "app/Paths.h"
+#include "app/Text.h"
+#include "diagnostics/FileDigest.h"
+#include "diagnostics/SystemState.h"
+
+namespace Orvane {
+
+namespace {
+
+std::string AsciiLower(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+bool SameDigest(const std::string& actual, const std::string& expected)
+{
+    return AsciiLower(actual) == AsciiLower(expected);
+}
+
+bool IsTrimmed(char c)
+{
+    return c == '\r' || c == '\n' || c == ' ';
+}
+
+// A file removed when the object goes away, unless it has been released.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
+    ~TemporaryFile()
+    {
+        if (!path_.empty()) {
+            DeleteFileW(path_.c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    void Release() { path_.clear(); }
+
+private:
+    std::wstring path_;
+};
+
+}  // namespace
+
+UpdateController& UpdateController::Instance()
+{
+    static UpdateController instance(Config::Instance(), SystemState::Instance());
+    return instance;
+}
+
+UpdateController::UpdateController(Config& config, SystemState& systemState)
+    : config_(config), systemState_(systemState)
+{
+}
+
+void UpdateController::Notify(State newState, const std::wstring& text)
+{
+    state = newState;
+    if (onStateChanged) {
+        onStateChanged(newState, text);
+    }
+}
+
+void UpdateController::StartRun(void (UpdateController::*run)())
+{
+    ++activeRuns_;
+    try {
+        std::thread([this, run] {
+            (this->*run)();
+            // Last touch of the controller by this thread.
+            --activeRuns_;
+        }).detach();
+    } catch (...) {
+        --activeRuns_;
+        throw;
+    }
+}
+
+bool UpdateController::WaitForRuns(unsigned timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (activeRuns_.load() != 0) {
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+void UpdateController::CheckForUpdates()
+{
+    Notify(State::Connecting, L"正在连接更新服务器");
+    StartRun(&UpdateController::RunCheck);
+}
+
+bool UpdateController::ResolvePortal()
+{
+    if (config_.portalResolved) {
+        return true;
+    }
+    HttpClient client(timeouts);
+    std::string body;
+    if (!client.Get(config_.portalUrl + "url.txt", body)) {
+        message = L"二次寻址失败: 无法连接跳板服务器";
+        return false;
+    }
+    while (!body.empty() && IsTrimmed(body.back())) {
+        body.pop_back();
+    }
+    size_t first = 0;
+    while (first < body.size() && IsTrimmed(body[first])) {
+        ++first;
+    }
+    body.erase(0, first);
+    if (body.empty()) {
+        message = L"二次寻址失败: 跳板服务器返回空地址";
+        return false;
+    }
+    if (body.back() != '/') {
+        body += '/';
+    }
+    config_.resolvedUrl = body;
+    config_.portalResolved = true;
+    return true;
+}
+
+std::wstring UpdateController::LocalRoot() const
+{
+    if (!systemState_.GameDir.empty()) {
+        return systemState_.GameDir;
+    }
+    wchar_t directory[MAX_PATH] = {};
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
+    return length < MAX_PATH ? std::wstring(directory, length) : std::wstring();
+}
+
+std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileEntry& entry) const
+{
+    std::wstring path = JoinPath(root, Utf8ToWide(entry.path));
+    if (!LiesInsideDirectory(root, path)) {
+        Logger::Instance().Write(LogLevel::Warning, "Skipping invalid file entry in JSON");
+        return {};
+    }
+    return path;
+}
+
+void UpdateController::RunCheck()
+{
+    if (!ResolvePortal()) {
+        Notify(State::Error, message);
+        return;
+    }
+    Notify(State::Checking, L"正在检查更新");
+
+    std::string listText;
+    HttpClient client(timeouts);
+    if (!client.Get(config_.resolvedUrl + config_.fileListName, listText)) {
+        message = L"下载文件列表失败";
+        Notify(State::Error, message);
+        return;
+    }
+    FileManager manager;
+    std::vector<FileEntry> entries;
+    if (!manager.ParseFileList(listText, entries)) {
+        message = Utf8ToWide(manager.lastError);
+        Notify(State::Error, message);
+        return;
+    }
+
+    const std::wstring root = LocalRoot();
+    filesToUpdate.clear();
+    totalBytes = 0;
+    for (const FileEntry& entry : entries) {
+        const std::wstring localPath = LocalPathOf(root, entry);
+        if (localPath.empty()) {
+            continue;
+        }
+        const DWORD attributes = GetFileAttributesW(localPath.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            SameDigest(ComputeFileMd5(localPath), entry.hash)) {
+            continue;
+        }
+        filesToUpdate.push_back(entry);
+        totalBytes += entry.size;
+    }
+
+    if (filesToUpdate.empty()) {
+        Notify(State::UpToDate, L"游戏已是最新版本");
+    } else {
+        Notify(State::UpdateAvailable,
+               L"需要更新 " + std::to_wstring(filesToUpdate.size()) + L" 个文件");
+    }
+}
+
+void UpdateController::StartUpdate()
+{
+    if (state != State::UpdateAvailable) {
+        return;
+    }
+    Notify(State::Downloading, L"正在更新");
+    StartRun(&UpdateController::RunUpdate);
+}
+
+bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string& url,
+                                          const std::wstring& localPath, const FileEntry& entry,
+                                          const ProgressCallback& progress)
+{
+    std::wstring directory = DirectoryOfPath(localPath);
+    if (directory.empty()) {
+        directory = L".";
+    }
+    // Created empty under a unique name, so no existing file is ever overwritten.
+    wchar_t tempName[MAX_PATH] = {};
+    if (!GetTempFileNameW(directory.c_str(), L"orv", 0, tempName)) {
+        return false;
+    }
+    TemporaryFile temp(tempName);
+    // The file list's size bounds the body: a server that sends more is wrong.
+    const int64_t limit = entry.size > 0 ? entry.size : 0;
+    if (!client.DownloadFile(url, temp.Path(), progress, limit) ||
+        !SameDigest(ComputeFileMd5(temp.Path()), entry.hash)) {
+        return false;
+    }
+    if (!MoveFileExW(temp.Path().c_str(), localPath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return false;
+    }
+    temp.Release();
+    return true;
+}
+
+void UpdateController::RunUpdate()
+{
+    const std::wstring root = LocalRoot();
+    const int fileCount = static_cast<int>(filesToUpdate.size());
+    int64_t completedBytes = 0;
+    HttpClient client(timeouts);
+
+    for (int i = 0; i < fileCount; ++i) {
+        const FileEntry& entry = filesToUpdate[static_cast<size_t>(i)];
+        const std::string url = config_.resolvedUrl + entry.path;
+        const std::wstring localPath = LocalPathOf(root, entry);
+        if (localPath.empty()) {
+            continue;
+        }
+        const std::wstring parent = DirectoryOfPath(localPath);
+        if (!parent.empty()) {
+            CreateDirectories(parent);
+        }
+
+        const ProgressCallback progress = [this, i, fileCount, &completedBytes](
+                                              int64_t downloaded, int64_t, double bytesPerSecond) {
+            if (onProgress) {
+                onProgress(i + 1, fileCount, completedBytes + downloaded, totalBytes, bytesPerSecond);
+            }
+        };
+        bool ok = false;
+        for (int attempt = 0; attempt < config_.retryCount && !ok; ++attempt) {
+            ok = DownloadAndReplace(client, url, localPath, entry, progress);
+        }
+        if (!ok) {
+            message = L"下载失败: " + Utf8ToWide(entry.path);
+            Notify(State::Error, message);
+            if (onComplete) {
+                onComplete(false);
+            }
+            return;
+        }
+        completedBytes += entry.size;
+    }
+
+    Notify(State::UpToDate, L"更新完成");
+    if (onComplete) {
+        onComplete(true);
+    }
+}
+
+}  // namespace Orvane
