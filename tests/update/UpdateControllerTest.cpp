@@ -1,0 +1,691 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <iterator>
+#include <ostream>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "PortalServer.h"
+#include "TestSupport.h"
+#include "app/Config.h"
+#include "app/Logger.h"
+#include "diagnostics/FileDigest.h"
+#include "diagnostics/SystemState.h"
+#include "update/UpdateController.h"
+
+namespace Orvane {
+
+using State = UpdateController::State;
+
+void PrintTo(State state, std::ostream* out)
+{
+    *out << "State(" << static_cast<int>(state) << ")";
+}
+
+namespace {
+
+using Fixture::Serve;
+using Step = std::pair<State, std::wstring>;
+
+const wchar_t kConnecting[] = L"正在连接更新服务器";
+const wchar_t kChecking[] = L"正在检查更新";
+const wchar_t kUpToDate[] = L"游戏已是最新版本";
+const wchar_t kDownloading[] = L"正在更新";
+const wchar_t kUpdated[] = L"更新完成";
+const wchar_t kRelayUnreachable[] = L"二次寻址失败: 无法连接跳板服务器";
+const wchar_t kRelayEmpty[] = L"二次寻址失败: 跳板服务器返回空地址";
+const wchar_t kListFailed[] = L"下载文件列表失败";
+const wchar_t kWrongShape[] = L"JSON 格式无效，期望数组或 {\"files\":[...]}";
+
+std::string Pattern(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 31 + seed * 17 + i / 509) & 0xFF);
+    }
+    return bytes;
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string Upper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
+    return text;
+}
+
+// Relative paths of every file below `root` (separators as '\').
+void ListFiles(const std::wstring& root, const std::wstring& prefix, std::set<std::wstring>& files)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((root + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ListFiles(root + L"\\" + name, prefix + name + L"\\", files);
+        } else {
+            files.insert(prefix + name);
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+std::set<std::wstring> FilesBelow(const std::wstring& root)
+{
+    std::set<std::wstring> files;
+    ListFiles(root, L"", files);
+    return files;
+}
+
+struct Notification {
+    State state;
+    std::wstring text;
+    DWORD thread;
+};
+
+struct ProgressCall {
+    int fileIndex;
+    int fileCount;
+    int64_t downloaded;
+    int64_t total;
+    double bytesPerSecond;
+};
+
+// A local controller on its own Config and SystemState, a game directory in a
+// temporary folder and a portal on 127.0.0.1 whose url.txt points at /files/.
+class UpdateControllerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.Started()) << server.Error();
+        ASSERT_TRUE(CreateDirectoryW(gameDir.c_str(), nullptr));
+        ASSERT_TRUE(Logger::Instance().OpenFile(temp / L"test.log"));
+        config.portalUrl = server.Url();
+        config.fileListName = "filelist.json";
+        config.retryCount = 3;
+        systemState.GameDir = gameDir;
+        controller.timeouts.resolveMs = 2000;
+        controller.timeouts.connectMs = 2000;
+        controller.timeouts.sendMs = 2000;
+        controller.timeouts.receiveMs = 1000;
+        controller.onStateChanged = [this](State state, const std::wstring& text) {
+            notifications.push_back({state, text, GetCurrentThreadId()});
+        };
+        controller.onProgress = [this](int index, int count, int64_t downloaded, int64_t total,
+                                       double speed) {
+            progress.push_back({index, count, downloaded, total, speed});
+        };
+        controller.onComplete = [this](bool success) { completions.push_back(success); };
+        server.Route("url.txt", server.Url("files/") + "\r\n");
+    }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(controller.WaitForRuns(30000));
+        Logger::Instance().Close();
+    }
+
+    // Publishes a file under /files/ and lists it with its digest and size
+    // (by default the content's own).
+    void Offer(const std::string& path, const std::string& content, Serve mode = Serve::Normal,
+               int status = 200, int64_t size = -1, const std::string& badBody = "", int badCount = 0)
+    {
+        server.Route("files/" + path, content, status, mode, badBody, badCount);
+        List(path, Md5(content), size < 0 ? static_cast<int64_t>(content.size()) : size);
+    }
+
+    void List(const std::string& path, const std::string& hash, int64_t size)
+    {
+        entries.push_back("{\"path\":" + JsonString(path) + ",\"hash\":" + JsonString(hash) +
+                          ",\"size\":" + std::to_string(size) + "}");
+    }
+
+    // Writes filelist.json from the listed entries, as {"files":[...]} or a bare array.
+    void PublishList(bool wrapped = true)
+    {
+        std::string list = "[";
+        for (size_t i = 0; i < entries.size(); ++i) {
+            list += (i ? "," : "") + entries[i];
+        }
+        list += "]";
+        server.Route("files/filelist.json", wrapped ? "{\"version\":2,\"files\":" + list + "}" : list);
+    }
+
+    std::string Md5(const std::string& bytes)
+    {
+        const std::wstring scratch = temp / L"md5-scratch";
+        EXPECT_TRUE(Fixture::WriteBytes(scratch, bytes));
+        const std::string digest = ComputeFileMd5(scratch);
+        DeleteFileW(scratch.c_str());
+        return digest;
+    }
+
+    std::wstring Local(const std::wstring& relative) const { return gameDir + L"\\" + relative; }
+
+    void Check()
+    {
+        controller.CheckForUpdates();
+        ASSERT_TRUE(controller.WaitForRuns(20000));
+    }
+
+    void Update()
+    {
+        controller.StartUpdate();
+        ASSERT_TRUE(controller.WaitForRuns(20000));
+    }
+
+    std::vector<Step> Steps() const
+    {
+        std::vector<Step> steps;
+        for (const Notification& n : notifications) {
+            steps.emplace_back(n.state, n.text);
+        }
+        return steps;
+    }
+
+    std::vector<std::string> Paths(const std::vector<FileEntry>& files) const
+    {
+        std::vector<std::string> paths;
+        for (const FileEntry& file : files) {
+            paths.push_back(file.path);
+        }
+        return paths;
+    }
+
+    void Reset()
+    {
+        notifications.clear();
+        progress.clear();
+        completions.clear();
+    }
+
+    Fixture::PortalServer server;
+    Fixture::TempDir temp;
+    std::wstring gameDir = temp / L"game";
+    Config config;
+    SystemState systemState{temp / L"setup.ini"};
+    UpdateController controller{config, systemState};
+    std::vector<std::string> entries;
+    std::vector<Notification> notifications;
+    std::vector<ProgressCall> progress;
+    std::vector<bool> completions;
+};
+
+TEST_F(UpdateControllerTest, RelayAnswerIsTrimmedAndAskedForOnce)
+{
+    PublishList();
+    const std::string base = server.Url("files");
+    const std::string bodies[] = {
+        base + "\r\n", "  " + base + "/  ", "\r\n \n" + base + "/\r\n", base, base + "/",
+    };
+    int relayRequests = 0;
+    for (const std::string& body : bodies) {
+        Reset();
+        config.portalResolved = false;
+        config.resolvedUrl.clear();
+        server.Route("url.txt", body);
+        Check();
+        ++relayRequests;
+        const std::vector<Step> expected = {
+            {State::Connecting, kConnecting}, {State::Checking, kChecking}, {State::UpToDate, kUpToDate}};
+        EXPECT_EQ(Steps(), expected) << body;
+        EXPECT_EQ(config.resolvedUrl, base + "/") << body;
+        EXPECT_TRUE(config.portalResolved);
+        EXPECT_EQ(server.RequestCount("url.txt"), relayRequests);
+    }
+
+    // The first notification comes on the caller's thread, the rest on the run's.
+    ASSERT_EQ(notifications.size(), 3u);
+    EXPECT_EQ(notifications[0].thread, GetCurrentThreadId());
+    EXPECT_NE(notifications[1].thread, GetCurrentThreadId());
+    EXPECT_EQ(notifications[2].thread, notifications[1].thread);
+
+    // Resolved once per process: later checks go straight to the file list.
+    Reset();
+    Check();
+    EXPECT_EQ(server.RequestCount("url.txt"), relayRequests);
+    EXPECT_EQ(controller.state, State::UpToDate);
+    EXPECT_TRUE(completions.empty()) << "a check run never completes an update";
+}
+
+TEST_F(UpdateControllerTest, RelayFailuresEndInError)
+{
+    struct Case {
+        const char* name;
+        std::string body;
+        int status;
+        Serve mode;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {"empty body", "", 200, Serve::Normal, kRelayEmpty},
+        {"only spaces and line breaks", " \r\n \n\r ", 200, Serve::Normal, kRelayEmpty},
+        {"not found", "x", 404, Serve::Normal, kRelayUnreachable},
+        {"server error", "x", 500, Serve::Normal, kRelayUnreachable},
+        {"never answers", "", 200, Serve::Silent, kRelayUnreachable},
+        {"stalls mid-body", server.Url("files/") + std::string(5000, ' '), 200, Serve::Stall,
+         kRelayUnreachable},
+    };
+    int relayRequests = 0;
+    for (const Case& c : cases) {
+        Reset();
+        server.Route("url.txt", c.body, c.status, c.mode);
+        Check();
+        ++relayRequests;
+        const std::vector<Step> expected = {{State::Connecting, kConnecting}, {State::Error, c.text}};
+        EXPECT_EQ(Steps(), expected) << c.name;
+        EXPECT_EQ(controller.message, c.text) << c.name;
+        EXPECT_FALSE(config.portalResolved) << c.name;
+        EXPECT_EQ(config.resolvedUrl, "") << c.name;
+        // Not resolved, so every check asks again.
+        EXPECT_EQ(server.RequestCount("url.txt"), relayRequests) << c.name;
+    }
+    EXPECT_EQ(server.RequestCount("files/filelist.json"), 0);
+}
+
+TEST_F(UpdateControllerTest, FileListFailuresEndInErrorAndKeepTheLastComparison)
+{
+    Offer("wow.exe", "new client", Serve::Normal, 200, 4321);
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+
+    const std::string validList = "[{\"path\":\"wow.exe\",\"hash\":\"" + Md5("x") + "\",\"size\":1}]";
+    struct Case {
+        const char* name;
+        std::string body;
+        int status;
+        Serve mode;
+        std::wstring text;  // a trailing '*' matches any rest
+    };
+    const Case cases[] = {
+        {"not found", "[]", 404, Serve::Normal, kListFailed},
+        {"server error", "[]", 500, Serve::Normal, kListFailed},
+        {"never answers", "", 200, Serve::Silent, kListFailed},
+        {"stalls mid-body", validList, 200, Serve::Stall, kListFailed},
+        {"malformed", "[{\"path\":", 200, Serve::Normal, L"JSON parse error: *"},
+        {"cut short", validList, 200, Serve::Cut, L"JSON parse error: *"},
+        {"size as a string", R"([{"path":"a","hash":"b","size":"12"}])", 200, Serve::Normal,
+         L"JSON parse error: *"},
+        {"object without files", R"({"version":1})", 200, Serve::Normal, kWrongShape},
+        {"a number", "42", 200, Serve::Normal, kWrongShape},
+    };
+    for (const Case& c : cases) {
+        Reset();
+        server.Route("files/filelist.json", c.body, c.status, c.mode);
+        Check();
+        ASSERT_EQ(notifications.size(), 3u) << c.name;
+        EXPECT_EQ(Steps()[1], Step(State::Checking, kChecking)) << c.name;
+        EXPECT_EQ(notifications[2].state, State::Error) << c.name;
+        const std::wstring& text = notifications[2].text;
+        if (c.text.back() == L'*') {
+            const std::wstring prefix = c.text.substr(0, c.text.size() - 1);
+            EXPECT_EQ(text.substr(0, prefix.size()), prefix) << c.name;
+            EXPECT_GT(text.size(), prefix.size()) << c.name;
+        } else {
+            EXPECT_EQ(text, c.text) << c.name;
+        }
+        EXPECT_EQ(controller.message, text) << c.name;
+        // The comparison of the last successful check stays.
+        EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{"wow.exe"}) << c.name;
+        EXPECT_EQ(controller.totalBytes, 4321) << c.name;
+    }
+}
+
+TEST_F(UpdateControllerTest, ComparesLocalFilesByDigestInBothListShapes)
+{
+    ASSERT_TRUE(CreateDirectoryW(Local(L"Data").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(Local(L"Interface").c_str(), nullptr));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"wow.exe"), "current client"));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Data\\a.MPQ"), "old archive"));
+
+    List("wow.exe", Upper(Md5("current client")), 1);      // current, digest in upper case
+    List("Data/a.MPQ", Md5("new archive"), 1000);           // differs
+    List("Data/new/b.MPQ", Md5("b"), 20000);                // missing, directories too
+    entries.push_back(R"({"path":"Data/c.MPQ","size":5})");  // no hash: skipped
+    List("Interface", Md5("i"), 300);                       // a directory where a file belongs
+    List("Data/a.MPQ", Md5("new archive"), 1000);           // listed twice
+    const std::vector<std::string> expected = {"Data/a.MPQ", "Data/new/b.MPQ", "Interface", "Data/a.MPQ"};
+
+    for (const bool wrapped : {true, false}) {
+        Reset();
+        PublishList(wrapped);
+        Check();
+        EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 4 个文件")) << wrapped;
+        EXPECT_EQ(controller.state, State::UpdateAvailable);
+        EXPECT_EQ(Paths(controller.filesToUpdate), expected) << wrapped;
+        EXPECT_EQ(controller.totalBytes, 1000 + 20000 + 300 + 1000) << wrapped;
+    }
+    // Checking writes nothing.
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"Data\\a.MPQ")), "old archive");
+    EXPECT_EQ(FilesBelow(gameDir), (std::set<std::wstring>{L"wow.exe", L"Data\\a.MPQ"}));
+}
+
+TEST_F(UpdateControllerTest, WithoutGameDirectoryTheCurrentDirectoryIsUsed)
+{
+    systemState.GameDir.clear();
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(gameDir.c_str()));
+
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"a.txt"), "same"));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"b.txt"), "old"));
+    Offer("a.txt", "same");
+    Offer("b.txt", "new");
+    PublishList();
+    Check();
+    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{"b.txt"});
+    Update();
+    EXPECT_EQ(controller.state, State::UpToDate);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"b.txt")), "new");
+
+    SetCurrentDirectoryW(previous);
+}
+
+TEST_F(UpdateControllerTest, HostileFileListTouchesNothingOutsideTheGameDirectory)
+{
+    const std::wstring outside = temp / L"x";
+    ASSERT_TRUE(Fixture::WriteBytes(outside, "outside"));
+    const char* hostile[] = {"../x", "..\\x", "a/../../x", "C:\\x", "C:x", "\\\\h\\s\\x",
+                             "x:ads", "CON", "nul.txt", "."};
+    for (const char* path : hostile) {
+        List(path, Md5("evil"), 4);
+    }
+    Offer("sub/ok.dat", "good data");
+    PublishList();
+
+    Check();
+    EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 1 个文件"));
+    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{"sub/ok.dat"});
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"sub\\ok.dat")), "good data");
+    EXPECT_EQ(Fixture::ReadBytes(outside), "outside");
+    EXPECT_EQ(FilesBelow(temp.Path()),
+              (std::set<std::wstring>{L"x", L"test.log", L"game\\sub\\ok.dat"}));
+    const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json", "/files/sub/ok.dat"};
+    EXPECT_EQ(server.Requests(), requests);
+
+    // One warning per hostile entry, the last of them (".") from the final full-path test.
+    const std::string log = Fixture::ReadBytes(temp / L"test.log");
+    size_t warnings = 0;
+    for (size_t at = 0; (at = log.find("[WARNING] Skipping invalid file entry in JSON", at)) !=
+                        std::string::npos;
+         ++at) {
+        ++warnings;
+    }
+    EXPECT_EQ(warnings, std::size(hostile));
+}
+
+TEST_F(UpdateControllerTest, UpdatesEveryDifferingFile)
+{
+    const std::string client = Pattern(70000, 1);
+    const std::string archive = Pattern(300000, 2);
+    const std::string newPath = "Data/sub/\xE8\xA1\xA5\xE4\xB8\x81/new.MPQ";  // Data/sub/补丁/new.MPQ
+    ASSERT_TRUE(CreateDirectoryW(Local(L"Data").c_str(), nullptr));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"wow.exe"), "old client"));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"empty.txt"), "stale"));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Data\\current.bin"), "current"));
+    Offer("wow.exe", client, Serve::NoLength);  // length only known at the end
+    Offer("empty.txt", "");                      // zero bytes: no progress report
+    Offer("Data/current.bin", "current");
+    Offer(newPath, archive);
+    PublishList();
+
+    Check();
+    ASSERT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 3 个文件"));
+    ASSERT_EQ(controller.totalBytes, 370000);
+
+    Reset();
+    Update();
+    const std::vector<Step> expected = {{State::Downloading, kDownloading}, {State::UpToDate, kUpdated}};
+    EXPECT_EQ(Steps(), expected);
+    ASSERT_EQ(notifications.size(), 2u);
+    EXPECT_EQ(notifications[0].thread, GetCurrentThreadId());
+    EXPECT_NE(notifications[1].thread, GetCurrentThreadId());
+    EXPECT_EQ(completions, std::vector<bool>{true});
+    EXPECT_EQ(controller.message, L"");
+
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"wow.exe")), client);
+    bool readable = false;
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"empty.txt"), &readable), "");
+    EXPECT_TRUE(readable);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"Data\\sub\\补丁\\new.MPQ")), archive);
+    // Nothing else: no temporary files left behind.
+    EXPECT_EQ(FilesBelow(gameDir), (std::set<std::wstring>{L"wow.exe", L"empty.txt",
+                                                           L"Data\\current.bin",
+                                                           L"Data\\sub\\补丁\\new.MPQ"}));
+    EXPECT_EQ(server.RequestCount("files/Data/current.bin"), 0);
+    EXPECT_EQ(server.RequestCount("files/" + newPath), 1);
+
+    // Overall progress: 1-based index, bytes from the list's sizes, never backwards.
+    ASSERT_FALSE(progress.empty());
+    std::set<int> indexes;
+    int64_t previous = 0;
+    for (const ProgressCall& call : progress) {
+        indexes.insert(call.fileIndex);
+        EXPECT_EQ(call.fileCount, 3);
+        EXPECT_EQ(call.total, 370000);
+        EXPECT_GE(call.bytesPerSecond, 0.0);
+        EXPECT_GE(call.downloaded, previous);
+        previous = call.downloaded;
+        if (call.fileIndex == 3) {
+            EXPECT_GT(call.downloaded, 70000);  // the first file's bytes come first
+        }
+    }
+    EXPECT_EQ(indexes, (std::set<int>{1, 3}));
+    EXPECT_EQ(progress.back().downloaded, 370000);
+    EXPECT_EQ(progress.back().fileIndex, 3);
+
+    Reset();
+    Check();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpToDate));
+}
+
+TEST_F(UpdateControllerTest, RetriesRestartTheFileProgress)
+{
+    const std::string first = Pattern(100000, 3);
+    const std::string second = Pattern(200000, 4);
+    Offer("a.bin", first);
+    // The first two deliveries are damaged; the third is right.
+    Offer("b.bin", second, Serve::Normal, 200, -1, Pattern(200000, 5), 2);
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+
+    Reset();
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    EXPECT_EQ(completions, std::vector<bool>{true});
+    EXPECT_EQ(server.RequestCount("files/b.bin"), 3);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"b.bin")), second);
+
+    int drops = 0;
+    int64_t previous = 0;
+    for (const ProgressCall& call : progress) {
+        if (call.fileIndex == 2) {
+            EXPECT_GT(call.downloaded, 100000);  // completed bytes of a.bin, plus this attempt's
+            EXPECT_LE(call.downloaded, 300000);
+        }
+        drops += call.downloaded < previous ? 1 : 0;
+        previous = call.downloaded;
+    }
+    EXPECT_EQ(drops, 2);
+    EXPECT_EQ(progress.back().downloaded, 300000);
+}
+
+TEST_F(UpdateControllerTest, FailedAttemptsLeaveTheOldFileIntact)
+{
+    config.retryCount = 2;
+    const std::string good = Pattern(50000, 6);
+    struct Case {
+        const char* name;
+        std::string body;
+        int status;
+        Serve mode;
+        int64_t listedSize;
+    };
+    const Case cases[] = {
+        {"wrong digest", Pattern(50000, 7), 200, Serve::Normal, -1},
+        {"body cut short", good, 200, Serve::Cut, -1},
+        {"not found", good, 404, Serve::Normal, -1},
+        {"server error", good, 500, Serve::Normal, -1},
+        {"stalls mid-body", good, 200, Serve::Stall, -1},
+        {"never answers", good, 200, Serve::Silent, -1},
+        {"never ends", good, 200, Serve::Endless, -1},
+        {"larger than listed", good, 200, Serve::Normal, 40000},
+    };
+    const std::string old = "old game file";
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string dir = "case" + std::to_string(i);
+        const std::wstring wideDir = L"case" + std::to_wstring(i);
+        ASSERT_TRUE(CreateDirectoryW(Local(wideDir).c_str(), nullptr));
+        ASSERT_TRUE(Fixture::WriteBytes(Local(wideDir + L"\\target.bin"), old));
+
+        entries.clear();
+        Offer(dir + "/first.bin", "first");
+        server.Route("files/" + dir + "/target.bin", c.body, c.status, c.mode);
+        List(dir + "/target.bin", Md5(good), c.listedSize < 0 ? 50000 : c.listedSize);
+        Offer(dir + "/later.bin", "later");
+        PublishList();
+        Check();
+        ASSERT_EQ(controller.state, State::UpdateAvailable) << c.name;
+
+        Reset();
+        Update();
+        const std::wstring text = L"下载失败: case" + std::to_wstring(i) + L"/target.bin";
+        const std::vector<Step> expected = {{State::Downloading, kDownloading}, {State::Error, text}};
+        EXPECT_EQ(Steps(), expected) << c.name;
+        EXPECT_EQ(controller.message, text) << c.name;
+        EXPECT_EQ(completions, std::vector<bool>{false}) << c.name;
+        EXPECT_EQ(server.RequestCount("files/" + dir + "/target.bin"), 2) << c.name;
+        EXPECT_EQ(server.RequestCount("files/" + dir + "/later.bin"), 0) << c.name;
+
+        // Byte-identical old file; files finished before stay; no temporary files.
+        EXPECT_EQ(Fixture::ReadBytes(Local(wideDir + L"\\target.bin")), old) << c.name;
+        EXPECT_EQ(FilesBelow(Local(wideDir)), (std::set<std::wstring>{L"first.bin", L"target.bin"}))
+            << c.name;
+    }
+}
+
+TEST_F(UpdateControllerTest, RetryCountBoundsTheAttempts)
+{
+    server.Route("files/bad.bin", "delivered");
+    List("bad.bin", Md5("expected"), 9);  // the portal never delivers this
+    PublishList();
+    for (const int retryCount : {0, 1, 3, -1}) {
+        const int before = server.RequestCount("files/bad.bin");
+        config.retryCount = retryCount;
+        Reset();
+        Check();
+        ASSERT_EQ(controller.state, State::UpdateAvailable);
+        Update();
+        EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: bad.bin")) << retryCount;
+        EXPECT_EQ(completions, std::vector<bool>{false}) << retryCount;
+        EXPECT_EQ(server.RequestCount("files/bad.bin") - before, std::max(retryCount, 0)) << retryCount;
+        if (retryCount <= 0) {
+            EXPECT_TRUE(progress.empty()) << retryCount;
+        }
+    }
+    EXPECT_EQ(FilesBelow(gameDir), std::set<std::wstring>{});
+}
+
+TEST_F(UpdateControllerTest, StartUpdateOnlyFromUpdateAvailable)
+{
+    controller.StartUpdate();  // Idle
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_EQ(controller.state, State::Idle);
+
+    PublishList();
+    Check();  // UpToDate
+    Reset();
+    controller.StartUpdate();
+    EXPECT_TRUE(notifications.empty());
+
+    server.Route("files/filelist.json", "", 404);
+    Check();  // Error
+    Reset();
+    controller.StartUpdate();
+    EXPECT_TRUE(notifications.empty());
+
+    entries.clear();
+    Offer("a.bin", Pattern(100000, 8));
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Reset();
+    controller.StartUpdate();
+    controller.StartUpdate();  // already Downloading (or done): ignored
+    ASSERT_TRUE(controller.WaitForRuns(20000));
+    const std::vector<Step> expected = {{State::Downloading, kDownloading}, {State::UpToDate, kUpdated}};
+    EXPECT_EQ(Steps(), expected);
+    EXPECT_EQ(completions, std::vector<bool>{true});
+    EXPECT_EQ(server.RequestCount("files/a.bin"), 1);
+}
+
+TEST_F(UpdateControllerTest, DuplicatePathsAreFetchedInListOrder)
+{
+    Offer("dup.bin", "content");
+    Offer("dup.bin", "content");
+    PublishList();
+    Check();
+    EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 2 个文件"));
+    EXPECT_EQ(controller.totalBytes, 14);
+
+    Reset();
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    EXPECT_EQ(server.RequestCount("files/dup.bin"), 2);
+    ASSERT_EQ(progress.size(), 2u);
+    EXPECT_EQ(progress[0].fileIndex, 1);
+    EXPECT_EQ(progress[1].fileIndex, 2);
+    EXPECT_EQ(progress[1].downloaded, 14);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"dup.bin")), "content");
+}
+
+TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContent)
+{
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"locked.bin"), "in use"));
+    Offer("locked.bin", "replacement");
+    PublishList();
+    HANDLE holder = CreateFileW(Local(L"locked.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    config.retryCount = 2;
+    Check();  // the locked file cannot be read, so it is scheduled
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Reset();
+    Update();
+    CloseHandle(holder);
+
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: locked.bin"));
+    EXPECT_EQ(server.RequestCount("files/locked.bin"), 2);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"locked.bin")), "in use");
+    EXPECT_EQ(FilesBelow(gameDir), std::set<std::wstring>{L"locked.bin"});
+}
+
+}  // namespace
+}  // namespace Orvane
