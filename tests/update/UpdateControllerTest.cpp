@@ -366,20 +366,29 @@ TEST_F(UpdateControllerTest, ComparesLocalFilesByDigestInBothListShapes)
     entries.push_back(R"({"path":"Data/c.MPQ","size":5})");  // no hash: skipped
     List("Interface", Md5("i"), 300);                       // a directory where a file belongs
     List("Data/a.MPQ", Md5("new archive"), 1000);           // listed twice
-    const std::vector<std::string> expected = {"Data/a.MPQ", "Data/new/b.MPQ", "Interface", "Data/a.MPQ"};
+    // Unreadable (held open elsewhere): its digest fails, which matches nothing.
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Data\\locked.MPQ"), "locked"));
+    List("Data/locked.MPQ", "", 5);
+    const std::vector<std::string> expected = {"Data/a.MPQ", "Data/new/b.MPQ", "Interface", "Data/a.MPQ",
+                                               "Data/locked.MPQ"};
 
+    HANDLE holder = CreateFileW(Local(L"Data\\locked.MPQ").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     for (const bool wrapped : {true, false}) {
         Reset();
         PublishList(wrapped);
         Check();
-        EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 4 个文件")) << wrapped;
+        EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 5 个文件")) << wrapped;
         EXPECT_EQ(controller.state, State::UpdateAvailable);
         EXPECT_EQ(Paths(controller.filesToUpdate), expected) << wrapped;
-        EXPECT_EQ(controller.totalBytes, 1000 + 20000 + 300 + 1000) << wrapped;
+        EXPECT_EQ(controller.totalBytes, 1000 + 20000 + 300 + 1000 + 5) << wrapped;
     }
+    CloseHandle(holder);
     // Checking writes nothing.
     EXPECT_EQ(Fixture::ReadBytes(Local(L"Data\\a.MPQ")), "old archive");
-    EXPECT_EQ(FilesBelow(gameDir), (std::set<std::wstring>{L"wow.exe", L"Data\\a.MPQ"}));
+    EXPECT_EQ(FilesBelow(gameDir),
+              (std::set<std::wstring>{L"wow.exe", L"Data\\a.MPQ", L"Data\\locked.MPQ"}));
 }
 
 TEST_F(UpdateControllerTest, WithoutGameDirectoryTheCurrentDirectoryIsUsed)
