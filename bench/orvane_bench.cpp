@@ -19,27 +19,12 @@
 #include "app/Text.h"
 #include "diagnostics/FileDigest.h"
 #include "update/HttpClient.h"
+#include "update/WinHttpHandle.h"
 
 namespace {
 
 using Orvane::ScopedHandle;
-
-class Internet {
-public:
-    explicit Internet(HINTERNET handle) : handle_(handle) {}
-    ~Internet()
-    {
-        if (handle_) {
-            WinHttpCloseHandle(handle_);
-        }
-    }
-    Internet(const Internet&) = delete;
-    Internet& operator=(const Internet&) = delete;
-    HINTERNET Get() const { return handle_; }
-
-private:
-    HINTERNET handle_;
-};
+using Orvane::WinHttpHandle;
 
 // The plainest WinHTTP download: one fixed buffer, no progress, no limits.
 int64_t BareWinHttpDownload(const std::string& url, const std::wstring& target)
@@ -48,17 +33,18 @@ int64_t BareWinHttpDownload(const std::string& url, const std::wstring& target)
     std::wstring path;
     int port = 0;
     Orvane::SplitUrl(url, host, path, port);
-    Internet session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                 WINHTTP_NO_PROXY_BYPASS, 0));
-    Internet connection(
-        session.Get() ? WinHttpConnect(session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0)
-                      : nullptr);
-    Internet request(connection.Get() ? WinHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr,
-                                                           WINHTTP_NO_REFERER,
-                                                           WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
-                                      : nullptr);
+    WinHttpHandle session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0));
+    WinHttpHandle connection(session.Get() ? WinHttpConnect(session.Get(), host.c_str(),
+                                                            static_cast<INTERNET_PORT>(port), 0)
+                                           : nullptr);
+    WinHttpHandle request(connection.Get()
+                              ? WinHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr,
+                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
+                              : nullptr);
     if (!request.Get() ||
-        !WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                            0, 0, 0) ||
         !WinHttpReceiveResponse(request.Get(), nullptr)) {
         return -1;
     }

@@ -9,6 +9,7 @@
 
 #include "app/ScopedHandle.h"
 #include "app/Text.h"
+#include "update/WinHttpHandle.h"
 
 namespace Orvane {
 
@@ -18,27 +19,6 @@ namespace {
 constexpr DWORD kMaxChunkBytes = 1024 * 1024;
 
 const char kTooLarge[] = "Response too large";
-
-// Owns one WinHTTP handle (session, connection or request).
-class WinHttpHandle {
-public:
-    WinHttpHandle() = default;
-    ~WinHttpHandle() { Reset(); }
-    WinHttpHandle(const WinHttpHandle&) = delete;
-    WinHttpHandle& operator=(const WinHttpHandle&) = delete;
-
-    HINTERNET Get() const { return handle_; }
-    void Reset(HINTERNET handle = nullptr)
-    {
-        if (handle_) {
-            WinHttpCloseHandle(handle_);
-        }
-        handle_ = handle;
-    }
-
-private:
-    HINTERNET handle_ = nullptr;
-};
 
 // The three handles of one request. Members are destroyed in reverse order:
 // request, connection, session.
