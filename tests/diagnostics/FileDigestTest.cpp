@@ -28,8 +28,12 @@ TEST(ComputeFileMd5, MatchesKnownDigests)
     const Case cases[] = {
         {"empty", "", "d41d8cd98f00b204e9800998ecf8427e"},
         {"abc", "abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"exactly two 8 KiB buffers", Pattern(16384, [](size_t i) { return unsigned(i % 251); }),
+        {"exactly 2 x 8 KiB", Pattern(16384, [](size_t i) { return unsigned(i % 251); }),
          "e7b11e9c017496ec667c7bf8909d0e2d"},
+        {"exactly one read buffer", Pattern(262144, [](size_t i) { return unsigned(i % 251); }),
+         "f6224c81f6d6b0c9c260a4f677f5db6f"},
+        {"two buffers and a byte", Pattern(524289, [](size_t i) { return unsigned(i % 251); }),
+         "c8c4868e2c03f1af547fc9ef7a3b071f"},
         {"24 MiB and 5 bytes",
          Pattern(24 * 1024 * 1024 + 5, [](size_t i) { return unsigned((i * 131 + (i >> 16)) & 255); }),
          "d06b5c177ceae471a9d62881184d393b"},
