@@ -19,6 +19,7 @@ namespace {
 constexpr DWORD kMaxChunkBytes = 1024 * 1024;
 
 const char kTooLarge[] = "Response too large";
+const char kIncomplete[] = "Response incomplete";
 
 // The three handles of one request. Members are destroyed in reverse order:
 // request, connection, session.
@@ -92,16 +93,24 @@ bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exc
     return true;
 }
 
-// The announced body size, or 0 when the server sent no Content-Length.
-int64_t ContentLength(HINTERNET request)
+// The announced body size; false when the server sent no Content-Length.
+bool QueryContentLength(HINTERNET request, int64_t& length)
 {
     wchar_t text[64] = {};
     DWORD size = sizeof text;
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
                              text, &size, WINHTTP_NO_HEADER_INDEX)) {
-        return 0;
+        return false;
     }
-    return _wtoi64(text);
+    length = _wtoi64(text);
+    return true;
+}
+
+// The announced body size, or 0 when the server sent no Content-Length.
+int64_t ContentLength(HINTERNET request)
+{
+    int64_t length = 0;
+    return QueryContentLength(request, length) ? length : 0;
 }
 
 // Reads the body chunk by chunk into `sink` until WinHTTP reports its end.
@@ -196,6 +205,14 @@ bool HttpClient::Get(const std::string& url, std::string& body)
         return true;
     };
     if (!ReadBody(exchange.request.Get(), kMaxResponseBytes, append, lastError)) {
+        return false;
+    }
+    // WinHTTP reports a connection closed early as a normal end of the body; a
+    // cut url.txt would otherwise become a wrong base URL for the whole run.
+    int64_t announced = 0;
+    if (QueryContentLength(exchange.request.Get(), announced) &&
+        announced != static_cast<int64_t>(received.size())) {
+        lastError = kIncomplete;
         return false;
     }
     body.swap(received);

@@ -240,13 +240,23 @@ TEST_F(HttpClientTest, FailedStatusOrMissingDirectoryLeavesFilesAlone)
 }
 
 // Under Wine, WinHTTP does not notice a body shorter than its Content-Length:
-// the transfer "succeeds" with what arrived. Callers must verify the content.
+// the transfer "succeeds" with what arrived. A download is verified by its
+// digest afterwards; a body fetched into memory is checked against the length.
 TEST_F(HttpClientTest, ShortBodyIsNotNoticedByTheTransport)
 {
     const std::string body = Pattern(100000);
     server.Route("cut.bin", body, 200, Serve::Cut);
     ASSERT_TRUE(Download("cut.bin", temp / L"f.bin")) << client.lastError;
     EXPECT_EQ(Fixture::ReadBytes(temp / L"f.bin"), body.substr(0, 50000));
+}
+
+TEST_F(HttpClientTest, GetRefusesABodyShorterThanAnnounced)
+{
+    server.Route("url.txt", "http://127.0.0.1/files/", 200, Serve::Cut);
+    std::string received = "old";
+    EXPECT_FALSE(client.Get(server.Url("url.txt"), received));
+    EXPECT_EQ(client.lastError, "Response incomplete");
+    EXPECT_EQ(received, "old");
 }
 
 TEST_F(HttpClientTest, DownloadStopsPastItsByteLimit)

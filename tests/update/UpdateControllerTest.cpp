@@ -286,6 +286,8 @@ TEST_F(UpdateControllerTest, RelayFailuresEndInError)
         {"never answers", "", 200, Serve::Silent, kRelayUnreachable},
         {"stalls mid-body", server.Url("files/") + std::string(5000, ' '), 200, Serve::Stall,
          kRelayUnreachable},
+        {"cut short", server.Url("files/") + std::string(5000, ' '), 200, Serve::Cut,
+         kRelayUnreachable},
     };
     int relayRequests = 0;
     for (const Case& c : cases) {
@@ -325,7 +327,7 @@ TEST_F(UpdateControllerTest, FileListFailuresEndInErrorAndKeepTheLastComparison)
         {"never answers", "", 200, Serve::Silent, kListFailed},
         {"stalls mid-body", validList, 200, Serve::Stall, kListFailed},
         {"malformed", "[{\"path\":", 200, Serve::Normal, L"JSON parse error: *"},
-        {"cut short", validList, 200, Serve::Cut, L"JSON parse error: *"},
+        {"cut short", validList, 200, Serve::Cut, kListFailed},
         {"size as a string", R"([{"path":"a","hash":"b","size":"12"}])", 200, Serve::Normal,
          L"JSON parse error: *"},
         {"object without files", R"({"version":1})", 200, Serve::Normal, kWrongShape},
