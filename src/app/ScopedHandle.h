@@ -2,48 +2,27 @@
 
 #include <windows.h>
 
+#include "app/UniqueHandle.h"
+
 namespace Orvane {
 
-// Owns a kernel handle (file, find-less objects, threads, mutexes) and closes it
-// on every path. Both null and INVALID_HANDLE_VALUE count as "no handle".
-class ScopedHandle {
-public:
-    ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-    ~ScopedHandle() { Reset(); }
-
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Release()) {}
-    ScopedHandle& operator=(ScopedHandle&& other) noexcept
-    {
-        if (this != &other) {
-            Reset(other.Release());
-        }
-        return *this;
-    }
-
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    explicit operator bool() const { return Valid(); }
-
-    HANDLE Release()
-    {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-
-    void Reset(HANDLE handle = nullptr)
-    {
-        if (Valid()) {
-            CloseHandle(handle_);
-        }
-        handle_ = handle;
-    }
-
-private:
-    HANDLE handle_ = nullptr;
+// Kernel handles (files, processes, threads, mutexes). Both null and
+// INVALID_HANDLE_VALUE mean "no handle", since APIs differ in which they return.
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    static void Close(Handle handle) { CloseHandle(handle); }
 };
+using ScopedHandle = UniqueHandle<KernelHandleTraits>;
+
+// Directory listings from FindFirstFileW.
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Handle handle) { return handle != INVALID_HANDLE_VALUE; }
+    static void Close(Handle handle) { FindClose(handle); }
+};
+using FindHandle = UniqueHandle<FindHandleTraits>;
 
 }  // namespace Orvane

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "app/ScopedHandle.h"
 #include "diagnostics/RegistryKey.h"
 
 namespace Orvane {
@@ -17,24 +18,6 @@ bool IsDecimalDigit(wchar_t c)
 {
     return c >= L'0' && c <= L'9';
 }
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle()
-    {
-        if (Valid()) {
-            FindClose(handle_);
-        }
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
 
 // Version folders of one runtime directory, in enumeration order. A directory
 // that cannot be listed is skipped.
@@ -56,7 +39,7 @@ void ConsiderRuntimeFolders(const std::wstring& directory, RuntimeChoice& choice
 // Version subkeys of one runtime key, from index 0 until enumeration fails.
 void ConsiderRuntimeKey(HKEY root, const std::wstring& path, RuntimeChoice& choice)
 {
-    const RegistryKey key(root, path.c_str(), kReadAccess);
+    const RegistryKey key = OpenRegistryKey(root, path.c_str(), kReadAccess);
     if (!key.Valid()) {
         return;
     }
@@ -105,7 +88,8 @@ void DetectFramework(const DotNetLocations& locations, EnvironmentInfo& info)
 {
     const std::wstring base = locations.frameworkSetupKey + L"\\";
     {
-        const RegistryKey v4(locations.registryRoot, (base + L"v4\\Full").c_str(), kReadAccess);
+        const RegistryKey v4 =
+            OpenRegistryKey(locations.registryRoot, (base + L"v4\\Full").c_str(), kReadAccess);
         DWORD release = 0;
         if (v4.Valid() && ReadFourByteValue(v4.Get(), L"Release", release)) {
             info.HasDotNet = true;
@@ -126,7 +110,8 @@ void DetectFramework(const DotNetLocations& locations, EnvironmentInfo& info)
         {L"v1.1.4322", L"Framework 1.1", false},
     };
     for (const OlderFramework& framework : kOlder) {
-        const RegistryKey key(locations.registryRoot, (base + framework.key).c_str(), kReadAccess);
+        const RegistryKey key =
+            OpenRegistryKey(locations.registryRoot, (base + framework.key).c_str(), kReadAccess);
         DWORD install = 0;
         if (!key.Valid() || !ReadFourByteValue(key.Get(), L"Install", install) || install != 1) {
             continue;

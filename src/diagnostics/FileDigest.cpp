@@ -13,49 +13,21 @@ namespace {
 
 constexpr DWORD kReadChunkBytes = 256 * 1024;
 
-class CryptProvider {
-public:
-    CryptProvider()
-    {
-        if (!CryptAcquireContextW(&handle_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-            handle_ = 0;
-        }
-    }
-    ~CryptProvider()
-    {
-        if (handle_) {
-            CryptReleaseContext(handle_, 0);
-        }
-    }
-    CryptProvider(const CryptProvider&) = delete;
-    CryptProvider& operator=(const CryptProvider&) = delete;
-    HCRYPTPROV Get() const { return handle_; }
-
-private:
-    HCRYPTPROV handle_ = 0;
+struct CryptProviderTraits {
+    using Handle = HCRYPTPROV;
+    static Handle Invalid() { return 0; }
+    static bool IsValid(Handle provider) { return provider != 0; }
+    static void Close(Handle provider) { CryptReleaseContext(provider, 0); }
 };
+using CryptProvider = UniqueHandle<CryptProviderTraits>;
 
-class CryptHash {
-public:
-    explicit CryptHash(HCRYPTPROV provider)
-    {
-        if (!CryptCreateHash(provider, CALG_MD5, 0, 0, &handle_)) {
-            handle_ = 0;
-        }
-    }
-    ~CryptHash()
-    {
-        if (handle_) {
-            CryptDestroyHash(handle_);
-        }
-    }
-    CryptHash(const CryptHash&) = delete;
-    CryptHash& operator=(const CryptHash&) = delete;
-    HCRYPTHASH Get() const { return handle_; }
-
-private:
-    HCRYPTHASH handle_ = 0;
+struct CryptHashTraits {
+    using Handle = HCRYPTHASH;
+    static Handle Invalid() { return 0; }
+    static bool IsValid(Handle hash) { return hash != 0; }
+    static void Close(Handle hash) { CryptDestroyHash(hash); }
 };
+using CryptHash = UniqueHandle<CryptHashTraits>;
 
 }  // namespace
 
@@ -67,14 +39,16 @@ std::string ComputeFileMd5(const std::wstring& path)
         return {};
     }
     // Declared after the file so they are released before it is closed.
-    CryptProvider provider;
-    if (!provider.Get()) {
+    HCRYPTPROV rawProvider = 0;
+    if (!CryptAcquireContextW(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
         return {};
     }
-    CryptHash hash(provider.Get());
-    if (!hash.Get()) {
+    const CryptProvider provider(rawProvider);
+    HCRYPTHASH rawHash = 0;
+    if (!CryptCreateHash(provider.Get(), CALG_MD5, 0, 0, &rawHash)) {
         return {};
     }
+    const CryptHash hash(rawHash);
 
     // One fixed buffer, whatever the file size. Large reads keep the per-call
     // cost small next to the hashing (8 KiB reads measured about 12 % slower

@@ -2,7 +2,7 @@
 
 #include <winsock2.h>
 
-#include <utility>
+#include "app/UniqueHandle.h"
 
 namespace Orvane {
 
@@ -30,26 +30,13 @@ private:
     bool started_ = false;
 };
 
-// Owns a socket and closes it on every path.
-class SocketHandle {
-public:
-    explicit SocketHandle(SOCKET handle) : handle_(handle) {}
-    ~SocketHandle()
-    {
-        if (Valid()) {
-            closesocket(handle_);
-        }
-    }
-    SocketHandle(SocketHandle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_SOCKET)) {}
-    SocketHandle& operator=(SocketHandle&&) = delete;
-    SocketHandle(const SocketHandle&) = delete;
-    SocketHandle& operator=(const SocketHandle&) = delete;
-
-    SOCKET Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_SOCKET; }
-
-private:
-    SOCKET handle_;
+// A socket.
+struct SocketTraits {
+    using Handle = SOCKET;
+    static Handle Invalid() { return INVALID_SOCKET; }
+    static bool IsValid(Handle socket) { return socket != INVALID_SOCKET; }
+    static void Close(Handle socket) { closesocket(socket); }
 };
+using SocketHandle = UniqueHandle<SocketTraits>;
 
 }  // namespace Orvane

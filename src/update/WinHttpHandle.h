@@ -3,29 +3,17 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "app/UniqueHandle.h"
+
 namespace Orvane {
 
-// Owns one WinHTTP handle (session, connection or request) and closes it on
-// every path.
-class WinHttpHandle {
-public:
-    WinHttpHandle() = default;
-    explicit WinHttpHandle(HINTERNET handle) : handle_(handle) {}
-    ~WinHttpHandle() { Reset(); }
-    WinHttpHandle(const WinHttpHandle&) = delete;
-    WinHttpHandle& operator=(const WinHttpHandle&) = delete;
-
-    HINTERNET Get() const { return handle_; }
-    void Reset(HINTERNET handle = nullptr)
-    {
-        if (handle_) {
-            WinHttpCloseHandle(handle_);
-        }
-        handle_ = handle;
-    }
-
-private:
-    HINTERNET handle_ = nullptr;
+// One WinHTTP handle: session, connection or request.
+struct WinHttpHandleTraits {
+    using Handle = HINTERNET;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle handle) { return handle != nullptr; }
+    static void Close(Handle handle) { WinHttpCloseHandle(handle); }
 };
+using WinHttpHandle = UniqueHandle<WinHttpHandleTraits>;
 
 }  // namespace Orvane

@@ -67,7 +67,7 @@ OwnedRegistryTree::~OwnedRegistryTree()
     const size_t separator = path_.find_last_of(L'\\');
     const std::wstring parentPath = separator == std::wstring::npos ? L"" : path_.substr(0, separator);
     const std::wstring name = separator == std::wstring::npos ? path_ : path_.substr(separator + 1);
-    const RegistryKey parent(root_, parentPath.c_str(), KEY_ALL_ACCESS | kView);
+    const RegistryKey parent = OpenRegistryKey(root_, parentPath.c_str(), KEY_ALL_ACCESS | kView);
     if (parent.Valid()) {
         RegDeleteTreeW(parent.Get(), name.c_str());
     }
@@ -75,7 +75,7 @@ OwnedRegistryTree::~OwnedRegistryTree()
 
 bool RegistryKeyExists(HKEY root, const std::wstring& path)
 {
-    return RegistryKey(root, path.c_str(), KEY_READ | kView).Valid();
+    return OpenRegistryKey(root, path.c_str(), KEY_READ | kView).Valid();
 }
 
 bool CreateRegistryKey(HKEY root, const std::wstring& path)

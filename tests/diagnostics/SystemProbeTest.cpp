@@ -107,8 +107,8 @@ std::wstring RegistryVersionText(HKEY key)
 
 TEST(DetectOperatingSystem, AgreesWithTheVersionTheSystemRecords)
 {
-    const RegistryKey currentVersion(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
-                                     KEY_READ | KEY_WOW64_64KEY);
+    const RegistryKey currentVersion = OpenRegistryKey(
+        HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", KEY_READ | KEY_WOW64_64KEY);
     ASSERT_TRUE(currentVersion.Valid());
     wchar_t build[32] = {};
     DWORD size = sizeof build - sizeof(wchar_t);
