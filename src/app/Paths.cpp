@@ -25,11 +25,18 @@ std::wstring DirectoryOfPath(const std::wstring& path)
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
-std::wstring GetProgramDirectory()
+std::wstring GetExecutablePath()
 {
+    // A program cannot be started from a path longer than MAX_PATH, so the
+    // buffer holds every path it can have.
     wchar_t modulePath[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
-    return DirectoryOfPath(std::wstring(modulePath, length));
+    return std::wstring(modulePath, length);
+}
+
+std::wstring GetProgramDirectory()
+{
+    return DirectoryOfPath(GetExecutablePath());
 }
 
 std::wstring JoinPath(const std::wstring& directory, const std::wstring& relative)

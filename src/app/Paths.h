@@ -4,6 +4,9 @@
 
 namespace Orvane {
 
+// Full path of the running executable.
+std::wstring GetExecutablePath();
+
 // Directory of the running executable, without a trailing separator; empty
 // when the module path has no separator at all.
 std::wstring GetProgramDirectory();

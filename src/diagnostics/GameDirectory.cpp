@@ -11,15 +11,6 @@ namespace Orvane {
 
 namespace {
 
-// Full path of the running executable. A program cannot be started from a
-// path longer than MAX_PATH, so the buffer holds every path it can have.
-std::wstring ExecutablePath()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, length);
-}
-
 ClientFileState Examine(const std::wstring& path, const std::string& expectedMd5)
 {
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -45,7 +36,7 @@ void DetectGameDirectoryOf(const std::wstring& executablePath, EnvironmentInfo& 
 
 void DetectGameDirectory(EnvironmentInfo& info)
 {
-    DetectGameDirectoryOf(ExecutablePath(), info);
+    DetectGameDirectoryOf(GetExecutablePath(), info);
 }
 
 std::vector<ClientFileEntry> ExpectedClientFiles()

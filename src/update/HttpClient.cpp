@@ -93,34 +93,29 @@ bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exc
     return true;
 }
 
-// The announced body size; false when the server sent no Content-Length.
-bool QueryContentLength(HINTERNET request, int64_t& length)
+constexpr int64_t kNoContentLength = -1;
+
+// The announced body size, or kNoContentLength when the server sent none.
+int64_t AnnouncedLength(HINTERNET request)
 {
     wchar_t text[64] = {};
     DWORD size = sizeof text;
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
                              text, &size, WINHTTP_NO_HEADER_INDEX)) {
-        return false;
+        return kNoContentLength;
     }
-    length = _wtoi64(text);
-    return true;
-}
-
-// The announced body size, or 0 when the server sent no Content-Length.
-int64_t ContentLength(HINTERNET request)
-{
-    int64_t length = 0;
-    return QueryContentLength(request, length) ? length : 0;
+    return _wtoi64(text);
 }
 
 // Reads the body chunk by chunk into `sink` until WinHTTP reports its end.
 // Fails when a read fails (a stalled server ends in a receive time-out), when
-// the sink fails, or when more than `maxBytes` bytes arrive (maxBytes < 0: no
-// limit); the chunk that would pass the limit is not handed to the sink.
+// the sink fails, or when more than `maxBytes` bytes arrive or are announced
+// (maxBytes < 0: no limit); the chunk that would pass the limit is not handed
+// to the sink.
 template <typename Sink>
-bool ReadBody(HINTERNET request, int64_t maxBytes, Sink&& sink, std::string& error)
+bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sink, std::string& error)
 {
-    if (maxBytes >= 0 && ContentLength(request) > maxBytes) {
+    if (maxBytes >= 0 && announced > maxBytes) {
         error = kTooLarge;
         return false;
     }
@@ -204,14 +199,13 @@ bool HttpClient::Get(const std::string& url, std::string& body)
         received.append(data, size);
         return true;
     };
-    if (!ReadBody(exchange.request.Get(), kMaxResponseBytes, append, lastError)) {
+    const int64_t announced = AnnouncedLength(exchange.request.Get());
+    if (!ReadBody(exchange.request.Get(), announced, kMaxResponseBytes, append, lastError)) {
         return false;
     }
     // WinHTTP reports a connection closed early as a normal end of the body; a
     // cut url.txt would otherwise become a wrong base URL for the whole run.
-    int64_t announced = 0;
-    if (QueryContentLength(exchange.request.Get(), announced) &&
-        announced != static_cast<int64_t>(received.size())) {
+    if (announced != kNoContentLength && announced != static_cast<int64_t>(received.size())) {
         lastError = kIncomplete;
         return false;
     }
@@ -235,7 +229,8 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
     }
 
     const auto start = std::chrono::steady_clock::now();
-    const int64_t total = ContentLength(exchange.request.Get());
+    const int64_t announced = AnnouncedLength(exchange.request.Get());
+    const int64_t total = announced == kNoContentLength ? 0 : announced;
     auto write = [&](const char* data, DWORD size, int64_t downloaded) {
         DWORD written = 0;
         if (!WriteFile(file.Get(), data, size, &written, nullptr) || written != size) {
@@ -252,7 +247,7 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
         }
         return true;
     };
-    return ReadBody(exchange.request.Get(), maxBytes, write, lastError);
+    return ReadBody(exchange.request.Get(), announced, maxBytes, write, lastError);
 }
 
 }  // namespace Orvane
