@@ -1,17 +1,74 @@
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include "app/Config.h"
 #include "app/Logger.h"
+#include "ui/MainWindow.h"
 
-int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
+namespace {
+
+constexpr wchar_t kMutexName[] = L"Local\\Orvane_SingleInstance_Mutex_v1_0_1";
+constexpr wchar_t kWindowClassName[] = L"OrvaneMainWindow";
+
+// Brings the running copy's window to the front and tells the user so.
+void ActivateRunningCopy()
+{
+    const HWND window = FindWindowW(kWindowClassName, nullptr);
+    if (window != nullptr) {
+        if (IsIconic(window)) {
+            ShowWindow(window, SW_RESTORE);
+        }
+        SetForegroundWindow(window);
+        BringWindowToTop(window);
+        FLASHWINFO flash{};
+        flash.cbSize = sizeof(flash);
+        flash.hwnd = window;
+        flash.dwFlags = FLASHW_ALL;
+        flash.uCount = 3;
+        flash.dwTimeout = 0;
+        FlashWindowEx(&flash);
+    }
+    MessageBoxW(nullptr, L"Kaimor 下载器已经在运行了\n\n已切换到已打开的窗口", L"提示",
+                MB_ICONINFORMATION | MB_OK);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
                     int /*showCommand*/)
 {
     using namespace Orvane;
+
+    // Kept open for the life of the process; the system releases it at exit.
+    const HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+    if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        ActivateRunningCopy();
+        CloseHandle(mutex);
+        return 0;
+    }
+
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&controls);
 
     // A log a player can send to support; the program runs the same without it.
     Logger::Instance().OpenBesideExecutable();
     Config::Instance().Load();
     Logger::Instance().Write(LogLevel::Info, "Orvane 1.0.1 started, portal " +
                                                  Config::Instance().portalUrl);
-    return 0;
+
+    MainWindow window;
+    if (!window.Create(instance)) {
+        MessageBoxW(nullptr, L"创建窗口失败", L"错误", MB_ICONERROR);
+        return 1;
+    }
+
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
 }

@@ -14,4 +14,10 @@ inline constexpr char ApiHost[] = "api.kaimor.com";
 // Game-server host, tested the same way; its result gates starting the launcher.
 inline constexpr char GameHost[] = "game.kaimor.com";
 
+// Footer links of the window: the community group and the website.
+inline constexpr wchar_t CommunityCaption[] = L"QQ群: 586731920";
+inline constexpr wchar_t CommunityUrl[] = L"https://qm.qq.com/q/586731920";
+inline constexpr wchar_t WebsiteCaption[] = L"官网: www.kaimor.com";
+inline constexpr wchar_t WebsiteUrl[] = L"https://www.kaimor.com/";
+
 }  // namespace Orvane::ServiceEndpoints

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace Orvane {
+
+// The window's fixed outer size, which is also the smallest it can be made.
+constexpr int kWindowWidth = 780;
+constexpr int kWindowHeight = 600;
+
+// Vertical extent of the progress bar and its text: what a speed report repaints.
+constexpr int kProgressBandTop = 406;
+constexpr int kProgressBandBottom = 462;
+
+enum class RowStatus : int { NotChecked = 0, Ok = 1, Warning = 2, Failed = 3 };
+enum class ButtonState : int { Normal = 0, Hover = 1, Pressed = 2 };
+
+// Widths of the results table's five columns and the x of the four separators
+// between them, for a client width. The columns always fill the rows exactly.
+struct TableColumns {
+    int c1 = 0, c2 = 0, c3 = 0, c4 = 0, c5 = 0;
+    int x1 = 0, x2 = 0, x3 = 0, x4 = 0;
+};
+TableColumns ComputeTableColumns(int clientWidth);
+
+// Client rectangles of the two buttons, anchored to the bottom edge.
+RECT StartButtonRect(int clientWidth, int clientHeight);
+RECT GameButtonRect(int clientWidth, int clientHeight);
+// Footer links for captions of the given pixel widths: the first at the left
+// edge of the content, the second right-aligned.
+RECT FirstLinkRect(int clientHeight, int captionWidth);
+RECT SecondLinkRect(int clientWidth, int clientHeight, int captionWidth);
+
+// The activity flags that decide what the two buttons offer.
+struct ActivityFlags {
+    bool hasDetected = false;
+    bool updateAvailable = false;
+    bool updating = false;
+    bool checking = false;
+    bool checkFailed = false;
+    bool detecting = false;
+};
+
+struct ButtonLook {
+    std::wstring text;
+    bool enabled = false;
+    COLORREF color = 0;
+};
+ButtonLook StartButtonLook(const ActivityFlags& flags);
+ButtonLook GameButtonLook(const ActivityFlags& flags);
+
+// Fill of a button as drawn: grey when disabled, otherwise by its state.
+COLORREF ButtonFillColor(bool enabled, ButtonState state, COLORREF baseColor);
+
+// Text under the progress bar: "42%", then the counter and speed when present.
+std::wstring ComposeProgressText(int progress, const std::wstring& counterText,
+                                 const std::wstring& speedText);
+// "下载进度: 3/12".
+std::wstring FileCounterText(unsigned fileIndex, unsigned fileCount);
+// "1.5 MB/s", "1.9 KB/s", "1023 B/s", or empty for 0; one decimal, truncated.
+std::wstring SpeedText(uint32_t bytesPerSecond);
+// Whole percent of downloaded of total, 0 when the total is unknown.
+int64_t ProgressPercent(int64_t downloaded, int64_t total);
+
+}  // namespace Orvane

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+
+namespace Orvane {
+
+// Decides which download progress reports reach the window. Reports arrive for
+// every received chunk, far more often than a window can show them and more
+// than a thread's message queue holds; a report passes when the percentage or
+// the file changed, or when the interval has passed since the last one that did.
+class ProgressThrottle {
+public:
+    explicit ProgressThrottle(uint64_t intervalMs = 100) : intervalMs_(intervalMs) {}
+
+    bool ShouldPost(int64_t percent, int fileIndex, uint64_t nowMs)
+    {
+        const bool due = !anyPosted_ || percent != lastPercent_ || fileIndex != lastFileIndex_ ||
+                         nowMs - lastPostMs_ >= intervalMs_;
+        if (due) {
+            anyPosted_ = true;
+            lastPercent_ = percent;
+            lastFileIndex_ = fileIndex;
+            lastPostMs_ = nowMs;
+        }
+        return due;
+    }
+
+    void Reset() { anyPosted_ = false; }
+
+private:
+    uint64_t intervalMs_;
+    bool anyPosted_ = false;
+    int64_t lastPercent_ = 0;
+    int lastFileIndex_ = 0;
+    uint64_t lastPostMs_ = 0;
+};
+
+}  // namespace Orvane
