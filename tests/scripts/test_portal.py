@@ -1,0 +1,384 @@
+#!/usr/bin/env python3
+"""Tests of scripts/portal.py, run through its command line as operators do."""
+
+import hashlib
+import json
+import os
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import urllib.parse
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCRIPT = os.path.join(ROOT, "scripts", "portal.py")
+BASE = "http://update.kaimor.com/files/"
+
+
+def run(*args):
+    return subprocess.run([sys.executable, SCRIPT] + list(args), capture_output=True, text=True)
+
+
+def write(root, rel, data):
+    path = os.path.join(root, *rel.split("/"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def served(portal, url):
+    """The file a static web server rooted at `portal` answers for `url`."""
+    path = urllib.parse.urlsplit(url).path
+    return os.path.join(portal, *path.lstrip("/").split("/"))
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class Portal(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.client = os.path.join(self.tmp.name, "client")
+        self.portal = os.path.join(self.tmp.name, "portal")
+        os.mkdir(self.client)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def publish(self, *extra, base=BASE):
+        result = run("publish", self.client, self.portal, "--base-url", base, *extra)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result
+
+    def refused(self, *extra, base=BASE):
+        result = run("publish", self.client, self.portal, "--base-url", base, *extra)
+        self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
+        self.assertIn("refused", result.stderr)
+        return result.stderr
+
+    def relay(self):
+        with open(os.path.join(self.portal, "url.txt"), encoding="utf-8") as f:
+            return f.read()
+
+    def file_list(self):
+        """The list the program would fetch: relay URL + filelist.json."""
+        base = self.relay().strip()
+        data = read_bytes(served(self.portal, base + "filelist.json"))
+        return base, data, json.loads(data.decode("utf-8"))
+
+
+class Layout(Portal):
+    FILES = {
+        "wow.exe": b"MZ\x90\x00" + bytes(range(256)) * 40,
+        "Data/zhCN/patch-zhCN-5.MPQ": b"MPQ\x1a" + b"\x00\xff" * 5000,
+        "Data/zhCN/补丁 2.MPQ": "中文内容".encode("utf-8"),
+        "Interface/AddOns/empty.lua": b"",
+        "Kaimor登录器.exe": b"launcher",
+    }
+
+    def test_every_listed_path_resolves_to_the_published_bytes(self):
+        for rel, data in self.FILES.items():
+            write(self.client, rel, data)
+        self.publish()
+
+        self.assertEqual(self.relay(), BASE + "\n")
+        base, _, document = self.file_list()
+        self.assertEqual(sorted(e["path"] for e in document["files"]), sorted(self.FILES))
+        for entry in document["files"]:
+            data = self.FILES[entry["path"]]
+            with self.subTest(path=entry["path"]):
+                self.assertEqual(set(entry), {"path", "hash", "size"})
+                self.assertEqual(read_bytes(served(self.portal, base + entry["path"])), data)
+                self.assertEqual(entry["hash"], hashlib.md5(data).hexdigest())
+                self.assertEqual(entry["size"], len(data))
+
+    def test_entries_are_sorted_by_path(self):
+        # Created out of order; "-" sorts before "/", upper case before lower.
+        for rel in ["b.txt", "a/z.txt", "a-b.txt", "B.dat", "a/b/c.txt", "_x"]:
+            write(self.client, rel, rel.encode())
+        self.publish()
+        _, _, document = self.file_list()
+        self.assertEqual([e["path"] for e in document["files"]],
+                         ["B.dat", "_x", "a-b.txt", "a/b/c.txt", "a/z.txt", "b.txt"])
+
+    def test_republishing_drops_files_no_longer_in_the_client(self):
+        write(self.client, "old.dat", b"old")
+        write(self.client, "kept.dat", b"v1")
+        self.publish()
+        os.remove(os.path.join(self.client, "old.dat"))
+        write(self.client, "kept.dat", b"v2")
+        self.publish()
+
+        base, _, document = self.file_list()
+        self.assertEqual([(e["path"], e["hash"]) for e in document["files"]],
+                         [("kept.dat", hashlib.md5(b"v2").hexdigest())])
+        self.assertFalse(os.path.exists(served(self.portal, base + "old.dat")))
+        self.assertEqual(read_bytes(served(self.portal, base + "kept.dat")), b"v2")
+        # Nothing of the publishing machinery is left in the served folders.
+        self.assertEqual(sorted(os.listdir(self.portal)), ["files", "url.txt"])
+
+    def test_an_empty_client_gives_an_empty_list(self):
+        self.publish()
+        _, _, document = self.file_list()
+        self.assertEqual(document, {"version": 1, "files": []})
+
+    def test_a_nested_base_path_and_another_list_name(self):
+        write(self.client, "a.txt", b"a")
+        self.publish("--list-name", "list.json", base="http://portal.example:8080/game/live")
+        self.assertEqual(self.relay(), "http://portal.example:8080/game/live/\n")
+        listed = served(self.portal, "http://portal.example:8080/game/live/list.json")
+        self.assertEqual(json.loads(read_bytes(listed))["files"][0]["path"], "a.txt")
+
+
+class Versions(Portal):
+    def version(self):
+        return self.file_list()[2]["version"]
+
+    def test_versions_grow(self):
+        write(self.client, "a.txt", b"a")
+        steps = [([], 1), ([], 2), (["--version", "7"], 7), (["--version", "auto"], 8)]
+        for extra, expected in steps:
+            with self.subTest(extra=extra):
+                self.publish(*extra)
+                self.assertEqual(self.version(), expected)
+
+    def test_a_version_that_does_not_grow_is_refused_and_changes_nothing(self):
+        write(self.client, "a.txt", b"a")
+        self.publish("--version", "5")
+        before = self.file_list()[1]
+        for version in ["5", "4"]:
+            with self.subTest(version=version):
+                message = self.refused("--version", version)
+                self.assertIn("not newer", message)
+                self.assertEqual(self.file_list()[1], before)
+
+    def test_invalid_versions_are_usage_errors(self):
+        for version in ["0", "-3", "two", ""]:
+            with self.subTest(version=version):
+                result = run("publish", self.client, self.portal, "--base-url", BASE,
+                             "--version", version)
+                self.assertNotEqual(result.returncode, 0)
+                self.assertFalse(os.path.exists(self.portal))
+
+    def test_a_folder_per_version_continues_from_the_relay(self):
+        write(self.client, "a.txt", b"one")
+        templated = "http://update.kaimor.com/releases/v{version}/"
+        self.publish(base=templated)
+        self.assertEqual(self.relay(), "http://update.kaimor.com/releases/v1/\n")
+        write(self.client, "a.txt", b"two")
+        self.publish(base=templated)
+        self.assertEqual(self.relay(), "http://update.kaimor.com/releases/v2/\n")
+        self.assertEqual(self.version(), 2)
+        # The earlier release stays whole for clients still fetching it.
+        self.assertEqual(read_bytes(served(self.portal, "http://h/releases/v1/a.txt")), b"one")
+        self.assertEqual(read_bytes(served(self.portal, "http://h/releases/v2/a.txt")), b"two")
+
+    def test_switching_to_a_new_base_folder_continues_the_version(self):
+        write(self.client, "a.txt", b"a")
+        self.publish("--version", "41")
+        self.publish(base="http://update.kaimor.com/other/")
+        self.assertEqual(self.version(), 42)
+
+
+class Refusals(Portal):
+    # Names a client folder may hold on Linux, and whether publishing refuses them.
+    NAMES = [
+        ("CON", True), ("nul.txt", True), ("Com1.dat", True), ("lpt9", True), ("aux .log", True),
+        ("prn.a.b", True), ("a:b", True), ("a<b", True), ("a>b", True), ('a"b', True),
+        ("a|b", True), ("a?b", True), ("a*b", True), ("a\\b", True), ("tab\there", True),
+        ("new\nline", True), ("trailing.", True), ("trailing ", True), ("...", True),
+        ("a#b", True), ("100%.txt", True),
+        ("CONSOLE.txt", False), ("COM0", False), ("xnul.txt", False), ("COM1x", False),
+        (".hidden", False), ("a b.txt", False), ("中文.MPQ", False), ("a..b", False),
+        ("-dash", False), ("UPPER.Mpq", False),
+    ]
+
+    def test_names_windows_or_the_program_would_refuse(self):
+        for name, refuse in self.NAMES:
+            for rel in [name, "Data/" + name + "/x.dat"]:
+                with self.subTest(path=rel):
+                    with tempfile.TemporaryDirectory() as tmp:
+                        self.client = os.path.join(tmp, "client")
+                        self.portal = os.path.join(tmp, "portal")
+                        write(self.client, "wow.exe", b"x")
+                        write(self.client, rel, b"data")
+                        if refuse:
+                            message = self.refused()
+                            self.assertIn(name.split("\n")[0], message)
+                            self.assertFalse(os.path.exists(os.path.join(self.portal, "url.txt")))
+                        else:
+                            self.publish()
+                            paths = [e["path"] for e in self.file_list()[2]["files"]]
+                            self.assertIn(rel, paths)
+
+    def test_a_name_that_is_not_utf8(self):
+        client = os.fsencode(self.client)
+        with open(os.path.join(client, b"caf\xe9.txt"), "wb") as f:
+            f.write(b"x")
+        self.assertIn("UTF-8", self.refused())
+
+    def test_names_that_differ_only_in_letter_case(self):
+        write(self.client, "Data/Patch.MPQ", b"1")
+        write(self.client, "data/patch.mpq", b"2")
+        self.assertIn("letter case", self.refused())
+
+    def test_every_problem_is_reported_at_once(self):
+        for rel in ["CON", "a:b", "ok.txt", "sub/x?y"]:
+            write(self.client, rel, b"x")
+        message = self.refused()
+        for rel in ["CON", "a:b", "sub/x?y"]:
+            self.assertIn(rel, message)
+        self.assertNotIn("ok.txt", message)
+
+    def test_links_and_special_files(self):
+        cases = [
+            ("link to a folder", lambda: os.symlink(self.client + "/real", self.client + "/alias"),
+             "symbolic link"),
+            ("dangling link", lambda: os.symlink(self.client + "/missing", self.client + "/gone"),
+             "not a regular file"),
+            ("pipe", lambda: os.mkfifo(self.client + "/pipe"), "not a regular file"),
+        ]
+        for what, make, expected in cases:
+            with self.subTest(what):
+                with tempfile.TemporaryDirectory() as tmp:
+                    self.client = os.path.join(tmp, "client")
+                    self.portal = os.path.join(tmp, "portal")
+                    write(self.client, "real/a.txt", b"a")
+                    make()
+                    self.assertIn(expected, self.refused())
+
+    def test_a_link_to_a_file_publishes_its_content(self):
+        write(self.client, "real.txt", b"content")
+        os.symlink("real.txt", os.path.join(self.client, "alias.txt"))
+        self.publish()
+        base, _, document = self.file_list()
+        self.assertEqual([e["path"] for e in document["files"]], ["alias.txt", "real.txt"])
+        self.assertEqual(read_bytes(served(self.portal, base + "alias.txt")), b"content")
+
+    def test_base_urls(self):
+        cases = [
+            ("https://update.kaimor.com/files/", "http://"),
+            ("update.kaimor.com/files/", "http://"),
+            ("http:///files/", "http://"),
+            ("http://update.kaimor.com/", "below the server root"),
+            ("http://update.kaimor.com", "below the server root"),
+            ("http://update.kaimor.com/files/?v=2", "query"),
+            ("http://update.kaimor.com/files/#top", "fragment"),
+            ("http://update.kaimor.com/a%20b/", "escapes"),
+            ("http://update.kaimor.com/../etc/", ".."),
+            ("http://update.kaimor.com/a//b/", "empty name"),
+            ("http://update.kaimor.com/CON/", "device"),
+        ]
+        write(self.client, "a.txt", b"a")
+        for url, expected in cases:
+            with self.subTest(url=url):
+                self.assertIn(expected, self.refused(base=url))
+                self.assertFalse(os.path.exists(os.path.join(self.portal, "url.txt")))
+
+    def test_overlapping_folders(self):
+        write(self.client, "a.txt", b"a")
+        for portal in [os.path.join(self.client, "portal"), self.tmp.name]:
+            with self.subTest(portal=portal):
+                result = run("publish", self.client, portal, "--base-url", BASE)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("must not contain each other", result.stderr)
+        self.assertEqual(os.listdir(self.client), ["a.txt"])
+
+    def test_a_client_file_named_like_the_list(self):
+        for rel in ["filelist.json", "filelist.json.sig"]:
+            with self.subTest(rel=rel):
+                with tempfile.TemporaryDirectory() as tmp:
+                    self.client = os.path.join(tmp, "client")
+                    self.portal = os.path.join(tmp, "portal")
+                    write(self.client, rel, b"{}")
+                    self.assertIn("named like the list", self.refused())
+
+    def test_a_missing_client_folder(self):
+        self.client = os.path.join(self.tmp.name, "nowhere")
+        self.assertIn("not found", self.refused())
+
+
+class Signing(Portal):
+    def keygen(self):
+        keys = os.path.join(self.tmp.name, "keys")
+        result = run("keygen", keys)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return os.path.join(keys, "private.pem"), os.path.join(keys, "public.pem")
+
+    def verify(self, public, list_file, signature):
+        return subprocess.run(["openssl", "dgst", "-sha256", "-verify", public, "-signature",
+                               signature, list_file], capture_output=True)
+
+    def test_key_pair(self):
+        private, public = self.keygen()
+        self.assertEqual(stat.S_IMODE(os.stat(private).st_mode), 0o600)
+        with open(public) as f:
+            text = f.read()
+        self.assertTrue(text.startswith("-----BEGIN PUBLIC KEY-----"), text)
+        details = subprocess.run(["openssl", "pkey", "-pubin", "-in", public, "-text", "-noout"],
+                                 capture_output=True, text=True)
+        self.assertIn("prime256v1", details.stdout)
+        # The public key belongs to the private key.
+        derived = subprocess.run(["openssl", "ec", "-in", private, "-pubout"],
+                                 capture_output=True, text=True)
+        self.assertEqual(derived.stdout, text)
+
+    def test_keygen_never_overwrites_a_key(self):
+        private, _ = self.keygen()
+        before = read_bytes(private)
+        result = run("keygen", os.path.dirname(private))
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("not overwriting", result.stderr)
+        self.assertEqual(read_bytes(private), before)
+
+    def test_signature_covers_the_exact_list_bytes(self):
+        private, public = self.keygen()
+        write(self.client, "wow.exe", b"exe")
+        write(self.client, "Data/中文.MPQ", b"mpq")
+        self.publish("--sign", private)
+        base, data, _ = self.file_list()
+        list_file = served(self.portal, base + "filelist.json")
+        signature = served(self.portal, base + "filelist.json.sig")
+        # DER: a SEQUENCE of two INTEGERs.
+        self.assertEqual(read_bytes(signature)[0], 0x30)
+        self.assertEqual(self.verify(public, list_file, signature).returncode, 0)
+
+        altered = os.path.join(self.tmp.name, "altered.json")
+        with open(altered, "wb") as f:
+            f.write(data.replace(b'"size": 3', b'"size": 4', 1))
+        self.assertNotEqual(read_bytes(altered), data)
+        self.assertNotEqual(self.verify(public, altered, signature).returncode, 0)
+
+    def test_a_new_publish_is_signed_again(self):
+        private, public = self.keygen()
+        write(self.client, "a.txt", b"1")
+        self.publish("--sign", private)
+        write(self.client, "a.txt", b"2")
+        self.publish("--sign", private)
+        base, _, _ = self.file_list()
+        result = self.verify(public, served(self.portal, base + "filelist.json"),
+                             served(self.portal, base + "filelist.json.sig"))
+        self.assertEqual(result.returncode, 0)
+
+    def test_a_missing_key_publishes_nothing(self):
+        write(self.client, "a.txt", b"1")
+        self.assertIn("key not found", self.refused("--sign", os.path.join(self.tmp.name, "no.pem")))
+        self.assertFalse(os.path.exists(self.portal))
+
+    def test_an_unusable_key_publishes_nothing(self):
+        bad = os.path.join(self.tmp.name, "bad.pem")
+        with open(bad, "w") as f:
+            f.write("not a key\n")
+        write(self.client, "a.txt", b"1")
+        result = run("publish", self.client, self.portal, "--base-url", BASE, "--sign", bad)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("could not sign", result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.portal, "url.txt")))
+        self.assertEqual(os.listdir(self.portal), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
