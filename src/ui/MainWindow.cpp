@@ -186,6 +186,7 @@ MainWindow::MainWindow(SystemState& systemState, UpdateController& controller)
     links[1].url = ServiceEndpoints::WebsiteUrl;
     links[1].caption = ServiceEndpoints::WebsiteCaption;
 
+    detectionRun = &MainWindow::RunDetection;
     openUrl = [](const std::wstring& url) {
         ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     };
@@ -668,7 +669,7 @@ void MainWindow::BeginDetection()
 
     const HWND window = hwnd;
     SystemState& state = systemState_;
-    if (!StartDetached([window, &state] { RunDetection(window, state); })) {
+    if (!StartDetached([run = detectionRun, window, &state] { run(window, state); })) {
         detecting = false;
         statusText = L"无法启动检测, 请重新检测";
         UpdateButtons();

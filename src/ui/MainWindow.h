@@ -75,6 +75,8 @@ public:
 
     // Opens a footer link; replaceable so tests need no browser.
     std::function<void(const std::wstring& url)> openUrl;
+    // The probes run by a detection; replaceable so tests can script results.
+    std::function<void(HWND window, SystemState& systemState)> detectionRun;
     // Shows a message box owned by the window; replaceable so tests need no user.
     std::function<void(const std::wstring& text, const std::wstring& caption, UINT style)>
         showMessage;

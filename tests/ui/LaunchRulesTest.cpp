@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+
+#include "ui/LaunchRules.h"
+
+namespace Orvane {
+namespace {
+
+TEST(LaunchRulesTest, DirectoryIsTheTextBeforeTheLastBackslash)
+{
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"C:\\Games\\WoW\\Orvane.exe", L"C:\\Games\\WoW"},
+        {L"C:\\Games/WoW/Orvane.exe", L"C:"},  // '/' does not separate
+        {L"D:\\魔兽世界\\Orvane.exe", L"D:\\魔兽世界"},
+        {L"\\\\server\\share\\Orvane.exe", L"\\\\server\\share"},
+        {L"Orvane.exe", L"."},
+        {L"C:/Games/Orvane.exe", L"."},
+        {L"", L"."},
+    };
+    for (const auto& [path, directory] : cases) {
+        EXPECT_EQ(LauncherDirectoryOf(path), directory) << testing::PrintToString(path);
+    }
+}
+
+TEST(LaunchRulesTest, MessagesNameThePathAndTheErrorCode)
+{
+    EXPECT_EQ(LauncherMissingText(L"C:\\G\\Kaimor登录器.exe"),
+              L"未找到登录器:\nC:\\G\\Kaimor登录器.exe\n\n请确认 Kaimor登录器.exe 与本程序在同一目录");
+    EXPECT_EQ(LaunchFailedText(5, L"C:\\G\\Kaimor登录器.exe"),
+              L"启动登录器失败, 错误代码: 5\n路径: C:\\G\\Kaimor登录器.exe");
+    EXPECT_EQ(LaunchFailedText(0xC0000005u, L"x"),
+              L"启动登录器失败, 错误代码: 3221225477\n路径: x");  // unsigned decimal
+}
+
+}  // namespace
+}  // namespace Orvane
