@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Runs one window test (tests/ui/window_test.py) against the real Orvane.exe on
+# a display of its own:
+#   - an Xvfb server on a free display number (chosen by Xvfb itself), stopped
+#     at the end;
+#   - when mount namespaces are permitted, a Wine server of its own on a
+#     throwaway overlay of the test prefix, so that the program's single-instance
+#     mutex and window cannot meet another copy started by someone else.
+# Usage: run-window-test.sh MODE Orvane.exe orvane_window_probe.exe ARTIFACT_DIR
+# Exit code 77 (skipped) where the program cannot run (a 32-bit build on a
+# machine without 32-bit execution).
+set -euo pipefail
+readonly SKIP=77
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+
+inside=0
+if [ "${1:-}" = --inside ]; then
+  inside=1
+  shift
+fi
+if [ $# -ne 4 ]; then
+  echo "usage: run-window-test.sh MODE Orvane.exe orvane_window_probe.exe ARTIFACT_DIR" >&2
+  exit 2
+fi
+mode="$1" exe="$2" probe="$3" artifacts="$4"
+
+source "$root/scripts/wine-env.sh"
+
+if [ $inside = 0 ]; then
+  # A 32-bit program needs Wine's 32-bit loader, which some machines cannot run.
+  pe_offset=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$exe" | tr -d ' ')
+  if [ "$machine" = 014c ] && [ "$ORVANE_CAN_RUN_WIN32" != 1 ]; then
+    echo "run-window-test: skipped, this machine cannot run 32-bit Windows programs" \
+         "(ORVANE_CAN_RUN_WIN32=0); run it where it can"
+    exit $SKIP
+  fi
+  for tool in Xvfb xdotool import convert; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "run-window-test: $tool is missing (scripts/setup.sh installs it)" >&2
+      exit 1
+    fi
+  done
+  "$root/scripts/wine-prefix.sh" >/dev/null
+  if unshare --mount true 2>/dev/null; then
+    exec unshare --mount --fork bash "${BASH_SOURCE[0]}" --inside "$@"
+  fi
+  echo "run-window-test: no mount namespace here; using the shared Wine server"
+fi
+
+work=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  if [ $inside = 1 ]; then
+    # This namespace's own Wine server ends by itself once its programs are gone.
+    timeout 30 wineserver -w 2>/dev/null || true
+    umount "$WINEPREFIX" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ $inside = 1 ]; then
+  mkdir -p "$work/upper" "$work/overlay-work"
+  if ! mount -t overlay overlay \
+      -o "lowerdir=$WINEPREFIX,upperdir=$work/upper,workdir=$work/overlay-work" "$WINEPREFIX"; then
+    echo "run-window-test: skipped, no overlay mount for a private Wine prefix"
+    exit $SKIP
+  fi
+  server_dir="/tmp/.wine-$(id -u)"
+  mkdir -p "$server_dir"
+  mount -t tmpfs -o mode=0700 tmpfs "$server_dir"
+fi
+
+# Xvfb picks a free display and writes its number to the given descriptor.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "run-window-test: Xvfb did not start:" >&2
+    cat "$work/xvfb.log" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+if [ ! -s "$work/display" ]; then
+  echo "run-window-test: Xvfb gave no display number within 10 s" >&2
+  exit 1
+fi
+export DISPLAY=":$(head -n1 "$work/display")"
+echo "run-window-test: Xvfb on $DISPLAY"
+
+# Wine's background services start with the first program and keep its output
+# open; start them here, detached, so the test's own pipes are not held open.
+"$ORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
+
+mkdir -p "$artifacts"
+python3 "$here/window_test.py" "$mode" "$exe" "$probe" "$artifacts"
