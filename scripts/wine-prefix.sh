@@ -18,4 +18,15 @@ if [ ! -f "$stamp" ]; then
   wineserver -w
   touch "$stamp"
 fi
+
+# Message boxes and other system dialogs draw with the system UI fonts; map
+# them too, so Chinese box texts in screenshots are readable (test set-up only).
+fonts_stamp="$WINEPREFIX/.orvane-dialog-fonts"
+if [ ! -f "$fonts_stamp" ]; then
+  for face in 'Tahoma' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
+    "$ORVANE_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v "$face" /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+  done
+  touch "$fonts_stamp"
+fi
 echo "$WINEPREFIX"
