@@ -39,9 +39,9 @@ public:
         return ParseIniInt(Text(section, key, L"0"));
     }
 
-    void Write(const wchar_t* section, const wchar_t* key, const std::wstring& value) const
+    bool Write(const wchar_t* section, const wchar_t* key, const std::wstring& value) const
     {
-        WritePrivateProfileStringW(section, key, value.c_str(), path_.c_str());
+        return WritePrivateProfileStringW(section, key, value.c_str(), path_.c_str()) != FALSE;
     }
     void Write(const wchar_t* section, const wchar_t* key, bool value) const
     {
@@ -171,6 +171,18 @@ bool SystemState::Save()
     ini.Write(L"Launcher", L"LastCheckDate", LastCheckDate);
     ini.Write(L"Launcher", L"SetupComplete", SetupComplete);
     return true;
+}
+
+int64_t SystemState::LoadFileListVersion() const
+{
+    return _wcstoi64(IniFile(iniPath_).Text(L"Update", L"FileListVersion", L"0").c_str(), nullptr, 10);
+}
+
+bool SystemState::SaveFileListVersion(int64_t version) const
+{
+    const IniFile ini(iniPath_);
+    ini.CreateAsUnicodeIfMissing();
+    return ini.Write(L"Update", L"FileListVersion", std::to_wstring(version));
 }
 
 }  // namespace Orvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace Orvane {
@@ -23,6 +24,14 @@ public:
     bool Save();
 
     const std::wstring& IniPath() const { return iniPath_; }
+
+    // [Update] FileListVersion: the highest signed file-list version accepted
+    // so far; 0 when none. Kept apart from the diagnosis record: Load and Save
+    // neither read nor touch it.
+    int64_t LoadFileListVersion() const;
+    // Stores it; a setup.ini that does not exist yet is created as UTF-16,
+    // as Save does. False when it cannot be written.
+    bool SaveFileListVersion(int64_t version) const;
 
     // [System]
     std::wstring OSName;

@@ -10,6 +10,7 @@
 #include "app/Text.h"
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
+#include "update/FileListSignature.h"
 
 namespace Orvane {
 
@@ -57,11 +58,20 @@ private:
     std::wstring path_;
 };
 
+const wchar_t kSignatureInvalid[] = L"文件列表签名无效";
+const wchar_t kVersionTooOld[] = L"文件列表版本过旧";
+
 }  // namespace
 
 UpdateController& UpdateController::Instance()
 {
     static UpdateController instance(Config::Instance(), SystemState::Instance());
+    // The build embeds the key only when file lists are to be signed.
+    static const bool keyLoaded = [] {
+        instance.fileListPublicKey = LoadEmbeddedFileListKey();
+        return true;
+    }();
+    (void)keyLoaded;
     return instance;
 }
 
@@ -172,8 +182,14 @@ void UpdateController::RunCheck()
 
     std::string listText;
     HttpClient client(timeouts);
-    if (!client.Get(config_.resolvedUrl + config_.fileListName, listText)) {
+    const std::string listUrl = config_.resolvedUrl + config_.fileListName;
+    if (!client.Get(listUrl, listText)) {
         message = L"下载文件列表失败";
+        Notify(State::Error, message);
+        return;
+    }
+    const bool signedLists = !fileListPublicKey.empty();
+    if (signedLists && !VerifyListSignature(client, listUrl, listText)) {
         Notify(State::Error, message);
         return;
     }
@@ -181,6 +197,10 @@ void UpdateController::RunCheck()
     std::vector<FileEntry> entries;
     if (!manager.ParseFileList(listText, entries)) {
         message = Utf8ToWide(manager.lastError);
+        Notify(State::Error, message);
+        return;
+    }
+    if (signedLists && !AcceptListVersion(listText)) {
         Notify(State::Error, message);
         return;
     }
@@ -208,6 +228,43 @@ void UpdateController::RunCheck()
         Notify(State::UpdateAvailable,
                L"需要更新 " + std::to_wstring(filesToUpdate.size()) + L" 个文件");
     }
+}
+
+bool UpdateController::VerifyListSignature(HttpClient& client, const std::string& listUrl,
+                                           const std::string& listText)
+{
+    std::string signature;
+    std::string reason;
+    if (!client.Get(listUrl + ".sig", signature)) {
+        reason = "cannot fetch the signature: " + client.lastError;
+    } else if (VerifyFileListSignature(fileListPublicKey, listText, signature, &reason)) {
+        return true;
+    }
+    Logger::Instance().Write(LogLevel::Error, "File list signature invalid: " + reason);
+    message = kSignatureInvalid;
+    return false;
+}
+
+bool UpdateController::AcceptListVersion(const std::string& listText)
+{
+    // A list without a usable "version" counts as version 0: it is taken only
+    // while no numbered list has been accepted.
+    const int64_t version = FileListVersionOf(listText);
+    const int64_t accepted = systemState_.LoadFileListVersion();
+    if (version < accepted) {
+        Logger::Instance().Write(LogLevel::Error, "File list version " + std::to_string(version) +
+                                                      " is older than the accepted version " +
+                                                      std::to_string(accepted));
+        message = kVersionTooOld;
+        return false;
+    }
+    if (version > accepted && !systemState_.SaveFileListVersion(version)) {
+        // The list itself is sound; only the protection against older lists
+        // cannot be kept up to date.
+        Logger::Instance().Write(LogLevel::Warning, "Cannot store file list version " +
+                                                        std::to_string(version) + " in setup.ini");
+    }
+    return true;
 }
 
 void UpdateController::StartUpdate()

@@ -37,7 +37,7 @@ public:
     static UpdateController& Instance();
 
     // A controller working on the given settings and diagnosis record, which
-    // must outlive it and its runs.
+    // must outlive it and its runs. It starts without a file-list key.
     UpdateController(Config& config, SystemState& systemState);
     UpdateController(const UpdateController&) = delete;
     UpdateController& operator=(const UpdateController&) = delete;
@@ -69,11 +69,24 @@ public:
     // Limits for every request the runs make.
     HttpTimeouts timeouts;
 
+    // Public key (PEM or DER) the file list must be signed with. Empty: lists
+    // are taken unsigned and no signature is asked for. With a key, a check
+    // also fetches the list's URL + ".sig", refuses the list unless it
+    // verifies, and refuses a "version" lower than the highest one accepted
+    // before (kept in setup.ini). Set before a run starts, not during one.
+    std::string fileListPublicKey;
+
 private:
     void Notify(State newState, const std::wstring& text);
     void StartRun(void (UpdateController::*run)());
     void RunCheck();
     void RunUpdate();
+    // With a key: fetches and verifies the list's signature. False (with
+    // `message` set) when the list must not be used.
+    bool VerifyListSignature(HttpClient& client, const std::string& listUrl, const std::string& listText);
+    // With a key: refuses a list older than the last one accepted and
+    // remembers a newer one. False (with `message` set) when refused.
+    bool AcceptListVersion(const std::string& listText);
     // The game directory, or the current directory when none was detected.
     std::wstring LocalRoot() const;
     // Root joined with the entry's path; empty (after a warning) when the

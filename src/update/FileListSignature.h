@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace Orvane {
+
+// Name of the RCDATA resource that holds the public key file lists must be
+// signed with (the build embeds it when ORVANE_FILELIST_PUBLIC_KEY is set).
+constexpr wchar_t kFileListKeyResource[] = L"FILELISTKEY";
+
+// True when `signature` is a valid ECDSA P-256 signature over the SHA-256 of
+// `data` by `publicKey`.
+//   publicKey: a SubjectPublicKeyInfo, PEM ("-----BEGIN PUBLIC KEY-----") or
+//              DER, as `openssl ec -pubout` writes it; only P-256 keys count.
+//   signature: a DER ECDSA-Sig-Value, as `openssl dgst -sha256 -sign` writes it.
+// Uses the system's CryptoAPI and CNG only. On false, `reason` (when given)
+// says which step failed, for the log.
+bool VerifyFileListSignature(const std::string& publicKey, const std::string& data,
+                             const std::string& signature, std::string* reason = nullptr);
+
+// The bytes of the FILELISTKEY resource of `module`; empty when it has none.
+std::string ReadFileListKeyResource(HMODULE module);
+
+// The key embedded in the running executable; empty when it carries none.
+std::string LoadEmbeddedFileListKey();
+
+// The top-level "version" of a file list: a whole number from 0 to 2^63-1.
+// Anything else - no "version", another type, a value out of that range, a
+// bare array, text that is not JSON - counts as 0.
+int64_t FileListVersionOf(const std::string& listText);
+
+}  // namespace Orvane

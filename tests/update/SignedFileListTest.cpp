@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <ostream>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "PortalServer.h"
+#include "SignedLists.h"
+#include "TestSupport.h"
+#include "app/Config.h"
+#include "app/Logger.h"
+#include "diagnostics/FileDigest.h"
+#include "diagnostics/SystemState.h"
+#include "update/UpdateController.h"
+
+namespace Orvane {
+
+void PrintTo(UpdateController::State state, std::ostream* out);  // UpdateControllerTest.cpp
+
+namespace {
+
+using Fixture::Serve;
+using Fixture::SignedListFile;
+using State = UpdateController::State;
+using Step = std::pair<State, std::wstring>;
+
+const wchar_t kConnecting[] = L"正在连接更新服务器";
+const wchar_t kChecking[] = L"正在检查更新";
+const wchar_t kTwoFiles[] = L"需要更新 2 个文件";
+const wchar_t kSignatureInvalid[] = L"文件列表签名无效";
+const wchar_t kVersionTooOld[] = L"文件列表版本过旧";
+
+const char kClient[] = "wow.exe";
+const char kArchive[] = "Data/zhCN/patch-zhCN-2.MPQ";
+
+void ListFiles(const std::wstring& root, const std::wstring& prefix, std::set<std::wstring>& files)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((root + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ListFiles(root + L"\\" + name, prefix + name + L"\\", files);
+        } else {
+            files.insert(prefix + name);
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+std::set<std::wstring> FilesBelow(const std::wstring& root)
+{
+    std::set<std::wstring> files;
+    ListFiles(root, L"", files);
+    return files;
+}
+
+// A controller with the test key against the local portal, which offers the
+// two files the signed test lists name.
+class SignedFileListTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.Started()) << server.Error();
+        ASSERT_TRUE(CreateDirectoryW(gameDir.c_str(), nullptr));
+        ASSERT_TRUE(Logger::Instance().OpenFile(temp / L"test.log"));
+        config.portalUrl = server.Url();
+        config.fileListName = "filelist.json";
+        config.retryCount = 2;
+        systemState.GameDir = gameDir;
+        controller.timeouts.resolveMs = 2000;
+        controller.timeouts.connectMs = 2000;
+        controller.timeouts.sendMs = 2000;
+        controller.timeouts.receiveMs = 2000;
+        controller.fileListPublicKey = SignedListFile("pub.pem");
+        controller.onStateChanged = [this](State state, const std::wstring& text) {
+            steps.emplace_back(state, text);
+        };
+        server.Route("url.txt", server.Url("files/"));
+        server.Route(std::string("files/") + kClient, SignedListFile(std::string("payload/") + kClient));
+        server.Route(std::string("files/") + kArchive, SignedListFile(std::string("payload/") + kArchive));
+    }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(controller.WaitForRuns(30000));
+        Logger::Instance().Close();
+    }
+
+    // Serves `list` as the file list and `signature` beside it with `status`
+    // (0: no route at all, so the portal answers 404).
+    void Publish(const std::string& list, const std::string& signature, int status = 200)
+    {
+        server.Route("files/" + config.fileListName, list);
+        if (status != 0) {
+            server.Route("files/" + config.fileListName + ".sig", signature, status);
+        }
+    }
+
+    // Serves a list of the fixtures with its own signature.
+    void PublishSigned(const std::string& name)
+    {
+        Publish(SignedListFile(name), SignedListFile(name + ".sig"));
+    }
+
+    std::vector<Step> Check()
+    {
+        steps.clear();
+        controller.CheckForUpdates();
+        EXPECT_TRUE(controller.WaitForRuns(20000));
+        return steps;
+    }
+
+    int SignatureRequests() const
+    {
+        int count = 0;
+        for (const std::string& request : server.Requests()) {
+            count += request.size() > 4 && request.compare(request.size() - 4, 4, ".sig") == 0 ? 1 : 0;
+        }
+        return count;
+    }
+
+    int PayloadRequests() const
+    {
+        return server.RequestCount(std::string("files/") + kClient) +
+               server.RequestCount(std::string("files/") + kArchive) + server.RequestCount("files/evil.dll");
+    }
+
+    std::vector<Step> Available() const
+    {
+        return {{State::Connecting, kConnecting}, {State::Checking, kChecking}, {State::UpdateAvailable, kTwoFiles}};
+    }
+
+    std::vector<Step> Refused(const wchar_t* text) const
+    {
+        return {{State::Connecting, kConnecting}, {State::Checking, kChecking}, {State::Error, text}};
+    }
+
+    Fixture::PortalServer server;
+    Fixture::TempDir temp;
+    std::wstring gameDir = temp / L"game";
+    std::wstring iniPath = temp / L"setup.ini";
+    Config config;
+    SystemState systemState{iniPath};
+    UpdateController controller{config, systemState};
+    std::vector<Step> steps;
+};
+
+TEST_F(SignedFileListTest, SignedListIsAcceptedAndTheUpdateRuns)
+{
+    PublishSigned("v2.json");
+    EXPECT_EQ(Check(), Available());
+    EXPECT_EQ(server.RequestCount("files/filelist.json.sig"), 1);
+    EXPECT_EQ(systemState.LoadFileListVersion(), 2);
+    EXPECT_EQ(Fixture::ReadBytes(iniPath).substr(0, 2), "\xFF\xFE") << "setup.ini is created as UTF-16";
+
+    steps.clear();
+    controller.StartUpdate();
+    ASSERT_TRUE(controller.WaitForRuns(20000));
+    EXPECT_EQ(steps.back(), Step(State::UpToDate, L"更新完成"));
+    EXPECT_EQ(Fixture::ReadBytes(gameDir + L"\\wow.exe"), SignedListFile("payload/wow.exe"));
+    EXPECT_EQ(Fixture::ReadBytes(gameDir + L"\\Data\\zhCN\\patch-zhCN-2.MPQ"),
+              SignedListFile("payload/Data/zhCN/patch-zhCN-2.MPQ"));
+
+    // The signature is asked for on every check, not once.
+    EXPECT_EQ(Check().back(), Step(State::UpToDate, L"游戏已是最新版本"));
+    EXPECT_EQ(server.RequestCount("files/filelist.json.sig"), 2);
+}
+
+TEST_F(SignedFileListTest, EveryFormOfValidSignatureIsAccepted)
+{
+    struct Case {
+        const char* name;
+        const char* key;
+        const char* signature;
+        const char* listName;
+    };
+    const Case cases[] = {
+        {"PEM key", "pub.pem", "v2.json.sig", "filelist.json"},
+        {"DER key", "pub.der", "v2.json.sig", "filelist.json"},
+        {"r or s shorter than 32 bytes", "pub.pem", "v2.json.short.sig", "filelist.json"},
+        {"another list name", "pub.pem", "v2.json.sig", "lists/current.json"},
+    };
+    size_t r = 0;
+    size_t s = 0;
+    ASSERT_TRUE(Fixture::SignatureValueLengths(SignedListFile("v2.json.short.sig"), r, s));
+    ASSERT_LT(std::min(r, s), 32u);
+    for (const Case& c : cases) {
+        controller.fileListPublicKey = SignedListFile(c.key);
+        config.fileListName = c.listName;
+        Publish(SignedListFile("v2.json"), SignedListFile(c.signature));
+        const std::string signaturePath = "files/" + config.fileListName + ".sig";
+        const int before = server.RequestCount(signaturePath);
+        EXPECT_EQ(Check(), Available()) << c.name;
+        EXPECT_EQ(server.RequestCount(signaturePath), before + 1) << c.name;
+        config.fileListName = "filelist.json";
+    }
+}
+
+TEST_F(SignedFileListTest, ListsWithoutAValidSignatureChangeNothing)
+{
+    const std::string list = SignedListFile("v2.json");
+    const std::string signature = SignedListFile("v2.json.sig");
+    std::string raisedVersion = list;
+    raisedVersion[raisedVersion.find("\"version\": 2") + 11] = '9';
+    std::string otherDigest = list;
+    const size_t hashAt = otherDigest.find("\"hash\": \"") + 9;
+    otherDigest[hashAt] = otherDigest[hashAt] == '0' ? '1' : '0';
+
+    // An attacker's list with right digests for a file of his own.
+    const std::string evil = "MZ planted";
+    server.Route("files/evil.dll", evil);
+    const std::wstring scratch = temp / L"evil";
+    ASSERT_TRUE(Fixture::WriteBytes(scratch, evil));
+    const std::string forged = R"({"version": 99, "files": [{"path": "evil.dll", "hash": ")" +
+                               ComputeFileMd5(scratch) + R"(", "size": 10}]})";
+
+    struct Case {
+        const char* name;
+        std::string list;
+        std::string signature;
+        int status;
+    };
+    const Case cases[] = {
+        {"forged list, no signature", forged, "", 0},
+        {"forged list, signature of the real list", forged, signature, 200},
+        {"real list, no signature", list, "", 0},
+        {"signature not found", list, signature, 404},
+        {"signature server error", list, signature, 500},
+        {"empty signature", list, "", 200},
+        {"signature that is not DER", list, "not a signature", 200},
+        {"truncated signature", list, signature.substr(0, signature.size() - 2), 200},
+        {"signed by another key", list, SignedListFile("v2.json.other.sig"), 200},
+        {"signature of another list", list, SignedListFile("v1.json.sig"), 200},
+        {"P-384 signature", list, SignedListFile("v2.json.p384.sig"), 200},
+        {"version raised after signing", raisedVersion, signature, 200},
+        {"digest changed after signing", otherDigest, signature, 200},
+    };
+    int signatureRequests = 0;
+    for (const Case& c : cases) {
+        server.Route("files/filelist.json.sig", "", 404);  // the previous case's signature goes
+        Publish(c.list, c.signature, c.status);
+        EXPECT_EQ(Check(), Refused(kSignatureInvalid)) << c.name;
+        EXPECT_EQ(controller.message, kSignatureInvalid) << c.name;
+        EXPECT_EQ(SignatureRequests(), ++signatureRequests) << c.name;
+        EXPECT_TRUE(controller.filesToUpdate.empty()) << c.name;
+
+        // Nothing can be downloaded, nothing was written.
+        steps.clear();
+        controller.StartUpdate();
+        EXPECT_TRUE(controller.WaitForRuns(20000));
+        EXPECT_TRUE(steps.empty()) << c.name;
+        EXPECT_EQ(PayloadRequests(), 0) << c.name;
+        EXPECT_EQ(FilesBelow(gameDir), std::set<std::wstring>{}) << c.name;
+        EXPECT_FALSE(Fixture::Exists(iniPath)) << c.name << ": no version is stored";
+    }
+}
+
+TEST_F(SignedFileListTest, OlderVersionsAreRefusedAndTheHighestIsKept)
+{
+    struct Stage {
+        const char* list;
+        bool accepted;
+        int64_t stored;  // FileListVersion afterwards
+    };
+    const Stage sequence[] = {
+        {"v2.json", true, 2},
+        {"v1.json", false, 2},
+        {"unversioned.json", false, 2},  // counts as 0
+        {"array.json", false, 2},
+        {"text-version.json", false, 2},  // "9" is text, so 0
+        {"v2.json", true, 2},             // the same version again
+        {"v3.json", true, 3},
+        {"v2.json", false, 3},
+    };
+    for (const Stage& step : sequence) {
+        PublishSigned(step.list);
+        const auto result = Check();
+        EXPECT_EQ(result, step.accepted ? Available() : Refused(kVersionTooOld)) << step.list;
+        EXPECT_EQ(controller.message, step.accepted ? L"" : kVersionTooOld) << step.list;
+        EXPECT_EQ(SystemState(iniPath).LoadFileListVersion(), step.stored) << step.list;
+        controller.message.clear();
+    }
+    // A refused check keeps the last comparison, as other failed checks do.
+    EXPECT_EQ(controller.filesToUpdate.size(), 2u);
+
+    // Saving the diagnosis record leaves the version in place.
+    systemState.OSName = L"Windows 10";
+    ASSERT_TRUE(systemState.Save());
+    PublishSigned("v2.json");
+    EXPECT_EQ(Check(), Refused(kVersionTooOld));
+    EXPECT_EQ(SystemState(iniPath).LoadFileListVersion(), 3);
+    EXPECT_EQ(PayloadRequests(), 0);
+}
+
+TEST_F(SignedFileListTest, UnnumberedListsAreAcceptedWhileNoNumberedOneWas)
+{
+    for (const char* list : {"unversioned.json", "array.json", "text-version.json"}) {
+        PublishSigned(list);
+        EXPECT_EQ(Check(), Available()) << list;
+    }
+    // Version 0 is no news: setup.ini is not even created.
+    EXPECT_FALSE(Fixture::Exists(iniPath));
+}
+
+TEST_F(SignedFileListTest, WithoutAKeyListsAreTakenUnsignedAsBefore)
+{
+    controller.fileListPublicKey.clear();
+    PublishSigned("v3.json");
+    EXPECT_EQ(Check(), Available());
+    // An older list, and one whose signature would not verify: both taken.
+    PublishSigned("v1.json");
+    EXPECT_EQ(Check(), Available());
+    Publish(SignedListFile("v2.json"), "garbage");
+    EXPECT_EQ(Check(), Available());
+
+    EXPECT_EQ(SignatureRequests(), 0) << "no signature is asked for";
+    EXPECT_EQ(server.RequestCount("files/filelist.json"), 3);
+    EXPECT_FALSE(Fixture::Exists(iniPath)) << "no version is stored";
+}
+
+}  // namespace
+}  // namespace Orvane
