@@ -1,0 +1,768 @@
+#!/usr/bin/env python3
+"""End-to-end runs of Orvane.exe: the real window under Wine on a private Xvfb
+display, clicked with xdotool, against a portal made by scripts/portal.py and
+served by nginx inside a private network namespace (scripts/netns-portal.sh).
+
+  e2e.py SCENARIO --orvane EXE --launcher EXE --probe EXE --artifacts DIR
+
+Outside the namespace it lays out the game directory and the portal in
+DIR/SCENARIO (kept afterwards with the screenshots, the access log and
+Orvane.log), then runs itself inside the namespace for the Wine part.
+
+Results are read from what the program leaves behind: setup.ini, the game
+files, the stub launcher's launcher-started.txt, the exit code, the portal's
+access log, the connections the probe hosts received, message boxes (found by
+orvane_window_probe) and pixels of screenshots (button and status colours).
+
+Exit codes: 0 passed, 1 failed, 77 skipped (no namespace, not root, or a
+32-bit build on a machine that cannot run 32-bit programs).
+"""
+
+import argparse
+import configparser
+import hashlib
+import os
+import random
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+import urllib.parse
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SKIP = 77
+LAUNCHER_NAME = "Kaimor登录器.exe"
+PORTAL_BASE = "http://update.kaimor.com/files/"
+PROBE_HOST_ADDRESS = "127.0.0.3"   # a listener that counts the diagnosis' connects
+DEAD_ADDRESS = "127.0.0.2"         # nothing listens there
+
+# Window colours (RGB).
+ACCENT = (66, 133, 244)
+SUCCESS = (52, 199, 89)
+PANEL = (48, 52, 66)
+DANGER = (255, 69, 58)
+WARNING = (255, 159, 10)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(what, predicate, timeout, interval=0.2):
+    """Polls predicate until it returns something true; fails after timeout s."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise Failure("timed out after %g s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def windows_path(path):
+    """How a Wine program sees a Unix path (drive Z: is the Unix root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def write(root, rel, data):
+    path = os.path.join(root, *rel.split("/"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def md5(data):
+    return hashlib.md5(data).hexdigest()
+
+
+# ---- scenario set-up (outside the namespace) ---------------------------------
+
+class Layout:
+    """Paths of one scenario's folder."""
+
+    def __init__(self, base):
+        self.base = base
+        self.game = os.path.join(base, "魔兽世界 客户端")
+        self.client = os.path.join(base, "client")     # what the operator publishes
+        self.portal = os.path.join(base, "portal")     # what nginx serves
+        self.access_log = os.path.join(base, "access.log")
+        self.shots = os.path.join(base, "screenshots")
+        self.scratch = os.path.join(base, "cwd")       # Orvane's current directory
+
+
+def make_game(layout, args, launcher=True):
+    """A client directory: wow.exe, Data with the two archives (not the real
+    ones, so the integrity row fails, which does not block), Orvane.exe,
+    config.ini pointing at the local portal and the stub launcher."""
+    game = layout.game
+    write(game, "wow.exe", b"MZ old game executable")
+    write(game, "Data/zhCN/base-zhCN.MPQ", b"MPQ\x1a base")
+    write(game, "Data/zhCN/lichking-locale-zhCN.MPQ", b"MPQ\x1a locale")
+    shutil.copy(args.orvane, os.path.join(game, "Orvane.exe"))
+    if launcher:
+        shutil.copy(args.launcher, os.path.join(game, LAUNCHER_NAME))
+    # ANSI (ASCII) INI, as an operator would ship it.
+    write(game, "config.ini", b"[Server]\r\nPortalUrl=http://update.kaimor.com/\r\n")
+
+
+def publish(layout):
+    result = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "portal.py"), "publish",
+                             layout.client, layout.portal, "--base-url", PORTAL_BASE],
+                            capture_output=True, text=True)
+    check(result.returncode == 0, "portal.py publish failed: " + result.stderr)
+
+
+def publish_same_as_game(layout):
+    """A portal whose files all equal the game directory's: nothing to update."""
+    for rel in ["wow.exe", "Data/zhCN/base-zhCN.MPQ"]:
+        write(layout.client, rel, read_bytes(os.path.join(layout.game, *rel.split("/"))))
+    publish(layout)
+
+
+def setup_ini_text(game_dir, game_reachable):
+    values = [
+        ("System", [("OSName", "Windows 10"), ("OSVersion", "10.0"), ("OSBuild", "19045"),
+                    ("Is64Bit", "1"), ("IsWin7", "0"), ("IsWin10OrLater", "1"),
+                    ("HasDotNet", "1"), ("DotNetVersion", "8.0.11"), ("HasNet8", "1")]),
+        ("Game", [("GameDir", windows_path(game_dir)), ("HasGameDir", "1"), ("HasDataDir", "1"),
+                  ("HasWowExe", "1"), ("HasCompleteClient", "0")]),
+        ("Server", [("ApiReachable", "1"), ("ApiLatencyMs", "3"),
+                    ("GameReachable", "1" if game_reachable else "0"), ("GameLatencyMs", "3")]),
+        ("Launcher", [("LauncherType", ""), ("LauncherPath", ""), ("LastCheckDate", ""),
+                      ("SetupComplete", "1")]),
+    ]
+    lines = []
+    for section, keys in values:
+        lines.append("[%s]" % section)
+        lines.extend("%s=%s" % pair for pair in keys)
+    return "\r\n".join(lines) + "\r\n"
+
+
+def write_setup_ini(game_dir, game_reachable):
+    """A saved diagnosis as the program writes it: UTF-16 LE with a BOM."""
+    data = b"\xff\xfe" + setup_ini_text(game_dir, game_reachable).encode("utf-16-le")
+    write(game_dir, "setup.ini", data)
+
+
+# ---- inside the namespace ---------------------------------------------------
+
+def read_setup_ini(game_dir):
+    path = os.path.join(game_dir, "setup.ini")
+    if not os.path.exists(path):
+        return None
+    data = read_bytes(path)
+    text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("latin-1")
+    parser = configparser.ConfigParser(interpolation=None)
+    parser.optionxform = str
+    parser.read_string(text)
+    return parser
+
+
+class ProbeHostListener:
+    """Accepts TCP connections on PROBE_HOST_ADDRESS:80 and counts them: the
+    diagnosis connects there and sends nothing."""
+
+    def __init__(self):
+        self.times = []
+        self.server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.server.bind((PROBE_HOST_ADDRESS, 80))
+        self.server.listen(16)
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.server.accept()
+            except OSError:
+                return
+            self.times.append(time.time())
+            connection.close()
+
+    def count(self):
+        return len(self.times)
+
+    def wait_count(self, expected, timeout=5):
+        """The kernel completes a connect before the listener accepts it: allow
+        the count a moment to catch up, then insist on the exact number."""
+        try:
+            wait_for("%d probe connects" % expected, lambda: self.count() >= expected, timeout, 0.05)
+        except Failure:
+            pass
+        check(self.count() == expected,
+              "the probe hosts got %d connects, expected %d" % (self.count(), expected))
+
+
+class AccessLog:
+    def __init__(self, path):
+        self.path = path
+
+    def requests(self):
+        """(time, status, path) per request, the path unescaped."""
+        entries = []
+        try:
+            with open(self.path, "rb") as f:
+                lines = f.read().decode("utf-8", "replace").splitlines()
+        except FileNotFoundError:
+            return entries
+        for line in lines:
+            fields = line.split("\t")
+            if len(fields) >= 6:
+                entries.append((float(fields[0]), int(fields[1]), urllib.parse.unquote(fields[3]),
+                                fields[5]))
+        return entries
+
+    def paths(self):
+        return [path for _, _, path, _ in self.requests()]
+
+    def count(self, path):
+        return self.paths().count(path)
+
+
+class Screen:
+    def __init__(self, shots):
+        self.shots = shots
+        os.makedirs(shots, exist_ok=True)
+        self.index = 0
+
+    def save(self, name):
+        """Keeps a screenshot as an artifact; returns its path."""
+        self.index += 1
+        path = os.path.join(self.shots, "%02d-%s.png" % (self.index, name))
+        subprocess.run(["import", "-window", "root", path], check=True, capture_output=True)
+        return path
+
+    @staticmethod
+    def grab():
+        """The screen as (width, height, RGB bytes)."""
+        data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], check=True,
+                              capture_output=True).stdout
+        # P6\n<w> <h>\n<max>\n<pixels>
+        fields = []
+        position = 0
+        while len(fields) < 4:
+            while data[position:position + 1].isspace():
+                position += 1
+            start = position
+            while not data[position:position + 1].isspace():
+                position += 1
+            fields.append(data[start:position])
+        width, height = int(fields[1]), int(fields[2])
+        return width, height, data[position + 1:]
+
+
+def near(pixel, colour, tolerance=12):
+    return all(abs(a - b) <= tolerance for a, b in zip(pixel, colour))
+
+
+class Orvane:
+    """The running program and what can be seen of its window."""
+
+    def __init__(self, args, layout, screen):
+        self.args = args
+        self.layout = layout
+        self.screen = screen
+        self.process = None
+        self.origin = None
+        self.size = None
+        self.wine = os.environ["ORVANE_WINE"]
+
+    def start(self):
+        os.makedirs(self.layout.scratch, exist_ok=True)
+        # Started from another folder: the program must work beside its own exe.
+        self.process = subprocess.Popen([self.wine, os.path.join(self.layout.game, "Orvane.exe")],
+                                        cwd=self.layout.scratch, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        facts = self.probe("wait-window", "60000")
+        check(facts.get("found") == "1", "the main window did not appear")
+        self.origin = tuple(int(v) for v in facts["client_origin"].split(","))
+        self.size = tuple(int(v) for v in facts["client_size"].split(","))
+        check(self.size[0] >= 700 and self.size[1] >= 500, "odd client size %r" % (self.size,))
+
+    def probe(self, *arguments):
+        # Output through a file: a pipe would also wait for any Wine service
+        # that inherited it.
+        with tempfile.TemporaryFile() as output:
+            subprocess.run([self.wine, self.args.probe] + list(arguments), stdout=output,
+                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=120)
+            output.seek(0)
+            text = output.read().decode("utf-8", "replace")
+        facts = {}
+        for line in text.splitlines():
+            key, _, value = line.partition("=")
+            facts[key] = value
+        return facts
+
+    def running(self):
+        return self.process.poll() is None
+
+    def wait_exit(self, timeout):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("Orvane did not exit within %g s" % timeout)
+
+    def close(self):
+        if self.running():
+            self.probe("close")
+            try:
+                self.process.wait(20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+    # Client-area geometry (the window's fixed layout).
+    def button_rect(self, which):
+        width, height = self.size
+        x0 = (width - 376) // 2
+        left = x0 if which == "left" else x0 + 196
+        return (left, height - 78, left + 180, height - 38)
+
+    def dot_point(self, row):
+        """A point inside the status dot of a table row, beside its mark."""
+        inner = self.size[0] - 32 - 20
+        scale = inner / 728.0
+        x3 = 26 + int(80 * scale) + int(150 * scale) + int(110 * scale)
+        centre = x3 + int(36 * scale) // 2
+        return (centre - 6, 126 + 30 * row + 15)
+
+    def to_screen(self, point):
+        return (self.origin[0] + point[0], self.origin[1] + point[1])
+
+    def click_client(self, point):
+        x, y = self.to_screen(point)
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+        # Off the buttons again, so the next screenshot shows no hover colour.
+        rx, ry = self.to_screen((self.size[0] // 2, self.size[1] - 100))
+        subprocess.run(["xdotool", "mousemove", str(rx), str(ry)], check=True)
+
+    def click(self, which):
+        left, top, right, bottom = self.button_rect(which)
+        self.click_client(((left + right) // 2, (top + bottom) // 2))
+
+    def pixel(self, grabbed, point):
+        width, _, data = grabbed
+        x, y = self.to_screen(point)
+        offset = (y * width + x) * 3
+        return tuple(data[offset:offset + 3])
+
+    def button_colour(self, which, grabbed=None):
+        left, top, _, _ = self.button_rect(which)
+        return self.pixel(grabbed or Screen.grab(), (left + 12, top + 8))
+
+    def wait_button(self, which, colour, timeout):
+        return wait_for("the %s button to turn %r" % (which, colour),
+                        lambda: near(self.button_colour(which), colour), timeout, 0.3)
+
+    def status_is_red(self, grabbed=None):
+        """The status line is drawn in the danger colour when a step blocks."""
+        grabbed = grabbed or Screen.grab()
+        for y in range(366, 387, 2):
+            for x in range(28, min(self.size[0] - 28, 400)):
+                if near(self.pixel(grabbed, (x, y)), DANGER, 40):
+                    return True
+        return False
+
+    def dialog(self, caption, timeout_ms=30000):
+        facts = self.probe("wait-dialog", caption, str(timeout_ms))
+        check(facts.get("found") == "1", "no message box %r appeared" % caption)
+        return facts
+
+    def dismiss(self, facts):
+        x, y = (int(v) for v in facts["ok_centre"].split(","))
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+
+
+# ---- the scenarios ------------------------------------------------------------
+# Each has a set-up run outside the namespace (returns netns-portal.sh options)
+# and a body run inside it.
+
+def add_dotnet8():
+    """A .NET 8 runtime folder in this run's private copy of the prefix."""
+    prefix = os.environ["WINEPREFIX"]
+    os.makedirs(os.path.join(prefix, "drive_c", "Program Files", "dotnet", "shared",
+                             "Microsoft.NETCore.App", "8.0.11"), exist_ok=True)
+
+
+def wait_saved(game_dir, timeout):
+    """Waits for a complete setup.ini: SetupComplete is the last key written."""
+    def saved():
+        ini = read_setup_ini(game_dir)
+        return ini is not None and ini.get("Launcher", "SetupComplete", fallback=None) is not None
+    wait_for("setup.ini", saved, timeout)
+
+
+def expect_setup(game_dir, **expected):
+    ini = read_setup_ini(game_dir)
+    check(ini is not None, "setup.ini was not written")
+    for key, value in expected.items():
+        section = {"GameDir": "Game", "HasWowExe": "Game", "HasGameDir": "Game",
+                   "HasCompleteClient": "Game", "GameReachable": "Server",
+                   "ApiReachable": "Server", "HasNet8": "System",
+                   "SetupComplete": "Launcher"}[key]
+        actual = ini.get(section, key, fallback=None)
+        check(actual == value, "setup.ini %s=%r, expected %r" % (key, actual, value))
+
+
+def expect_launcher_started(layout, timeout):
+    record = os.path.join(layout.game, "launcher-started.txt")
+    wait_for("the launcher to start", lambda: os.path.exists(record), timeout)
+    lines = dict(line.split("=", 1) for line in
+                 read_bytes(record).decode("utf-8").splitlines() if "=" in line)
+    # Started in its own directory, whatever Orvane's current directory was.
+    check(lines.get("cwd", "").rstrip("\\").lower() == windows_path(layout.game).lower(),
+          "launcher's current directory %r, expected the game directory" % lines.get("cwd"))
+    return os.path.getmtime(record)
+
+
+UPDATE_FILES = {
+    "wow.exe": b"MZ new game executable " + bytes(range(256)) * 64,
+    "Data/zhCN/patch-zhCN-5.MPQ": random.Random(5).randbytes(3 * 1024 * 1024 + 17),
+    "Data/zhCN/补丁 说明.txt": "更新说明\r\n".encode("utf-8"),
+    "Interface/AddOns/Kaimor/Kaimor.toc": b"## Interface: 30300\n",
+}
+UNCHANGED = "Data/zhCN/base-zhCN.MPQ"
+
+
+def setup_fresh_start(layout, args):
+    make_game(layout, args)
+    for rel, data in UPDATE_FILES.items():
+        write(layout.client, rel, data)
+    write(layout.client, UNCHANGED, read_bytes(os.path.join(layout.game, *UNCHANGED.split("/"))))
+    publish(layout)
+    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
+            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+
+
+def run_fresh_start(layout, orvane, screen, log, listener):
+    """Diagnosis, saved results, update check, download, launcher, exit 0."""
+    add_dotnet8()
+    orvane.start()
+    screen.save("started")
+    check(read_setup_ini(layout.game) is None, "setup.ini exists before any diagnosis")
+    check(near(orvane.button_colour("right"), PANEL), "the right button is enabled before a diagnosis")
+    check(log.paths() == [], "the portal was asked before a diagnosis: %r" % log.paths())
+
+    orvane.click("left")
+    wait_saved(layout.game, 30)
+    expect_setup(layout.game, SetupComplete="1", GameDir=windows_path(layout.game), HasWowExe="1",
+                 HasGameDir="1", HasNet8="1", ApiReachable="1", GameReachable="1",
+                 HasCompleteClient="0")
+    listener.wait_count(2)   # one per probe host
+    check(not os.path.exists(os.path.join(layout.scratch, "setup.ini")),
+          "setup.ini was written into the current directory")
+
+    orvane.wait_button("right", SUCCESS, 30)
+    screen.save("update-offered")
+    check(log.paths() == ["/url.txt", "/files/filelist.json"],
+          "check requests: %r" % log.paths())
+    check(all(agent == "Orvane/1.0" for _, _, _, agent in log.requests()), "wrong user agent")
+
+    orvane.click("right")
+    launched_at = expect_launcher_started(layout, 90)
+    code = orvane.wait_exit(30)
+    screen.save("after-launch")
+    check(code == 0, "Orvane exited with %d" % code)
+
+    for rel, data in UPDATE_FILES.items():
+        local = read_bytes(os.path.join(layout.game, *rel.split("/")))
+        check(local == data, "%s differs from the portal's copy after the update" % rel)
+    check(not [p for p in os.listdir(layout.game) if p.lower().endswith(".tmp")],
+          "temporary download files were left behind")
+    downloads = [(t, s, p) for t, s, p, _ in log.requests() if p.startswith("/files/")
+                 and p != "/files/filelist.json"]
+    check(sorted(p for _, _, p in downloads) == sorted("/files/" + r for r in UPDATE_FILES),
+          "downloads: %r" % downloads)
+    check(all(s == 200 for _, s, _ in downloads), "a download failed: %r" % downloads)
+    # The launcher follows the finished update after about a second.
+    delay = launched_at - max(t for t, _, _ in downloads)
+    check(0.9 <= delay <= 15, "launcher started %.2f s after the last download" % delay)
+
+
+def setup_blocked_without_dotnet(layout, args):
+    make_game(layout, args)
+    publish_same_as_game(layout)
+    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
+            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+
+
+def wait_blocked(orvane, screen):
+    wait_for("the blocked verdict (red status line)", orvane.status_is_red, 30, 0.3)
+    return Screen.grab()
+
+
+def run_blocked_without_dotnet(layout, orvane, screen, log, listener):
+    """No .NET at all blocks: nothing saved, no update check, still running."""
+    orvane.start()
+    orvane.click("left")
+    grabbed = wait_blocked(orvane, screen)
+    screen.save("blocked")
+    check(near(orvane.pixel(grabbed, orvane.dot_point(2)), DANGER), ".NET row is not failed")
+    check(near(orvane.pixel(grabbed, orvane.dot_point(6)), SUCCESS), "game server row is not ok")
+    listener.wait_count(2)
+    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
+    check(log.paths() == [], "an update check ran after a blocked diagnosis: %r" % log.paths())
+    check(orvane.running(), "Orvane exited after a blocked diagnosis")
+
+
+def setup_blocked_game_host_down(layout, args):
+    make_game(layout, args)
+    publish_same_as_game(layout)
+    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
+            "--host", "game.kaimor.com=" + DEAD_ADDRESS]
+
+
+def run_blocked_game_host_down(layout, orvane, screen, log, listener):
+    """An unreachable game host blocks; "开始游戏" then refuses to start the launcher."""
+    add_dotnet8()
+    orvane.start()
+    orvane.click("left")
+    grabbed = wait_blocked(orvane, screen)
+    screen.save("blocked")
+    check(near(orvane.pixel(grabbed, orvane.dot_point(6)), DANGER), "game server row is not failed")
+    check(near(orvane.pixel(grabbed, orvane.dot_point(2)), SUCCESS), ".NET row is not ok")
+    check(near(orvane.pixel(grabbed, orvane.dot_point(5)), SUCCESS), "login server row is not ok")
+    listener.wait_count(1)   # the login host only; the game host's address has no listener
+    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
+    check(log.paths() == [], "an update check ran after a blocked diagnosis: %r" % log.paths())
+    check(orvane.running(), "Orvane exited after a blocked diagnosis")
+
+    orvane.click("right")
+    box = orvane.dialog("网络异常")
+    screen.save("network-message")
+    check("无法连接游戏服务器" in box["text"], "message: %r" % box["text"])
+    orvane.dismiss(box)
+    check(not os.path.exists(os.path.join(layout.game, "launcher-started.txt")),
+          "the launcher was started although the game host is down")
+    check(orvane.running(), "Orvane exited after the network message")
+
+
+BROKEN = "Data/zhCN/patch-zhCN-6.MPQ"
+
+
+def setup_update_failure(layout, args):
+    make_game(layout, args)
+    write(layout.game, BROKEN, b"the old archive")
+    write(layout.client, BROKEN, b"the archive as listed")
+    write(layout.client, "wow.exe", read_bytes(os.path.join(layout.game, "wow.exe")))
+    publish(layout)
+    # The file served never matches the listed digest.
+    write(os.path.join(layout.portal, "files"), BROKEN, b"the archive, damaged")
+    write_setup_ini(layout.game, game_reachable=True)
+    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
+            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+
+
+def run_update_failure(layout, orvane, screen, log, listener):
+    """A file that never matches: "更新失败", the old file kept, "重新检查" in blue runs a new check."""
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 30)
+    screen.save("update-offered")
+    orvane.click("right")
+    box = orvane.dialog("错误", 90000)
+    screen.save("download-failed-message")
+    check(box["text"] == "下载失败: " + BROKEN, "message: %r" % box["text"])
+    orvane.dismiss(box)
+    orvane.wait_button("right", ACCENT, 20)
+    screen.save("check-again-offered")
+    check(log.count("/files/" + BROKEN) == 3, "attempts: %d" % log.count("/files/" + BROKEN))
+    check(read_bytes(os.path.join(layout.game, *BROKEN.split("/"))) == b"the old archive",
+          "the old file was not kept after the failed download")
+    check(log.count("/files/filelist.json") == 1, "lists fetched: %r" % log.paths())
+
+    orvane.click("right")   # "重新检查"
+    wait_for("a second list request", lambda: log.count("/files/filelist.json") == 2, 30)
+    orvane.wait_button("right", SUCCESS, 30)
+    screen.save("update-offered-again")
+    check(log.count("/url.txt") == 1, "url.txt was asked again: %r" % log.paths())
+    check(log.count("/files/" + BROKEN) == 3, "the check downloaded files")
+    check(listener.count() == 0, "saved results were probed again")
+    check(orvane.running(), "Orvane exited")
+
+
+def setup_second_start(layout, args):
+    make_game(layout, args)
+    publish_same_as_game(layout)
+    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
+            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+
+
+def run_second_start(layout, orvane, screen, log, listener):
+    """A second start with saved results checks for updates by itself, probes
+    nothing, and starts the launcher on "开始游戏"."""
+    add_dotnet8()
+    orvane.start()
+    orvane.click("left")
+    wait_saved(layout.game, 30)
+    orvane.wait_button("right", ACCENT, 30)   # up to date: "开始游戏"
+    screen.save("first-run-up-to-date")
+    check(log.paths() == ["/url.txt", "/files/filelist.json"], "requests: %r" % log.paths())
+    orvane.close()
+    check(not orvane.running(), "Orvane did not close")
+    saved = read_bytes(os.path.join(layout.game, "setup.ini"))
+    listener.wait_count(2)
+
+    orvane.start()
+    wait_for("an update check without a click", lambda: log.count("/files/filelist.json") == 2, 30)
+    orvane.wait_button("right", ACCENT, 30)
+    screen.save("second-run-up-to-date")
+    check(log.count("/url.txt") == 2, "requests: %r" % log.paths())
+    listener.wait_count(2)   # none from the second start
+    check(read_bytes(os.path.join(layout.game, "setup.ini")) == saved, "setup.ini changed")
+
+    orvane.click("right")
+    expect_launcher_started(layout, 30)
+    check(orvane.wait_exit(30) == 0, "Orvane did not exit with 0 after starting the launcher")
+
+
+def setup_launch_errors(layout, args):
+    make_game(layout, args, launcher=False)
+    publish_same_as_game(layout)
+    write_setup_ini(layout.game, game_reachable=True)
+    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
+            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+
+
+def run_launch_errors(layout, orvane, screen, log, listener):
+    """"开始游戏" without a launcher, and with a saved unreachable game host:
+    the message boxes appear and Orvane keeps running."""
+    orvane.start()
+    orvane.wait_button("right", ACCENT, 30)
+    orvane.click("right")
+    box = orvane.dialog("错误")
+    screen.save("launcher-missing")
+    expected = "未找到登录器:\\n%s\\%s\\n\\n请确认 Kaimor登录器.exe 与本程序在同一目录" % (
+        windows_path(layout.game), LAUNCHER_NAME)
+    check(box["text"] == expected, "message: %r" % box["text"])
+    orvane.dismiss(box)
+    time.sleep(0.5)
+    check(orvane.running(), "Orvane exited after the missing-launcher message")
+    orvane.close()
+
+    # Valid saved results that found the game host unreachable: blocked at start.
+    write_setup_ini(layout.game, game_reachable=False)
+    shutil.copy(orvane.args.launcher, os.path.join(layout.game, LAUNCHER_NAME))
+    requests = len(log.paths())
+    orvane.start()
+    wait_for("the restored blocked verdict", orvane.status_is_red, 30, 0.3)
+    orvane.click("right")
+    box = orvane.dialog("网络异常")
+    screen.save("game-host-unreachable")
+    check(box["text"] == "无法连接游戏服务器\\n\\n请检查网络后重新检测, 再开始游戏",
+          "message: %r" % box["text"])
+    orvane.dismiss(box)
+    check(len(log.paths()) == requests, "a blocked start checked for updates")
+    check(not os.path.exists(os.path.join(layout.game, "launcher-started.txt")),
+          "the launcher was started")
+    check(orvane.running(), "Orvane exited after the network message")
+    check(listener.count() == 0, "saved results were probed again")
+
+
+SCENARIOS = {
+    "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
+    "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
+    "blocked_game_host_down": (setup_blocked_game_host_down, run_blocked_game_host_down),
+    "update_failure_check_again": (setup_update_failure, run_update_failure),
+    "second_start": (setup_second_start, run_second_start),
+    "launch_errors": (setup_launch_errors, run_launch_errors),
+}
+
+
+# ---- driver -------------------------------------------------------------------
+
+def pe_machine(path):
+    data = read_bytes(path)
+    offset = int.from_bytes(data[60:64], "little")
+    return int.from_bytes(data[offset + 4:offset + 6], "little")
+
+
+def can_run_win32():
+    result = subprocess.run(["bash", "-c", "source scripts/wine-env.sh; echo $ORVANE_CAN_RUN_WIN32"],
+                            cwd=ROOT, capture_output=True, text=True)
+    return result.stdout.strip() == "1"
+
+
+def outside(args):
+    if os.geteuid() != 0:
+        print("e2e: skipped, the private network namespace needs root")
+        return SKIP
+    if pe_machine(args.orvane) == 0x14C and not can_run_win32():
+        print("e2e: skipped, this machine cannot run 32-bit Windows programs "
+              "(the x86_64 build runs these scenarios)")
+        return SKIP
+    for tool in ["nginx", "Xvfb", "xdotool", "import", "xdpyinfo", "unshare"]:
+        if shutil.which(tool) is None:
+            print("e2e: %s is missing (scripts/setup.sh installs it)" % tool)
+            return 1
+    subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh")], check=True,
+                   stdout=subprocess.DEVNULL)
+
+    layout = Layout(os.path.join(os.path.abspath(args.artifacts), args.scenario))
+    shutil.rmtree(layout.base, ignore_errors=True)
+    os.makedirs(layout.base)
+    setup, _ = SCENARIOS[args.scenario]
+    options = setup(layout, args)
+    command = ["bash", os.path.join(ROOT, "scripts", "netns-portal.sh"), "--www", layout.portal,
+               "--access-log", layout.access_log, "--xvfb", "--wine"] + options + [
+        "--", sys.executable, os.path.abspath(__file__), args.scenario, "--inside",
+        "--orvane", args.orvane, "--launcher", args.launcher, "--probe", args.probe,
+        "--artifacts", args.artifacts]
+    status = subprocess.run(command).returncode
+    print("e2e: artifacts (screenshots, access log, Orvane.log) in %s" % layout.base)
+    return status
+
+
+def inside(args):
+    layout = Layout(os.path.join(os.path.abspath(args.artifacts), args.scenario))
+    screen = Screen(layout.shots)
+    orvane = Orvane(args, layout, screen)
+    listener = ProbeHostListener()
+    _, body = SCENARIOS[args.scenario]
+    try:
+        body(layout, orvane, screen, AccessLog(layout.access_log), listener)
+    except Failure as e:
+        print("e2e: FAILED %s: %s" % (args.scenario, e))
+        try:
+            print("e2e: last screen: %s" % screen.save("failure"))
+        except subprocess.CalledProcessError:
+            pass
+        return 1
+    except Exception:
+        traceback.print_exc()
+        return 1
+    finally:
+        if orvane.process is not None and orvane.running():
+            orvane.process.kill()
+    print("e2e: passed %s" % args.scenario)
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--orvane", required=True)
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--artifacts", required=True)
+    args = parser.parse_args()
+    return inside(args) if args.inside else outside(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
