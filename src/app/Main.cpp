@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/Config.h"
+#include "app/DllSearch.h"
 #include "app/Logger.h"
 #include "ui/MainWindow.h"
 
@@ -39,6 +40,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
                     int /*showCommand*/)
 {
     using namespace Orvane;
+
+    // Before anything can load a DLL by name: System32 only.
+    HardenDllSearch();
 
     // Kept open for the life of the process; the system releases it at exit.
     const HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
