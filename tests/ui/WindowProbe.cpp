@@ -125,6 +125,7 @@ void PrintWindowFacts(HWND window)
     std::printf("title=%s\n", Escaped(WindowText(window)).c_str());
     std::printf("window=%ld,%ld,%ld,%ld\n", outer.left, outer.top, outer.right - outer.left,
                 outer.bottom - outer.top);
+    std::printf("screen=%d,%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     std::printf("client_origin=%ld,%ld\n", origin.x, origin.y);
     std::printf("client_size=%ld,%ld\n", client.right, client.bottom);
     std::printf("iconic=%d\n", IsIconic(window) ? 1 : 0);

@@ -6,10 +6,10 @@ Modes:
   screenshot       start Orvane.exe in an empty directory, capture the screen
                    and check colours at layout points, the button looks and
                    that the Chinese captions are drawn with real glyphs
-  single-instance  minimise a first copy, cover it with another window, start
-                   a second copy: the first is restored and brought in front,
-                   the second shows its notice and exits with 0; closing the
-                   first ends it with 0
+  single-instance  with a first copy minimised, and again with it merely covered
+                   by another window, start a further copy: the first is
+                   restored and brought in front, the further copy shows its
+                   notice and exits with 0; closing the first ends it with 0
   glyph-selftest   the glyph check against a stored capture of text drawn
                    without a Chinese font (boxes) must fail; needs no display
 
@@ -85,20 +85,42 @@ class Session:
                           stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
 
     def probe_facts(self, *args, timeout=STEP_TIMEOUT_S + 30):
-        """Runs the probe; returns its key=value lines as a dict (found=0 when it failed)."""
-        try:
-            done = subprocess.run([WINE, self.probe, *args], capture_output=True, timeout=timeout)
-        except subprocess.TimeoutExpired:
-            return {"found": "0", "error": f"probe {' '.join(args)} did not answer in {timeout} s"}
+        """Runs the probe; returns its key=value lines as a dict (found=0 when it failed).
+
+        Its output goes through a file, not a pipe: a Wine helper process that the
+        probe happens to start (the desktop) inherits the output and outlives it."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            try:
+                code = subprocess.run([WINE, self.probe, *args], stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=err, timeout=timeout).returncode
+            except subprocess.TimeoutExpired:
+                return {"found": "0", "error": f"probe {' '.join(args)} did not answer in {timeout} s"}
+            out.seek(0)
+            err.seek(0)
+            text, errors = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
         facts = {}
-        for line in done.stdout.decode("utf-8", "replace").splitlines():
+        for line in text.splitlines():
             key, sep, value = line.partition("=")
             if sep:
                 facts[key] = value
-        if done.returncode != 0:
+        if code != 0:
             facts.setdefault("found", "0")
-            facts["error"] = done.stderr.decode("utf-8", "replace").strip()
+            facts["error"] = errors.strip()
         return facts
+
+    def start_cover(self):
+        """Starts the probe's cover window; returns the process once it is shown, or None."""
+        path = os.path.join(self.artifacts, "cover.out")
+        with open(path, "wb") as out:
+            cover = self.start(self.probe, "cover", stdin=subprocess.DEVNULL, stdout=out,
+                               stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + STEP_TIMEOUT_S
+        while time.monotonic() < deadline and cover.poll() is None:
+            with open(path, "rb") as f:
+                if b"ready=1" in f.read():
+                    return cover
+            time.sleep(0.1)
+        return None
 
     def close(self):
         for process in self.started:
@@ -221,11 +243,14 @@ def table_columns(client_width):
     return {"w": w, "c1": c1, "c2": c2, "c3": c3, "c4": c4, "c5": c5, "x1": x1, "x2": x2, "x3": x3, "x4": x4}
 
 
-def check_window_facts(facts, failures, screen_size):
+def check_window_facts(facts, failures, capture_size):
     failures.check(facts.get("title") == TITLE, f"title {facts.get('title')!r}, want {TITLE!r}")
     x, y, w, h = (int(v) for v in facts["window"].split(","))
     failures.check((w, h) == OUTER_SIZE, f"outer size {w}x{h}, want 780x600")
-    want = ((screen_size[0] - OUTER_SIZE[0]) // 2, (screen_size[1] - OUTER_SIZE[1]) // 2)
+    screen = pair(facts["screen"])
+    failures.check(screen == capture_size, f"the program sees a {screen[0]}x{screen[1]} screen, "
+                   f"the display is {capture_size[0]}x{capture_size[1]}")
+    want = ((screen[0] - OUTER_SIZE[0]) // 2, (screen[1] - OUTER_SIZE[1]) // 2)
     failures.check((x, y) == want, f"window at {x},{y}, want centred at {want[0]},{want[1]}")
     failures.check(facts.get("visible") == "1" and facts.get("iconic") == "0",
                    f"window not shown normally: visible={facts.get('visible')} iconic={facts.get('iconic')}")
@@ -237,11 +262,12 @@ def screenshot_checks(screen, origin, size, failures):
     L = table_columns(W)
     w = L["w"]
 
-    def expect(name, x, y, colour, tolerance=3):
+    def expect(name, x, y, colour, tolerance=0):
         got = screen.at(ox + x, oy + y)
         failures.check(near(got, colour, tolerance),
                        f"{name} at client ({x}, {y}): {got}, want {colour}")
 
+    # Flat fills are exact on a 24-bit display.
     # Background: margins and the gaps between the blocks.
     for x, y in ((6, 6), (W - 6, 6), (W // 2, 80), (W // 2, 401), (W // 2, 440), (6, H - 40)):
         expect("background", x, y, BACKGROUND)
@@ -332,47 +358,50 @@ def run_screenshot(session):
     print(f"screenshot: {path}")
     print(f"client area at {origin[0]},{origin[1]}, {size[0]}x{size[1]}")
     check_window_facts(facts, failures, (screen.width, screen.height))
-    screenshot_checks(screen, origin, size, failures)
+    inside = (origin[0] >= 0 and origin[1] >= 0 and origin[0] + size[0] <= screen.width
+              and origin[1] + size[1] <= screen.height)
+    if failures.check(inside, "the client area is not entirely on the display"):
+        screenshot_checks(screen, origin, size, failures)
 
     session.probe_facts("close")
     return failures.report()
 
 
-def run_single_instance(session):
-    failures = Failures()
-    first = session.start_app("first")
-    facts = session.probe_facts("wait-window", str(START_TIMEOUT_S * 1000), timeout=START_TIMEOUT_S + 30)
-    if not failures.check(facts.get("found") == "1", f"first window did not appear: {facts.get('error', '')}"):
-        return failures.report()
-    home = facts["window"]
-
-    facts = session.probe_facts("minimize", str(STEP_TIMEOUT_S * 1000))
-    if not failures.check(facts.get("iconic") == "1", "the first window could not be minimised"):
-        return failures.report()
+def another_copy_round(session, failures, home, minimised):
+    """With the first window minimised or merely covered by another window, a
+    further copy must bring it back in front, show its notice and exit with 0."""
+    state = "minimised" if minimised else "covered"
+    if minimised:
+        facts = session.probe_facts("minimize", str(STEP_TIMEOUT_S * 1000))
+        if not failures.check(facts.get("iconic") == "1", "the first window could not be minimised"):
+            return False
     # Another window in front, so that "brought in front" can be seen.
-    cover = session.start(session.probe, "cover", stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-    ready = cover.stdout.readline().decode().strip()
-    if not failures.check(ready == "ready=1", f"cover window did not start ({ready!r})"):
-        return failures.report()
+    cover = session.start_cover()
+    if not failures.check(cover is not None, "cover window did not start"):
+        return False
     facts = session.probe_facts("info")
-    failures.check(facts.get("iconic") == "1" and facts.get("foreground") == "0",
-                   f"before the second copy: want the first window minimised and in the background, "
-                   f"got iconic={facts.get('iconic')} foreground={facts.get('foreground')}")
+    failures.check(facts.get("iconic") == ("1" if minimised else "0") and facts.get("on_top") == "0"
+                   and facts.get("foreground") == "0",
+                   f"{state}: before the next copy the first window should be {state} and behind the "
+                   f"cover, got iconic={facts.get('iconic')} on_top={facts.get('on_top')} "
+                   f"foreground={facts.get('foreground')}")
 
-    second = session.start_app("second")
+    other = session.start_app(f"copy-while-{state}")
     notice = session.probe_facts("wait-dialog", NOTICE_CAPTION, str(STEP_TIMEOUT_S * 1000))
-    if not failures.check(notice.get("found") == "1", "the second copy showed no notice"):
-        return failures.report()
-    failures.check(notice.get("text") == NOTICE_TEXT, f"notice text {notice.get('text')!r}, want {NOTICE_TEXT!r}")
-    failures.check(notice.get("ok_button") == "1", "notice has no OK button")
+    if not failures.check(notice.get("found") == "1", f"{state}: the next copy showed no notice"):
+        return False
+    failures.check(notice.get("text") == NOTICE_TEXT,
+                   f"{state}: notice text {notice.get('text')!r}, want {NOTICE_TEXT!r}")
+    failures.check(notice.get("ok_button") == "1", f"{state}: notice has no OK button")
     facts = session.probe_facts("info")
-    failures.check(facts.get("windows") == "1", f"{facts.get('windows')} main windows, want 1 (the second copy "
-                   "must not open its own)")
-    failures.check(facts.get("iconic") == "0", "first window still minimised while the notice is shown")
-    failures.check(facts.get("window") == home, f"first window at {facts.get('window')}, want {home} as before")
-    failures.check(facts.get("on_top") == "1", "first window not brought in front of the window that was "
-                   "in front before")
-    path = os.path.join(session.artifacts, "second-copy-notice.png")
+    failures.check(facts.get("windows") == "1",
+                   f"{state}: {facts.get('windows')} main windows, want 1 (a further copy opens none)")
+    failures.check(facts.get("iconic") == "0", f"{state}: first window still minimised while the notice is shown")
+    failures.check(facts.get("window") == home,
+                   f"{state}: first window at {facts.get('window')}, want {home} as before")
+    failures.check(facts.get("on_top") == "1",
+                   f"{state}: first window not brought in front of the window that was in front")
+    path = os.path.join(session.artifacts, f"notice-while-{state}.png")
     capture(path)
     print(f"screenshot: {path}")
 
@@ -383,14 +412,27 @@ def run_single_instance(session):
     # Dismiss the notice with a click on its OK button.
     ok_x, ok_y = pair(notice["ok_centre"])
     subprocess.run(["xdotool", "mousemove", str(ok_x), str(ok_y), "click", "1"], check=True)
-    code = wait_exit(second)
-    failures.check(code == 0, f"second copy exit code {code}, want 0")
+    code = wait_exit(other)
+    failures.check(code == 0, f"{state}: the next copy's exit code {code}, want 0")
 
     facts = session.probe_facts("info")
-    failures.check(facts.get("iconic") == "0", "first window minimised again after the notice")
+    failures.check(facts.get("iconic") == "0", f"{state}: first window minimised again after the notice")
     failures.check(facts.get("on_top") == "1" and facts.get("foreground") == "1",
-                   f"first window not in front after the notice: on_top={facts.get('on_top')} "
+                   f"{state}: first window not in front after the notice: on_top={facts.get('on_top')} "
                    f"foreground={facts.get('foreground')}")
+    return True
+
+
+def run_single_instance(session):
+    failures = Failures()
+    first = session.start_app("first")
+    facts = session.probe_facts("wait-window", str(START_TIMEOUT_S * 1000), timeout=START_TIMEOUT_S + 30)
+    if not failures.check(facts.get("found") == "1", f"first window did not appear: {facts.get('error', '')}"):
+        return failures.report()
+    home = facts["window"]
+
+    if another_copy_round(session, failures, home, minimised=True):
+        another_copy_round(session, failures, home, minimised=False)
 
     facts = session.probe_facts("close")
     failures.check(facts.get("posted") == "WM_CLOSE", "could not ask the first window to close")
