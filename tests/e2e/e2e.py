@@ -3,7 +3,7 @@
 display, clicked with xdotool, against a portal made by scripts/portal.py and
 served by nginx inside a private network namespace (scripts/netns-portal.sh).
 
-  e2e.py SCENARIO --orvane EXE --launcher EXE --probe EXE --artifacts DIR
+  e2e.py SCENARIO --orvane EXE --launcher EXE --probe EXE --artifacts DIR [--key PEM]
 
 Outside the namespace it lays out the game directory and the portal in
 DIR/SCENARIO (kept afterwards with the screenshots, the access log and
@@ -120,9 +120,10 @@ def make_game(layout, args, launcher=True):
     write(game, "config.ini", b"[Server]\r\nPortalUrl=http://update.kaimor.com/\r\n")
 
 
-def publish(layout):
+def publish(layout, key=None):
+    sign = ["--sign", key] if key else []
     result = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "portal.py"), "publish",
-                             layout.client, layout.portal, "--base-url", PORTAL_BASE],
+                             layout.client, layout.portal, "--base-url", PORTAL_BASE] + sign,
                             capture_output=True, text=True)
     check(result.returncode == 0, "portal.py publish failed: " + result.stderr)
 
@@ -673,6 +674,81 @@ def run_launch_errors(layout, orvane, screen, log, listener):
     check(listener.count() == 0, "saved results were probed again")
 
 
+def setup_signed_portal(layout, args):
+    make_game(layout, args)
+    write(layout.client, "wow.exe", b"MZ release 1")
+    publish(layout, args.key)
+    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
+            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+
+
+def saved_list_version(game_dir):
+    ini = read_setup_ini(game_dir)
+    return ini.get("Update", "FileListVersion", fallback=None) if ini else None
+
+
+def expect_check_refused(orvane, screen, log, message, name):
+    """A start whose automatic check ends in a message box, nothing downloaded."""
+    before = len(log.paths())
+    orvane.start()
+    box = orvane.dialog("错误")
+    screen.save(name)
+    check(box["text"] == message, "message: %r, expected %r" % (box["text"], message))
+    orvane.dismiss(box)
+    orvane.wait_button("right", ACCENT, 20)   # "重新检查"
+    new = log.paths()[before:]
+    check("/files/filelist.json.sig" in new, "the signature was not fetched: %r" % new)
+    check(all(p in ("/url.txt", "/files/filelist.json", "/files/filelist.json.sig") for p in new),
+          "files were downloaded from a refused list: %r" % new)
+    orvane.close()
+
+
+def run_signed_portal(layout, orvane, screen, log, listener):
+    """A program built with a public key takes the lists scripts/portal.py signs
+    with its private half, refuses an altered list, and refuses an older
+    signed list once a newer one was taken."""
+    add_dotnet8()
+    files = os.path.join(layout.portal, "files")
+    release1 = os.path.join(layout.base, "portal-release-1")
+    shutil.copytree(layout.portal, release1)
+
+    orvane.start()
+    orvane.click("left")
+    wait_saved(layout.game, 30)
+    orvane.wait_button("right", SUCCESS, 30)
+    screen.save("release-1-offered")
+    check(log.paths() == ["/url.txt", "/files/filelist.json", "/files/filelist.json.sig"],
+          "requests: %r" % log.paths())
+    check(saved_list_version(layout.game) == "1", "FileListVersion %r" % saved_list_version(layout.game))
+    orvane.close()
+
+    # One changed byte that keeps the list valid JSON breaks the signature.
+    listed = read_bytes(os.path.join(files, "filelist.json"))
+    altered = listed.replace(b'"size": 12', b'"size": 13', 1)
+    check(altered != listed, "the list has no size 12 to alter")
+    write(files, "filelist.json", altered)
+    expect_check_refused(orvane, screen, log, "文件列表签名无效", "altered-list-refused")
+
+    # The operator publishes release 2 over the intact release 1.
+    shutil.rmtree(layout.portal)
+    shutil.copytree(release1, layout.portal)
+    write(layout.client, "wow.exe", b"MZ release 2, longer")
+    publish(layout, orvane.args.key)
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 30)
+    screen.save("release-2-offered")
+    check(saved_list_version(layout.game) == "2", "FileListVersion %r" % saved_list_version(layout.game))
+    orvane.close()
+
+    # Release 1 served again, correctly signed but older: refused.
+    shutil.rmtree(layout.portal)
+    shutil.copytree(release1, layout.portal)
+    expect_check_refused(orvane, screen, log, "文件列表版本过旧", "older-list-refused")
+    check(saved_list_version(layout.game) == "2", "the older list lowered FileListVersion")
+    check(read_bytes(os.path.join(layout.game, "wow.exe")) == b"MZ old game executable",
+          "wow.exe changed although no update was started")
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -680,6 +756,7 @@ SCENARIOS = {
     "update_failure_check_again": (setup_update_failure, run_update_failure),
     "second_start": (setup_second_start, run_second_start),
     "launch_errors": (setup_launch_errors, run_launch_errors),
+    "signed_portal": (setup_signed_portal, run_signed_portal),
 }
 
 
@@ -698,6 +775,10 @@ def can_run_win32():
 
 
 def outside(args):
+    for exe in [args.orvane, args.launcher, args.probe]:
+        if not os.path.isfile(exe):
+            print("e2e: %s is not built" % exe)
+            return 1
     if os.geteuid() != 0:
         print("e2e: skipped, the private network namespace needs root")
         return SKIP
@@ -721,7 +802,7 @@ def outside(args):
                "--access-log", layout.access_log, "--xvfb", "--wine"] + options + [
         "--", sys.executable, os.path.abspath(__file__), args.scenario, "--inside",
         "--orvane", args.orvane, "--launcher", args.launcher, "--probe", args.probe,
-        "--artifacts", args.artifacts]
+        "--artifacts", args.artifacts] + (["--key", args.key] if args.key else [])
     status = subprocess.run(command).returncode
     print("e2e: artifacts (screenshots, access log, Orvane.log) in %s" % layout.base)
     return status
@@ -760,7 +841,10 @@ def main():
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--key", help="private key the portal is signed with (signed_portal)")
     args = parser.parse_args()
+    if args.scenario == "signed_portal" and not args.key:
+        parser.error("signed_portal needs --key")
     return inside(args) if args.inside else outside(args)
 
 
