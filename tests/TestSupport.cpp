@@ -96,6 +96,38 @@ void RemoveTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
+namespace {
+
+void ListFiles(const std::wstring& root, const std::wstring& prefix, std::set<std::wstring>& files)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((root + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ListFiles(root + L"\\" + name, prefix + name + L"\\", files);
+        } else {
+            files.insert(prefix + name);
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+}  // namespace
+
+std::set<std::wstring> FilesBelow(const std::wstring& root)
+{
+    std::set<std::wstring> files;
+    ListFiles(root, L"", files);
+    return files;
+}
+
 }  // namespace Orvane::Fixture
 
 namespace Orvane::Fixture {

@@ -3,6 +3,7 @@
 // Small fixtures shared by the test programs: a private temporary directory and
 // whole-file helpers.
 
+#include <set>
 #include <string>
 
 namespace Orvane::Fixture {
@@ -29,6 +30,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path, bool* ok = nullptr);
 bool Exists(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
+// Relative paths (separators as '\\') of every file below root.
+std::set<std::wstring> FilesBelow(const std::wstring& root);
 
 }  // namespace Orvane::Fixture
 

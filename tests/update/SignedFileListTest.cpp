@@ -38,34 +38,6 @@ const wchar_t kVersionTooOld[] = L"文件列表版本过旧";
 const char kClient[] = "wow.exe";
 const char kArchive[] = "Data/zhCN/patch-zhCN-2.MPQ";
 
-void ListFiles(const std::wstring& root, const std::wstring& prefix, std::set<std::wstring>& files)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((root + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ListFiles(root + L"\\" + name, prefix + name + L"\\", files);
-        } else {
-            files.insert(prefix + name);
-        }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-}
-
-std::set<std::wstring> FilesBelow(const std::wstring& root)
-{
-    std::set<std::wstring> files;
-    ListFiles(root, L"", files);
-    return files;
-}
-
 // A controller with the test key against the local portal, which offers the
 // two files the signed test lists name.
 class SignedFileListTest : public testing::Test {
@@ -262,7 +234,7 @@ TEST_F(SignedFileListTest, ListsWithoutAValidSignatureChangeNothing)
         EXPECT_TRUE(controller.WaitForRuns(20000));
         EXPECT_TRUE(steps.empty()) << c.name;
         EXPECT_EQ(PayloadRequests(), 0) << c.name;
-        EXPECT_EQ(FilesBelow(gameDir), std::set<std::wstring>{}) << c.name;
+        EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{}) << c.name;
         EXPECT_FALSE(Fixture::Exists(iniPath)) << c.name << ": no version is stored";
     }
 }

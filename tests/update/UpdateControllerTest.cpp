@@ -70,34 +70,6 @@ std::string Upper(std::string text)
 }
 
 // Relative paths of every file below `root` (separators as '\').
-void ListFiles(const std::wstring& root, const std::wstring& prefix, std::set<std::wstring>& files)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((root + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ListFiles(root + L"\\" + name, prefix + name + L"\\", files);
-        } else {
-            files.insert(prefix + name);
-        }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-}
-
-std::set<std::wstring> FilesBelow(const std::wstring& root)
-{
-    std::set<std::wstring> files;
-    ListFiles(root, L"", files);
-    return files;
-}
-
 struct Notification {
     State state;
     std::wstring text;
@@ -389,7 +361,7 @@ TEST_F(UpdateControllerTest, ComparesLocalFilesByDigestInBothListShapes)
     CloseHandle(holder);
     // Checking writes nothing.
     EXPECT_EQ(Fixture::ReadBytes(Local(L"Data\\a.MPQ")), "old archive");
-    EXPECT_EQ(FilesBelow(gameDir),
+    EXPECT_EQ(Fixture::FilesBelow(gameDir),
               (std::set<std::wstring>{L"wow.exe", L"Data\\a.MPQ", L"Data\\locked.MPQ"}));
 }
 
@@ -434,7 +406,7 @@ TEST_F(UpdateControllerTest, HostileFileListTouchesNothingOutsideTheGameDirector
 
     EXPECT_EQ(Fixture::ReadBytes(Local(L"sub\\ok.dat")), "good data");
     EXPECT_EQ(Fixture::ReadBytes(outside), "outside");
-    EXPECT_EQ(FilesBelow(temp.Path()),
+    EXPECT_EQ(Fixture::FilesBelow(temp.Path()),
               (std::set<std::wstring>{L"x", L"test.log", L"game\\sub\\ok.dat"}));
     const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json", "/files/sub/ok.dat"};
     EXPECT_EQ(server.Requests(), requests);
@@ -485,7 +457,7 @@ TEST_F(UpdateControllerTest, UpdatesEveryDifferingFile)
     EXPECT_TRUE(readable);
     EXPECT_EQ(Fixture::ReadBytes(Local(L"Data\\sub\\补丁\\new.MPQ")), archive);
     // Nothing else: no temporary files left behind.
-    EXPECT_EQ(FilesBelow(gameDir), (std::set<std::wstring>{L"wow.exe", L"empty.txt",
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), (std::set<std::wstring>{L"wow.exe", L"empty.txt",
                                                            L"Data\\current.bin",
                                                            L"Data\\sub\\补丁\\new.MPQ"}));
     EXPECT_EQ(server.RequestCount("files/Data/current.bin"), 0);
@@ -597,7 +569,7 @@ TEST_F(UpdateControllerTest, FailedAttemptsLeaveTheOldFileIntact)
 
         // Byte-identical old file; files finished before stay; no temporary files.
         EXPECT_EQ(Fixture::ReadBytes(Local(wideDir + L"\\target.bin")), old) << c.name;
-        EXPECT_EQ(FilesBelow(Local(wideDir)), (std::set<std::wstring>{L"first.bin", L"target.bin"}))
+        EXPECT_EQ(Fixture::FilesBelow(Local(wideDir)), (std::set<std::wstring>{L"first.bin", L"target.bin"}))
             << c.name;
     }
 }
@@ -621,7 +593,7 @@ TEST_F(UpdateControllerTest, RetryCountBoundsTheAttempts)
             EXPECT_TRUE(progress.empty()) << retryCount;
         }
     }
-    EXPECT_EQ(FilesBelow(gameDir), std::set<std::wstring>{});
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{});
 }
 
 TEST_F(UpdateControllerTest, StartUpdateOnlyFromUpdateAvailable)
@@ -695,7 +667,7 @@ TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContent)
     EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: locked.bin"));
     EXPECT_EQ(server.RequestCount("files/locked.bin"), 2);
     EXPECT_EQ(Fixture::ReadBytes(Local(L"locked.bin")), "in use");
-    EXPECT_EQ(FilesBelow(gameDir), std::set<std::wstring>{L"locked.bin"});
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"locked.bin"});
 }
 
 }  // namespace
