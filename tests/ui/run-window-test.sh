@@ -76,11 +76,6 @@ if [ $inside = 1 ]; then
   server_dir="/tmp/.wine-$(id -u)"
   mkdir -p "$server_dir"
   mount -t tmpfs -o mode=0700 tmpfs "$server_dir"
-else
-  echo "run-window-test: no mount namespace here; making a throwaway Wine prefix"
-  export ORVANE_WINEPREFIX="$work/wineprefix"
-  source "$root/scripts/wine-env.sh"
-  "$root/scripts/wine-prefix.sh" >/dev/null
 fi
 
 # Xvfb picks a free display and writes its number to the given descriptor.
@@ -103,6 +98,14 @@ if [ ! -s "$work/display" ]; then
 fi
 export DISPLAY=":$(head -n1 "$work/display")"
 echo "run-window-test: Xvfb on $DISPLAY"
+
+if [ $inside = 0 ]; then
+  # Made with the display present: Wine records the graphics driver it found.
+  echo "run-window-test: no mount namespace here; making a throwaway Wine prefix"
+  export ORVANE_WINEPREFIX="$work/wineprefix"
+  source "$root/scripts/wine-env.sh"
+  "$root/scripts/wine-prefix.sh" >/dev/null
+fi
 
 # Wine's background services start with the first program and keep its output
 # open; start them here, detached, so the test's own pipes are not held open.
