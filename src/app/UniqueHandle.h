@@ -55,4 +55,14 @@ private:
     Handle handle_ = Traits::Invalid();
 };
 
+// Traits for the many handle kinds whose "no handle" is null (or 0) and that
+// one function releases, e.g. UniqueHandle<NullHandleTraits<HKEY, RegCloseKey>>.
+template <typename T, auto CloseFunction>
+struct NullHandleTraits {
+    using Handle = T;
+    static Handle Invalid() { return Handle{}; }
+    static bool IsValid(Handle handle) { return handle != Handle{}; }
+    static void Close(Handle handle) { CloseFunction(handle); }
+};
+
 }  // namespace Orvane

@@ -13,21 +13,12 @@ namespace {
 
 constexpr DWORD kReadChunkBytes = 256 * 1024;
 
-struct CryptProviderTraits {
-    using Handle = HCRYPTPROV;
-    static Handle Invalid() { return 0; }
-    static bool IsValid(Handle provider) { return provider != 0; }
-    static void Close(Handle provider) { CryptReleaseContext(provider, 0); }
-};
-using CryptProvider = UniqueHandle<CryptProviderTraits>;
-
-struct CryptHashTraits {
-    using Handle = HCRYPTHASH;
-    static Handle Invalid() { return 0; }
-    static bool IsValid(Handle hash) { return hash != 0; }
-    static void Close(Handle hash) { CryptDestroyHash(hash); }
-};
-using CryptHash = UniqueHandle<CryptHashTraits>;
+void ReleaseContext(HCRYPTPROV provider)
+{
+    CryptReleaseContext(provider, 0);
+}
+using CryptProvider = UniqueHandle<NullHandleTraits<HCRYPTPROV, ReleaseContext>>;
+using CryptHash = UniqueHandle<NullHandleTraits<HCRYPTHASH, CryptDestroyHash>>;
 
 }  // namespace
 

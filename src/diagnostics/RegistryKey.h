@@ -8,13 +8,7 @@ namespace Orvane {
 
 // An open registry key. Predefined root keys (HKEY_LOCAL_MACHINE, ...) are
 // never owned: only keys opened or created through this program.
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle key) { return key != nullptr; }
-    static void Close(Handle key) { RegCloseKey(key); }
-};
-using RegistryKey = UniqueHandle<RegistryKeyTraits>;
+using RegistryKey = UniqueHandle<NullHandleTraits<HKEY, RegCloseKey>>;
 
 // Opens root\path with the given access; the result is not Valid() when that fails.
 inline RegistryKey OpenRegistryKey(HKEY root, const wchar_t* path, REGSAM access)

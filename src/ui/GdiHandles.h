@@ -7,26 +7,13 @@
 namespace Orvane {
 
 // Fonts, brushes, pens and bitmaps created by the window.
-template <typename T>
-struct GdiObjectTraits {
-    using Handle = T;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { DeleteObject(handle); }
-};
-using FontHandle = UniqueHandle<GdiObjectTraits<HFONT>>;
-using BrushHandle = UniqueHandle<GdiObjectTraits<HBRUSH>>;
-using PenHandle = UniqueHandle<GdiObjectTraits<HPEN>>;
-using BitmapHandle = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using FontHandle = UniqueHandle<NullHandleTraits<HFONT, DeleteObject>>;
+using BrushHandle = UniqueHandle<NullHandleTraits<HBRUSH, DeleteObject>>;
+using PenHandle = UniqueHandle<NullHandleTraits<HPEN, DeleteObject>>;
+using BitmapHandle = UniqueHandle<NullHandleTraits<HBITMAP, DeleteObject>>;
 
 // Memory device contexts from CreateCompatibleDC.
-struct MemoryDcTraits {
-    using Handle = HDC;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { DeleteDC(handle); }
-};
-using MemoryDc = UniqueHandle<MemoryDcTraits>;
+using MemoryDc = UniqueHandle<NullHandleTraits<HDC, DeleteDC>>;
 
 // Selects an object into a device context for one scope and puts the previous
 // one back.

@@ -736,7 +736,6 @@ void MainWindow::OnDetectionStep(UINT message, WPARAM wParam)
         return;
     }
     CheckRow& row = rows[step->row];
-    row.recommended = InitialRows()[step->row].recommended;
     row.result = step->result;
     row.status = step->status;
     row.advice = step->advice;

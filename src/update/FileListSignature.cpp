@@ -17,37 +17,15 @@ namespace {
 
 // Structures CryptDecodeObjectEx allocated (CRYPT_DECODE_ALLOC_FLAG without
 // decode parameters allocates with LocalAlloc).
-struct LocalMemoryTraits {
-    using Handle = void*;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { LocalFree(handle); }
-};
-using LocalMemory = UniqueHandle<LocalMemoryTraits>;
+using LocalMemory = UniqueHandle<NullHandleTraits<void*, LocalFree>>;
 
-struct AlgorithmTraits {
-    using Handle = BCRYPT_ALG_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { BCryptCloseAlgorithmProvider(handle, 0); }
-};
-using AlgorithmProvider = UniqueHandle<AlgorithmTraits>;
-
-struct HashTraits {
-    using Handle = BCRYPT_HASH_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { BCryptDestroyHash(handle); }
-};
-using HashObject = UniqueHandle<HashTraits>;
-
-struct KeyTraits {
-    using Handle = BCRYPT_KEY_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { BCryptDestroyKey(handle); }
-};
-using KeyHandle = UniqueHandle<KeyTraits>;
+void CloseProvider(BCRYPT_ALG_HANDLE provider)
+{
+    BCryptCloseAlgorithmProvider(provider, 0);
+}
+using AlgorithmProvider = UniqueHandle<NullHandleTraits<BCRYPT_ALG_HANDLE, CloseProvider>>;
+using HashObject = UniqueHandle<NullHandleTraits<BCRYPT_HASH_HANDLE, BCryptDestroyHash>>;
+using KeyHandle = UniqueHandle<NullHandleTraits<BCRYPT_KEY_HANDLE, BCryptDestroyKey>>;
 
 constexpr size_t kCoordinateBytes = 32;  // P-256
 constexpr size_t kDigestBytes = 32;      // SHA-256

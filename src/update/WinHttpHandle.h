@@ -8,12 +8,6 @@
 namespace Orvane {
 
 // One WinHTTP handle: session, connection or request.
-struct WinHttpHandleTraits {
-    using Handle = HINTERNET;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { WinHttpCloseHandle(handle); }
-};
-using WinHttpHandle = UniqueHandle<WinHttpHandleTraits>;
+using WinHttpHandle = UniqueHandle<NullHandleTraits<HINTERNET, WinHttpCloseHandle>>;
 
 }  // namespace Orvane
