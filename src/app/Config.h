@@ -18,8 +18,6 @@ public:
     bool LoadFrom(const std::wstring& iniPath);
 
     std::string portalUrl;        // relay base URL; ends in '/' unless empty
-    std::string resolvedUrl;      // file server base URL, set by the update check
-    bool portalResolved = false;  // true once resolvedUrl is set
     std::string fileListName;
     std::string executableName;
     std::string launcherName;

@@ -5,12 +5,16 @@
 #include "app/Config.h"
 #include "app/DllSearch.h"
 #include "app/Logger.h"
+#include "diagnostics/SystemState.h"
 #include "ui/MainWindow.h"
+#include "update/UpdateController.h"
 
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Local\\Orvane_SingleInstance_Mutex_v1_0_1";
 constexpr wchar_t kWindowClassName[] = L"OrvaneMainWindow";
+// How long a closing program waits for a run to reach its next chunk.
+constexpr unsigned kRunStopMs = 2000;
 
 // Brings the running copy's window to the front and tells the user so.
 void ActivateRunningCopy()
@@ -63,7 +67,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     Logger::Instance().Write(LogLevel::Info, "Orvane 1.0.1 started, portal " +
                                                  Config::Instance().portalUrl);
 
-    MainWindow window;
+    MainWindow window(SystemState::Instance(), UpdateController::Instance());
     if (!window.Create(instance)) {
         MessageBoxW(nullptr, L"创建窗口失败", L"错误", MB_ICONERROR);
         return 1;
@@ -74,5 +78,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    return static_cast<int>(message.wParam);
+    const int exitCode = static_cast<int>(message.wParam);
+    if (!window.Work().WaitForRuns(kRunStopMs)) {
+        // A run stuck in a system call: end the process before anything it
+        // uses is destroyed.
+        Logger::Instance().Write(LogLevel::Warning, "A run did not stop in time; exiting");
+        ExitProcess(static_cast<UINT>(exitCode));
+    }
+    return exitCode;
 }

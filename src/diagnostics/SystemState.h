@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <string>
 
+#include "diagnostics/DiagnosisRecord.h"
+
 namespace Orvane {
 
 // The last diagnosis and the setup decision that followed it, persisted in
 // setup.ini beside the executable. Field names are the INI keys.
-class SystemState {
+class SystemState : public DiagnosisRecord {
 public:
     static SystemState& Instance();
 
@@ -24,6 +26,8 @@ public:
     bool Save();
 
     const std::wstring& IniPath() const { return iniPath_; }
+    DiagnosisRecord& Record() { return *this; }
+    const DiagnosisRecord& Record() const { return *this; }
 
     // [Update] FileListVersion: the highest signed file-list version accepted
     // so far; 0 when none. Kept apart from the diagnosis record: Load and Save
@@ -32,34 +36,6 @@ public:
     // Stores it; a setup.ini that does not exist yet is created as UTF-16,
     // as Save does. False when it cannot be written.
     bool SaveFileListVersion(int64_t version) const;
-
-    // [System]
-    std::wstring OSName;
-    std::wstring OSVersion;
-    std::wstring OSBuild;
-    bool Is64Bit = false;
-    bool IsWin7 = false;
-    bool IsWin10OrLater = false;
-    bool HasDotNet = false;
-    std::wstring DotNetVersion;
-    bool HasNet8 = false;
-    // [Game]
-    std::wstring GameDir;
-    bool HasGameDir = false;
-    bool HasDataDir = false;
-    bool HasWowExe = false;
-    bool HasCompleteClient = false;
-    std::wstring ClientIntegrityInfo;  // read, never written
-    // [Server]
-    bool ApiReachable = false;
-    int ApiLatencyMs = 0;
-    bool GameReachable = false;
-    int GameLatencyMs = 0;
-    // [Launcher]
-    std::wstring LauncherType;  // "WIN32_NATIVE", "NET8_LAUNCHER" or empty
-    std::wstring LauncherPath;
-    std::wstring LastCheckDate;
-    bool SetupComplete = false;
 
 private:
     std::wstring iniPath_;

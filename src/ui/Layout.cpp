@@ -21,14 +21,6 @@ int ButtonsLeft(int clientWidth)
     return (clientWidth - kButtonsSpan) / 2;
 }
 
-// One decimal, truncated rather than rounded: 2047 B/s reads 1.9 KB/s.
-std::wstring OneDecimal(double value, const wchar_t* unit)
-{
-    const double whole = std::floor(value);
-    const int tenth = static_cast<int>(std::floor((value - whole) * 10.0));
-    return std::to_wstring(static_cast<long long>(whole)) + L"." + std::to_wstring(tenth) + unit;
-}
-
 }  // namespace
 
 TableColumns ComputeTableColumns(int clientWidth)
@@ -72,35 +64,9 @@ RECT SecondLinkRect(int clientWidth, int clientHeight, int captionWidth)
     return RECT{right - captionWidth, clientHeight - 28, right, clientHeight - 8};
 }
 
-ButtonLook StartButtonLook(const ActivityFlags& flags)
+COLORREF ToneColor(ButtonTone tone)
 {
-    if (flags.detecting) {
-        return {L"检测中...", false, Palette::Panel};
-    }
-    return {flags.hasDetected ? L"重新检测" : L"开始检测", true, Palette::Accent};
-}
-
-ButtonLook GameButtonLook(const ActivityFlags& flags)
-{
-    if (flags.detecting) {
-        return {L"开始游戏", false, Palette::Panel};
-    }
-    if (flags.updating) {
-        return {L"更新中...", false, Palette::Panel};
-    }
-    if (flags.checking) {
-        return {L"检查中...", false, Palette::Panel};
-    }
-    if (!flags.hasDetected) {
-        return {L"开始游戏", false, Palette::Panel};
-    }
-    if (flags.checkFailed) {
-        return {L"重新检查", true, Palette::Accent};
-    }
-    if (flags.updateAvailable) {
-        return {L"更新游戏", true, Palette::Success};
-    }
-    return {L"开始游戏", true, Palette::Accent};
+    return tone == ButtonTone::Success ? Palette::Success : Palette::Accent;
 }
 
 COLORREF ButtonFillColor(bool enabled, ButtonState state, COLORREF baseColor)
@@ -130,31 +96,6 @@ std::wstring ComposeProgressText(int progress, const std::wstring& counterText,
         text += L"  |  " + speedText;
     }
     return text;
-}
-
-std::wstring FileCounterText(unsigned fileIndex, unsigned fileCount)
-{
-    return L"下载进度: " + std::to_wstring(fileIndex) + L"/" + std::to_wstring(fileCount);
-}
-
-std::wstring SpeedText(uint32_t bytesPerSecond)
-{
-    const double value = bytesPerSecond;
-    if (value >= 1048576.0) {
-        return OneDecimal(value / 1048576.0, L" MB/s");
-    }
-    if (value >= 1024.0) {
-        return OneDecimal(value / 1024.0, L" KB/s");
-    }
-    if (bytesPerSecond > 0) {
-        return std::to_wstring(bytesPerSecond) + L" B/s";
-    }
-    return std::wstring();
-}
-
-int64_t ProgressPercent(int64_t downloaded, int64_t total)
-{
-    return total > 0 ? downloaded * 100 / total : 0;
 }
 
 }  // namespace Orvane

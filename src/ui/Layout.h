@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "flow/DetectionRows.h"
+#include "flow/Phase.h"
+
 namespace Orvane {
 
 // The window's fixed outer size, which is also the smallest it can be made.
@@ -15,7 +18,6 @@ constexpr int kWindowHeight = 600;
 constexpr int kProgressBandTop = 406;
 constexpr int kProgressBandBottom = 462;
 
-enum class RowStatus : int { NotChecked = 0, Ok = 1, Warning = 2, Failed = 3 };
 enum class ButtonState : int { Normal = 0, Hover = 1, Pressed = 2 };
 
 // Widths of the results table's five columns and the x of the four separators
@@ -34,35 +36,13 @@ RECT GameButtonRect(int clientWidth, int clientHeight);
 RECT FirstLinkRect(int clientHeight, int captionWidth);
 RECT SecondLinkRect(int clientWidth, int clientHeight, int captionWidth);
 
-// The activity flags that decide what the two buttons offer.
-struct ActivityFlags {
-    bool hasDetected = false;
-    bool updateAvailable = false;
-    bool updating = false;
-    bool checking = false;
-    bool checkFailed = false;
-    bool detecting = false;
-};
-
-struct ButtonLook {
-    std::wstring text;
-    bool enabled = false;
-    COLORREF color = 0;
-};
-ButtonLook StartButtonLook(const ActivityFlags& flags);
-ButtonLook GameButtonLook(const ActivityFlags& flags);
-
 // Fill of a button as drawn: grey when disabled, otherwise by its state.
 COLORREF ButtonFillColor(bool enabled, ButtonState state, COLORREF baseColor);
+// The base colour of an enabled button of the given tone.
+COLORREF ToneColor(ButtonTone tone);
 
 // Text under the progress bar: "42%", then the counter and speed when present.
 std::wstring ComposeProgressText(int progress, const std::wstring& counterText,
                                  const std::wstring& speedText);
-// "下载进度: 3/12".
-std::wstring FileCounterText(unsigned fileIndex, unsigned fileCount);
-// "1.5 MB/s", "1.9 KB/s", "1023 B/s", or empty for 0; one decimal, truncated.
-std::wstring SpeedText(uint32_t bytesPerSecond);
-// Whole percent of downloaded of total, 0 when the total is unknown.
-int64_t ProgressPercent(int64_t downloaded, int64_t total);
 
 }  // namespace Orvane

@@ -4,142 +4,71 @@
 
 #include <array>
 #include <functional>
-#include <memory>
 #include <string>
 
-#include "ui/DetectionRows.h"
-#include "ui/GdiHandles.h"
-#include "ui/Layout.h"
-#include "ui/ProgressThrottle.h"
+#include "flow/Flow.h"
+#include "ui/Painting.h"
 
 namespace Orvane {
 
 class SystemState;
 class UpdateController;
 
-struct Button {
-    RECT rect{};
-    std::wstring text;
-    ButtonState state = ButtonState::Normal;
-    bool enabled = false;
-    COLORREF color = 0;
-};
-
-struct FooterLink {
-    RECT rect{};
-    std::wstring url;
-    bool hovered = false;
-    std::wstring caption;
-};
-
-// The program's only window: custom-drawn, no child controls. Every member is
-// read and written on the UI thread; worker threads (the detection probes and
-// the update controller's runs) report only by posting the private messages of
-// WindowMessages.h.
-class MainWindow {
+// The program's only window: custom-drawn, no child controls. It paints what
+// the flow holds, turns mouse input into the flow's button presses and hands
+// the flow its private messages. Lives on the UI thread.
+class MainWindow : private FlowView {
 public:
-    // A window working on the process-wide diagnosis record and update controller.
-    MainWindow();
-    // A window working on the given record and controller, which must outlive it.
-    MainWindow(SystemState& systemState, UpdateController& controller);
-    ~MainWindow();
+    // A window for the given record and controller, which must outlive it.
+    MainWindow(SystemState& record, UpdateController& controller);
+    ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Registers the class, creates and shows the window, and restores a saved
-    // diagnosis (which starts an update check). False when the class or the
-    // window cannot be created.
+    // Registers the class, creates and shows the window, and starts the flow
+    // (a saved diagnosis is restored and starts an update check). False when
+    // the class or the window cannot be created.
     bool Create(HINSTANCE instance);
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    HWND Handle() const { return hwnd_; }
+    Flow& Work() { return flow_; }
 
-    // Draws the whole client area into the given context.
-    void Paint(HDC dc, const RECT& client);
-
-    // Recomputes both buttons' captions, enabled flags and colours from the
-    // activity flags.
-    void UpdateButtons();
-    // Clears the table and starts the probes on a worker thread.
-    void BeginDetection();
-    // The probes, in display order; runs on a worker thread and only posts.
-    static void RunDetection(HWND window, SystemState& systemState);
-    void RestoreResults();
-    // The verdict after a diagnosis: blocked, or passed and checking for updates.
-    void EvaluateResults();
-    void StartUpdateCheck();
-    void SetupUpdateCallbacks();
-    void StartDownload();
-    // Starts the service's launcher beside the program and ends the message loop.
-    void LaunchGame();
+    // What the mouse finds where, as last painted.
+    const ButtonFace& StartButton() const { return start_; }
+    const ButtonFace& GameButton() const { return game_; }
+    const std::array<FooterLink, 2>& Links() const { return links_; }
+    bool TrackingMouse() const { return trackingMouse_; }
 
     // Opens a footer link; replaceable so tests need no browser.
     std::function<void(const std::wstring& url)> openUrl;
-    // The probes run by a detection; replaceable so tests can script results.
-    std::function<void(HWND window, SystemState& systemState)> detectionRun;
     // Shows a message box owned by the window; replaceable so tests need no user.
     std::function<void(const std::wstring& text, const std::wstring& caption, UINT style)>
         showMessage;
 
-    HWND hwnd = nullptr;
-    HINSTANCE hInstance = nullptr;
-    FontHandle titleFont;
-    FontHandle textFont;
-    FontHandle smallFont;
-    FontHandle buttonFont;
-    FontHandle descriptionFont;
-    FontHandle headerFont;
-    Button startButton;
-    Button gameButton;
-    bool hasDetected = false;
-    bool updateAvailable = false;
-    bool updating = false;
-    bool checking = false;
-    bool checkFailed = false;
-    bool detecting = false;
-    bool blocked = false;
-    int progress = 0;
-    std::wstring speedText;
-    std::wstring counterText;
-    std::wstring title;
-    std::wstring description;
-    std::wstring statusText;
-    CheckRows rows;
-    std::array<FooterLink, 2> links;
-    bool trackingMouse = false;
-
-    // The enabled or disabled button under a client point, or null.
-    Button* HitTestButton(int x, int y);
-
 private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // FlowView
+    void Repaint(Area area) override;
+    void ShowMessage(const std::wstring& text, const std::wstring& caption, UINT style) override;
+    void Quit() override;
+
     void OnPaint();
+    void PlaceControls(HDC dc, const RECT& client);
+    ButtonFace* HitTestButton(int x, int y);
     void OnMouseMove(int x, int y);
     void OnLeftButtonDown(int x, int y);
     void OnLeftButtonUp(int x, int y);
     void OnMouseLeave();
-    void OnDetectionStep(UINT message, WPARAM wParam);
-    void OnDetectionDone();
-    void OnUpdateState(WPARAM state);
-    void OnUpdateProgress(WPARAM percent, LPARAM counts);
-    void OnUpdateSpeed(WPARAM bytesPerSecond);
-    void OnUpdateComplete(bool success);
-    // The passing verdict's part shared by a live and a restored diagnosis.
-    void PassVerdict();
-    void BlockVerdict();
-    void ResetTransferTexts();
-    void Invalidate(const RECT* area = nullptr);
-    void CreateFonts();
 
-    void DrawHeader(HDC dc, int contentWidth);
-    void DrawTable(HDC dc, int clientWidth);
-    void DrawStatus(HDC dc, int contentWidth);
-    void DrawProgress(HDC dc, int contentWidth);
-    void DrawButton(HDC dc, const Button& button);
-    void DrawFooter(HDC dc, int clientWidth, int clientHeight);
-
-    SystemState& systemState_;
-    UpdateController& controller_;
-    std::shared_ptr<ProgressThrottle> progressThrottle_;
+    HWND hwnd_ = nullptr;
+    Fonts fonts_;
+    ButtonFace start_;
+    ButtonFace game_;
+    std::array<FooterLink, 2> links_;
+    bool trackingMouse_ = false;
+    Flow flow_;
 };
 
 }  // namespace Orvane

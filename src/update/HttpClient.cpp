@@ -232,6 +232,10 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
     const int64_t announced = AnnouncedLength(exchange.request.Get());
     const int64_t total = announced == kNoContentLength ? 0 : announced;
     auto write = [&](const char* data, DWORD size, int64_t downloaded) {
+        if (cancel != nullptr && cancel->load()) {
+            lastError = "Cancelled";
+            return false;
+        }
         DWORD written = 0;
         if (!WriteFile(file.Get(), data, size, &written, nullptr) || written != size) {
             lastError = "Failed to write file";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -52,6 +53,8 @@ public:
 
     std::string lastError;
     HttpTimeouts timeouts;
+    // When set, a transfer fails at its next chunk once the flag is true.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 }  // namespace Orvane

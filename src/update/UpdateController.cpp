@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include <thread>
 
 #include "app/Config.h"
 #include "app/Logger.h"
 #include "app/Paths.h"
 #include "app/Text.h"
+#include "app/Thread.h"
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "update/FileListSignature.h"
@@ -76,31 +76,64 @@ UpdateController& UpdateController::Instance()
 }
 
 UpdateController::UpdateController(Config& config, SystemState& systemState)
-    : config_(config), systemState_(systemState)
+    : startThread(StartDetachedThread), config_(config), systemState_(systemState)
 {
 }
 
-void UpdateController::Notify(State newState, const std::wstring& text)
+void UpdateController::Notify(State newState, const std::wstring& text, size_t fileCount)
 {
     state = newState;
     if (onStateChanged) {
-        onStateChanged(newState, text);
+        onStateChanged(Report{newState, text, fileCount});
     }
 }
 
-void UpdateController::StartRun(void (UpdateController::*run)())
+UpdateController::RunInput UpdateController::CurrentInput() const
 {
-    ++activeRuns_;
-    try {
-        std::thread([this, run] {
-            (this->*run)();
-            // Last touch of the controller by this thread.
-            --activeRuns_;
-        }).detach();
-    } catch (...) {
-        --activeRuns_;
-        throw;
+    RunInput input;
+    input.root = systemState_.GameDir;
+    if (input.root.empty()) {
+        // No game directory detected: the current directory stands in.
+        wchar_t directory[MAX_PATH] = {};
+        const DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
+        input.root = length < MAX_PATH ? std::wstring(directory, length) : std::wstring();
     }
+    input.portalUrl = config_.portalUrl;
+    input.fileListName = config_.fileListName;
+    input.retryCount = config_.retryCount;
+    return input;
+}
+
+UpdateController::RunStart UpdateController::StartRun(State first, const wchar_t* text,
+                                                      void (UpdateController::*run)(const RunInput&),
+                                                      RunInput input)
+{
+    // Only the caller's thread starts runs, so no run can begin between this
+    // test and the increment.
+    if (activeRuns_.load() != 0) {
+        return RunStart::Refused;
+    }
+    const State before = state;
+    cancel_ = false;
+    ++activeRuns_;
+    Notify(first, text);
+    const bool started = startThread && startThread([this, run, input = std::move(input)] {
+        (this->*run)(input);
+        // Last touch of the controller by this thread.
+        --activeRuns_;
+    });
+    if (!started) {
+        --activeRuns_;
+        state = before;
+        Logger::Instance().Write(LogLevel::Error, "Cannot create a thread for an update run");
+        return RunStart::NoThread;
+    }
+    return RunStart::Started;
+}
+
+void UpdateController::Cancel()
+{
+    cancel_ = true;
 }
 
 bool UpdateController::WaitForRuns(unsigned timeoutMs)
@@ -115,20 +148,20 @@ bool UpdateController::WaitForRuns(unsigned timeoutMs)
     return true;
 }
 
-void UpdateController::CheckForUpdates()
+UpdateController::RunStart UpdateController::CheckForUpdates()
 {
-    Notify(State::Connecting, L"正在连接更新服务器");
-    StartRun(&UpdateController::RunCheck);
+    return StartRun(State::Connecting, L"正在连接更新服务器", &UpdateController::RunCheck,
+                    CurrentInput());
 }
 
-bool UpdateController::ResolvePortal()
+bool UpdateController::ResolvePortal(const RunInput& input)
 {
-    if (config_.portalResolved) {
+    if (!resolvedUrl_.empty()) {
         return true;
     }
     HttpClient client(timeouts);
     std::string body;
-    if (!client.Get(config_.portalUrl + "url.txt", body)) {
+    if (!client.Get(input.portalUrl + "url.txt", body)) {
         message = L"二次寻址失败: 无法连接跳板服务器";
         return false;
     }
@@ -147,19 +180,8 @@ bool UpdateController::ResolvePortal()
     if (body.back() != '/') {
         body += '/';
     }
-    config_.resolvedUrl = body;
-    config_.portalResolved = true;
+    resolvedUrl_ = body;
     return true;
-}
-
-std::wstring UpdateController::LocalRoot() const
-{
-    if (!systemState_.GameDir.empty()) {
-        return systemState_.GameDir;
-    }
-    wchar_t directory[MAX_PATH] = {};
-    const DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
-    return length < MAX_PATH ? std::wstring(directory, length) : std::wstring();
 }
 
 std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileEntry& entry) const
@@ -172,9 +194,9 @@ std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileE
     return path;
 }
 
-void UpdateController::RunCheck()
+void UpdateController::RunCheck(const RunInput& input)
 {
-    if (!ResolvePortal()) {
+    if (!ResolvePortal(input)) {
         Notify(State::Error, message);
         return;
     }
@@ -182,7 +204,8 @@ void UpdateController::RunCheck()
 
     std::string listText;
     HttpClient client(timeouts);
-    const std::string listUrl = config_.resolvedUrl + config_.fileListName;
+    client.cancel = &cancel_;
+    const std::string listUrl = resolvedUrl_ + input.fileListName;
     if (!client.Get(listUrl, listText)) {
         message = L"下载文件列表失败";
         Notify(State::Error, message);
@@ -205,11 +228,13 @@ void UpdateController::RunCheck()
         return;
     }
 
-    const std::wstring root = LocalRoot();
-    filesToUpdate.clear();
-    totalBytes = 0;
+    std::vector<FileEntry> differing;
+    int64_t differingBytes = 0;
     for (const FileEntry& entry : entries) {
-        const std::wstring localPath = LocalPathOf(root, entry);
+        if (Cancelled()) {
+            return;
+        }
+        const std::wstring localPath = LocalPathOf(input.root, entry);
         if (localPath.empty()) {
             continue;
         }
@@ -218,15 +243,18 @@ void UpdateController::RunCheck()
             SameDigest(ComputeFileMd5(localPath), entry.hash)) {
             continue;
         }
-        filesToUpdate.push_back(entry);
-        totalBytes += entry.size;
+        differing.push_back(entry);
+        differingBytes += entry.size;
     }
 
+    filesToUpdate = std::move(differing);
+    totalBytes = differingBytes;
     if (filesToUpdate.empty()) {
         Notify(State::UpToDate, L"游戏已是最新版本");
     } else {
         Notify(State::UpdateAvailable,
-               L"需要更新 " + std::to_wstring(filesToUpdate.size()) + L" 个文件");
+               L"需要更新 " + std::to_wstring(filesToUpdate.size()) + L" 个文件",
+               filesToUpdate.size());
     }
 }
 
@@ -267,13 +295,16 @@ bool UpdateController::AcceptListVersion(const std::string& listText)
     return true;
 }
 
-void UpdateController::StartUpdate()
+UpdateController::RunStart UpdateController::StartUpdate()
 {
-    if (state != State::UpdateAvailable) {
-        return;
+    if (state != State::UpdateAvailable || RunActive()) {
+        return RunStart::Refused;
     }
-    Notify(State::Downloading, L"正在更新");
-    StartRun(&UpdateController::RunUpdate);
+    RunInput input = CurrentInput();
+    input.files = filesToUpdate;
+    input.totalBytes = totalBytes;
+    return StartRun(State::Downloading, L"正在更新", &UpdateController::RunUpdate,
+                    std::move(input));
 }
 
 bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string& url,
@@ -304,17 +335,18 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string&
     return true;
 }
 
-void UpdateController::RunUpdate()
+void UpdateController::RunUpdate(const RunInput& input)
 {
-    const std::wstring root = LocalRoot();
-    const int fileCount = static_cast<int>(filesToUpdate.size());
+    const int fileCount = static_cast<int>(input.files.size());
+    const int64_t total = input.totalBytes;
     int64_t completedBytes = 0;
     HttpClient client(timeouts);
+    client.cancel = &cancel_;
 
     for (int i = 0; i < fileCount; ++i) {
-        const FileEntry& entry = filesToUpdate[static_cast<size_t>(i)];
-        const std::string url = config_.resolvedUrl + entry.path;
-        const std::wstring localPath = LocalPathOf(root, entry);
+        const FileEntry& entry = input.files[static_cast<size_t>(i)];
+        const std::string url = resolvedUrl_ + entry.path;
+        const std::wstring localPath = LocalPathOf(input.root, entry);
         if (localPath.empty()) {
             continue;
         }
@@ -323,15 +355,20 @@ void UpdateController::RunUpdate()
             CreateDirectories(parent);
         }
 
-        const ProgressCallback progress = [this, i, fileCount, &completedBytes](
+        const ProgressCallback progress = [this, i, fileCount, total, &completedBytes](
                                               int64_t downloaded, int64_t, double bytesPerSecond) {
             if (onProgress) {
-                onProgress(i + 1, fileCount, completedBytes + downloaded, totalBytes, bytesPerSecond);
+                onProgress(i + 1, fileCount, completedBytes + downloaded, total, bytesPerSecond);
             }
         };
         bool ok = false;
-        for (int attempt = 0; attempt < config_.retryCount && !ok; ++attempt) {
+        for (int attempt = 0; attempt < input.retryCount && !ok && !Cancelled(); ++attempt) {
             ok = DownloadAndReplace(client, url, localPath, entry, progress);
+        }
+        if (Cancelled()) {
+            Logger::Instance().Write(LogLevel::Info, "Update cancelled");
+            state = State::Idle;
+            return;
         }
         if (!ok) {
             message = L"下载失败: " + Utf8ToWide(entry.path);

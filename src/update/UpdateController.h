@@ -15,10 +15,10 @@ class Config;
 class SystemState;
 
 // Checks the game files against the portal's file list and downloads the ones
-// that differ. Each run works on a detached thread and reports through the
-// callbacks: the first notification of a run on the caller's thread, all later
-// ones on the run's thread. At most one run may be active at a time; the caller
-// sees to that.
+// that differ. Each run works on a thread of its own, on values copied when it
+// starts, and reports through the callbacks: the first notification of a run
+// on the caller's thread, all later ones on the run's thread. At most one run
+// is active at a time: a start while one runs is refused.
 class UpdateController {
 public:
     // The values are passed unchanged to the window as a message parameter.
@@ -32,6 +32,22 @@ public:
         Error = 6,
     };
 
+    // What a run reports with each state change, as a value the receiver may keep.
+    struct Report {
+        State state = State::Idle;
+        std::wstring text;     // what the state means; the failure itself with Error
+        size_t fileCount = 0;  // files that differ, with UpdateAvailable
+    };
+
+    enum class RunStart {
+        Started,
+        Refused,   // a run is active, or (StartUpdate) nothing to update; nothing reported
+        NoThread,  // the system could not create the run's thread; state unchanged
+    };
+
+    // Starts `work` on a new thread; false when none can be created.
+    using ThreadStarter = std::function<bool(std::function<void()> work)>;
+
     // The process-wide controller, working on Config::Instance() and
     // SystemState::Instance().
     static UpdateController& Instance();
@@ -44,27 +60,37 @@ public:
 
     // Reports Connecting, then resolves the portal, fetches the file list and
     // compares every listed file with the local copy on a new thread.
-    void CheckForUpdates();
-    // Second-stage addressing: asks the portal's url.txt for the file server's
-    // base URL, once per process. False with the reason in `message`.
-    bool ResolvePortal();
-    // Downloads filesToUpdate on a new thread. Does nothing unless the state is
-    // UpdateAvailable.
-    void StartUpdate();
+    RunStart CheckForUpdates();
+    // Downloads the files the last check found, on a new thread and on its
+    // own copy of that list. Refused unless the state is UpdateAvailable.
+    RunStart StartUpdate();
 
+    // Asks an active run to stop at its next chunk of data or file; it then
+    // ends without reporting, removing its temporary file.
+    void Cancel();
     // Waits until every run started by this controller has returned, up to
     // `timeoutMs`. True when none is left. For orderly shutdown and tests.
     bool WaitForRuns(unsigned timeoutMs);
+    bool RunActive() const { return activeRuns_.load() != 0; }
 
+    // The file server's base URL from the portal's url.txt, asked for once per
+    // controller; empty until a check has resolved it.
+    const std::string& ResolvedBaseUrl() const { return resolvedUrl_; }
+
+    // Read only while no run is active (after WaitForRuns, or on the thread of
+    // a callback): a run writes them.
     State state = State::Idle;
     std::vector<FileEntry> filesToUpdate;
     int64_t totalBytes = 0;  // sum of the manifest sizes of filesToUpdate
+    std::wstring message;    // the last failure, shown to the user
+
     std::function<void(int fileIndex, int fileCount, int64_t downloaded, int64_t total,
                        double bytesPerSecond)>
         onProgress;
-    std::function<void(State state, const std::wstring& text)> onStateChanged;
+    std::function<void(const Report& report)> onStateChanged;
     std::function<void(bool success)> onComplete;
-    std::wstring message;  // the last failure, shown to the user
+    // Replaceable so tests can refuse a thread.
+    ThreadStarter startThread;
 
     // Limits for every request the runs make.
     HttpTimeouts timeouts;
@@ -77,18 +103,32 @@ public:
     std::string fileListPublicKey;
 
 private:
-    void Notify(State newState, const std::wstring& text);
-    void StartRun(void (UpdateController::*run)());
-    void RunCheck();
-    void RunUpdate();
+    // What a run works on, copied on the caller's thread when it starts.
+    struct RunInput {
+        std::wstring root;  // the game directory
+        std::string portalUrl;
+        std::string fileListName;
+        int retryCount = 0;
+        std::vector<FileEntry> files;  // update runs: the list to fetch
+        int64_t totalBytes = 0;
+    };
+
+    void Notify(State newState, const std::wstring& text, size_t fileCount = 0);
+    RunStart StartRun(State first, const wchar_t* text, void (UpdateController::*run)(const RunInput&),
+                      RunInput input);
+    RunInput CurrentInput() const;
+    bool Cancelled() const { return cancel_.load(); }
+    // Second-stage addressing: asks the portal's url.txt for the file server's
+    // base URL, once per controller. False with the reason in `message`.
+    bool ResolvePortal(const RunInput& input);
+    void RunCheck(const RunInput& input);
+    void RunUpdate(const RunInput& input);
     // With a key: fetches and verifies the list's signature. False (with
     // `message` set) when the list must not be used.
     bool VerifyListSignature(HttpClient& client, const std::string& listUrl, const std::string& listText);
     // With a key: refuses a list older than the last one accepted and
     // remembers a newer one. False (with `message` set) when refused.
     bool AcceptListVersion(const std::string& listText);
-    // The game directory, or the current directory when none was detected.
-    std::wstring LocalRoot() const;
     // Root joined with the entry's path; empty (after a warning) when the
     // result would lie outside the root.
     std::wstring LocalPathOf(const std::wstring& root, const FileEntry& entry) const;
@@ -100,6 +140,8 @@ private:
     Config& config_;
     SystemState& systemState_;
     std::atomic<int> activeRuns_{0};
+    std::atomic<bool> cancel_{false};
+    std::string resolvedUrl_;  // written and read by runs only, which never overlap
 };
 
 }  // namespace Orvane

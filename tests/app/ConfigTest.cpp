@@ -35,8 +35,6 @@ void ExpectDefaults(const Config& config)
     EXPECT_EQ(config.launcherName, kDefaultLauncherName);
     EXPECT_EQ(config.net8FileName, kDefaultNet8Name);
     EXPECT_EQ(config.retryCount, 3);
-    EXPECT_EQ(config.resolvedUrl, "");
-    EXPECT_FALSE(config.portalResolved);
 }
 
 TEST_F(ConfigTest, NewInstanceHoldsTheDefaultPortal)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "flow/Progress.h"
 #include "ui/Layout.h"
 #include "ui/Palette.h"
 
@@ -74,64 +75,6 @@ TEST(LinkRectTest, FirstLinkLeftAlignedSecondRightAligned)
     EXPECT_TRUE(EqualRect(&second, &expectedSecond));
 }
 
-struct LookCase {
-    const char* name;
-    ActivityFlags flags;
-    const wchar_t* startText;
-    bool startEnabled;
-    const wchar_t* gameText;
-    bool gameEnabled;
-    COLORREF gameColor;
-};
-
-ActivityFlags Flags(bool hasDetected, bool updateAvailable, bool updating, bool checking,
-                    bool checkFailed, bool detecting)
-{
-    ActivityFlags flags;
-    flags.hasDetected = hasDetected;
-    flags.updateAvailable = updateAvailable;
-    flags.updating = updating;
-    flags.checking = checking;
-    flags.checkFailed = checkFailed;
-    flags.detecting = detecting;
-    return flags;
-}
-
-TEST(ButtonLookTest, CaptionsFollowTheFirstMatchingRule)
-{
-    using namespace Palette;
-    // hasDetected, updateAvailable, updating, checking, checkFailed, detecting
-    const LookCase cases[] = {
-        {"welcome", Flags(false, false, false, false, false, false), L"开始检测", true,
-         L"开始游戏", false, Panel},
-        {"detecting beats everything", Flags(true, true, true, true, true, true), L"检测中...",
-         false, L"开始游戏", false, Panel},
-        {"updating beats checking", Flags(true, true, true, true, true, false), L"重新检测", true,
-         L"更新中...", false, Panel},
-        {"checking beats a failure", Flags(true, false, false, true, true, false), L"重新检测",
-         true, L"检查中...", false, Panel},
-        {"nothing detected yet", Flags(false, true, false, false, true, false), L"开始检测", true,
-         L"开始游戏", false, Panel},
-        {"failure beats updates", Flags(true, true, false, false, true, false), L"重新检测", true,
-         L"重新检查", true, Accent},
-        {"updates available", Flags(true, true, false, false, false, false), L"重新检测", true,
-         L"更新游戏", true, Success},
-        {"ready", Flags(true, false, false, false, false, false), L"重新检测", true, L"开始游戏",
-         true, Accent},
-    };
-    for (const LookCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const ButtonLook start = StartButtonLook(c.flags);
-        const ButtonLook game = GameButtonLook(c.flags);
-        EXPECT_EQ(start.text, c.startText);
-        EXPECT_EQ(start.enabled, c.startEnabled);
-        EXPECT_EQ(start.color, c.startEnabled ? Accent : Panel);
-        EXPECT_EQ(game.text, c.gameText);
-        EXPECT_EQ(game.enabled, c.gameEnabled);
-        EXPECT_EQ(game.color, c.gameColor);
-    }
-}
-
 TEST(ButtonLookTest, FillDependsOnEnabledStateAndBaseColour)
 {
     using namespace Palette;
@@ -165,35 +108,6 @@ TEST(ProgressTextTest, JoinsTheParts)
     EXPECT_EQ(ComposeProgressText(42, L"下载进度: 3/12", L""), L"42%  |  下载进度: 3/12");
     EXPECT_EQ(ComposeProgressText(7, L"下载进度: 1/2", L"512 B/s"),
               L"7%  |  下载进度: 1/2  |  512 B/s");
-    EXPECT_EQ(FileCounterText(3, 65535), L"下载进度: 3/65535");
-}
-
-TEST(SpeedTextTest, UnitsSwitchAtExactPowersAndTheDecimalIsTruncated)
-{
-    const std::pair<uint32_t, const wchar_t*> cases[] = {
-        {0, L""},
-        {1, L"1 B/s"},
-        {1023, L"1023 B/s"},
-        {1024, L"1.0 KB/s"},
-        {2047, L"1.9 KB/s"},  // 1.999 is not rounded up
-        {1048575, L"1023.9 KB/s"},
-        {1048576, L"1.0 MB/s"},
-        {1572864, L"1.5 MB/s"},
-        {4294967295u, L"4095.9 MB/s"},
-    };
-    for (const auto& [speed, text] : cases) {
-        EXPECT_EQ(SpeedText(speed), text) << speed;
-    }
-}
-
-TEST(ProgressPercentTest, TruncatesAndToleratesAnUnknownTotal)
-{
-    EXPECT_EQ(ProgressPercent(0, 0), 0);
-    EXPECT_EQ(ProgressPercent(5, 0), 0);
-    EXPECT_EQ(ProgressPercent(1, 3), 33);
-    EXPECT_EQ(ProgressPercent(2, 3), 66);
-    EXPECT_EQ(ProgressPercent(3, 3), 100);
-    EXPECT_EQ(ProgressPercent(int64_t{6} << 40, int64_t{8} << 40), 75);  // files beyond 4 GiB
 }
 
 }  // namespace

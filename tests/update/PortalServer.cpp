@@ -44,6 +44,7 @@ const char* ModeName(Serve mode)
     case Serve::Stall: return "stall";
     case Serve::Silent: return "silent";
     case Serve::Endless: return "endless";
+    case Serve::Slow: return "slow";
     }
     return "normal";
 }

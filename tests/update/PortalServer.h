@@ -20,6 +20,7 @@ enum class Serve {
     Stall,     // headers and half the body, then silence
     Silent,    // the request is never answered
     Endless,   // data without end
+    Slow,      // the whole body, 1 KiB every 50 ms
 };
 
 class PortalServer {

@@ -56,8 +56,8 @@ protected:
         controller.timeouts.sendMs = 2000;
         controller.timeouts.receiveMs = 2000;
         controller.fileListPublicKey = SignedListFile("pub.pem");
-        controller.onStateChanged = [this](State state, const std::wstring& text) {
-            steps.emplace_back(state, text);
+        controller.onStateChanged = [this](const UpdateController::Report& report) {
+            steps.emplace_back(report.state, report.text);
         };
         server.Route("url.txt", server.Url("files/"));
         server.Route(std::string("files/") + kClient, SignedListFile(std::string("payload/") + kClient));

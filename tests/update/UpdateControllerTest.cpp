@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <ostream>
 #include <set>
@@ -97,19 +98,26 @@ protected:
         config.fileListName = "filelist.json";
         config.retryCount = 3;
         systemState.GameDir = gameDir;
-        controller.timeouts.resolveMs = 2000;
-        controller.timeouts.connectMs = 2000;
-        controller.timeouts.sendMs = 2000;
-        controller.timeouts.receiveMs = 1000;
-        controller.onStateChanged = [this](State state, const std::wstring& text) {
-            notifications.push_back({state, text, GetCurrentThreadId()});
+        Hook(controller);
+        server.Route("url.txt", server.Url("files/") + "\r\n");
+    }
+
+    // Short limits, and every report recorded.
+    void Hook(UpdateController& target)
+    {
+        target.timeouts.resolveMs = 2000;
+        target.timeouts.connectMs = 2000;
+        target.timeouts.sendMs = 2000;
+        target.timeouts.receiveMs = 1000;
+        target.onStateChanged = [this](const UpdateController::Report& report) {
+            notifications.push_back({report.state, report.text, GetCurrentThreadId()});
+            counts.push_back(report.fileCount);
         };
-        controller.onProgress = [this](int index, int count, int64_t downloaded, int64_t total,
-                                       double speed) {
+        target.onProgress = [this](int index, int count, int64_t downloaded, int64_t total,
+                                   double speed) {
             progress.push_back({index, count, downloaded, total, speed});
         };
-        controller.onComplete = [this](bool success) { completions.push_back(success); };
-        server.Route("url.txt", server.Url("files/") + "\r\n");
+        target.onComplete = [this](bool success) { completions.push_back(success); };
     }
 
     void TearDown() override
@@ -188,6 +196,7 @@ protected:
     void Reset()
     {
         notifications.clear();
+        counts.clear();
         progress.clear();
         completions.clear();
     }
@@ -200,6 +209,7 @@ protected:
     UpdateController controller{config, systemState};
     std::vector<std::string> entries;
     std::vector<Notification> notifications;
+    std::vector<size_t> counts;  // fileCount of each report
     std::vector<ProgressCall> progress;
     std::vector<bool> completions;
 };
@@ -214,18 +224,22 @@ TEST_F(UpdateControllerTest, RelayAnswerIsTrimmedAndAskedForOnce)
     int relayRequests = 0;
     for (const std::string& body : bodies) {
         Reset();
-        config.portalResolved = false;
-        config.resolvedUrl.clear();
+        // Each controller asks the relay once.
+        UpdateController fresh{config, systemState};
+        Hook(fresh);
         server.Route("url.txt", body);
-        Check();
+        fresh.CheckForUpdates();
+        ASSERT_TRUE(fresh.WaitForRuns(20000));
         ++relayRequests;
         const std::vector<Step> expected = {
             {State::Connecting, kConnecting}, {State::Checking, kChecking}, {State::UpToDate, kUpToDate}};
         EXPECT_EQ(Steps(), expected) << body;
-        EXPECT_EQ(config.resolvedUrl, base + "/") << body;
-        EXPECT_TRUE(config.portalResolved);
+        EXPECT_EQ(fresh.ResolvedBaseUrl(), base + "/") << body;
         EXPECT_EQ(server.RequestCount("url.txt"), relayRequests);
     }
+    Reset();
+    Check();
+    ++relayRequests;
 
     // The first notification comes on the caller's thread, the rest on the run's.
     ASSERT_EQ(notifications.size(), 3u);
@@ -233,7 +247,7 @@ TEST_F(UpdateControllerTest, RelayAnswerIsTrimmedAndAskedForOnce)
     EXPECT_NE(notifications[1].thread, GetCurrentThreadId());
     EXPECT_EQ(notifications[2].thread, notifications[1].thread);
 
-    // Resolved once per process: later checks go straight to the file list.
+    // Resolved once per controller: later checks go straight to the file list.
     Reset();
     Check();
     EXPECT_EQ(server.RequestCount("url.txt"), relayRequests);
@@ -270,8 +284,7 @@ TEST_F(UpdateControllerTest, RelayFailuresEndInError)
         const std::vector<Step> expected = {{State::Connecting, kConnecting}, {State::Error, c.text}};
         EXPECT_EQ(Steps(), expected) << c.name;
         EXPECT_EQ(controller.message, c.text) << c.name;
-        EXPECT_FALSE(config.portalResolved) << c.name;
-        EXPECT_EQ(config.resolvedUrl, "") << c.name;
+        EXPECT_EQ(controller.ResolvedBaseUrl(), "") << c.name;
         // Not resolved, so every check asks again.
         EXPECT_EQ(server.RequestCount("url.txt"), relayRequests) << c.name;
     }
@@ -668,6 +681,111 @@ TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContent)
     EXPECT_EQ(server.RequestCount("files/locked.bin"), 2);
     EXPECT_EQ(Fixture::ReadBytes(Local(L"locked.bin")), "in use");
     EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"locked.bin"});
+}
+
+// Waits until the condition holds, up to `timeoutMs`.
+template <typename Condition>
+bool WaitUntil(Condition done, DWORD timeoutMs = 20000)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+TEST_F(UpdateControllerTest, ASecondRunIsRefusedWhileOneIsActive)
+{
+    using RunStart = UpdateController::RunStart;
+    // A list and files on a slow link, so each run lasts long enough to be overlapped.
+    const std::string first = Pattern(20000, 1);
+    const std::string second = Pattern(20000, 2);
+    Offer("a.bin", first, Serve::Slow);
+    Offer("b.bin", second, Serve::Slow);
+    PublishList();
+    server.Route("files/filelist.json", "{\"files\":[" + entries[0] + "," + entries[1] + "]}", 200,
+                 Serve::Slow);
+
+    ASSERT_EQ(controller.CheckForUpdates(), RunStart::Started);
+    ASSERT_TRUE(controller.RunActive());
+    EXPECT_EQ(controller.CheckForUpdates(), RunStart::Refused);
+    EXPECT_EQ(controller.StartUpdate(), RunStart::Refused);
+    ASSERT_TRUE(controller.WaitForRuns(20000));
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    EXPECT_EQ(counts.back(), 2u) << "the report carries the number of files";
+    EXPECT_EQ(server.RequestCount("files/filelist.json"), 1) << "the refused check sent nothing";
+
+    Reset();
+    ASSERT_EQ(controller.StartUpdate(), RunStart::Started);
+    ASSERT_TRUE(WaitUntil([this] { return !progress.empty(); }));
+    // Neither a check (which would rebuild the list) nor a second download may start.
+    EXPECT_EQ(controller.CheckForUpdates(), RunStart::Refused);
+    EXPECT_EQ(controller.StartUpdate(), RunStart::Refused);
+    ASSERT_TRUE(controller.WaitForRuns(30000));
+
+    const std::vector<Step> expected = {{State::Downloading, kDownloading}, {State::UpToDate, kUpdated}};
+    EXPECT_EQ(Steps(), expected);
+    EXPECT_EQ(completions, std::vector<bool>{true});
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"a.bin")), first);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"b.bin")), second);
+    EXPECT_EQ(server.RequestCount("files/a.bin"), 1);
+    EXPECT_EQ(server.RequestCount("files/b.bin"), 1);
+    EXPECT_EQ(server.RequestCount("files/filelist.json"), 1);
+}
+
+TEST_F(UpdateControllerTest, CancelStopsADownloadAtItsNextChunkAndKeepsTheOldFile)
+{
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"big.bin"), "old content"));
+    // At 1 KiB every 50 ms this body would take about 25 s.
+    Offer("big.bin", Pattern(500000, 3), Serve::Slow);
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Reset();
+
+    ASSERT_EQ(controller.StartUpdate(), UpdateController::RunStart::Started);
+    ASSERT_TRUE(WaitUntil([this] { return !progress.empty(); }));
+    const ULONGLONG cancelled = GetTickCount64();
+    controller.Cancel();
+    ASSERT_TRUE(controller.WaitForRuns(2000));
+    EXPECT_LT(GetTickCount64() - cancelled, 2000u);
+
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"big.bin")), "old content");
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"big.bin"})
+        << "the temporary file is removed";
+    EXPECT_TRUE(completions.empty()) << "a cancelled run reports nothing";
+    EXPECT_EQ(server.RequestCount("files/big.bin"), 1) << "no retry after a cancel";
+}
+
+TEST_F(UpdateControllerTest, ARunWithoutAThreadLeavesNothingStuck)
+{
+    using RunStart = UpdateController::RunStart;
+    Offer("a.bin", "new");
+    PublishList();
+    const auto realStart = controller.startThread;
+    controller.startThread = [](std::function<void()>) { return false; };
+
+    EXPECT_EQ(controller.CheckForUpdates(), RunStart::NoThread);
+    EXPECT_FALSE(controller.RunActive());
+    EXPECT_EQ(controller.state, State::Idle);
+
+    controller.startThread = realStart;
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+
+    controller.startThread = [](std::function<void()>) { return false; };
+    EXPECT_EQ(controller.StartUpdate(), RunStart::NoThread);
+    EXPECT_FALSE(controller.RunActive());
+    EXPECT_EQ(controller.state, State::UpdateAvailable) << "not stuck in Downloading";
+
+    controller.startThread = realStart;
+    Reset();
+    Update();
+    EXPECT_EQ(completions, std::vector<bool>{true});
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"a.bin")), "new");
 }
 
 }  // namespace

@@ -1,16 +1,13 @@
 #pragma once
 
-#include <windows.h>
-
 #include <array>
-#include <optional>
 #include <string>
 
-#include "ui/Layout.h"
+#include "diagnostics/DiagnosisRun.h"
 
 namespace Orvane {
 
-class SystemState;
+enum class RowStatus : int { NotChecked = 0, Ok = 1, Warning = 2, Failed = 3 };
 
 struct CheckRow {
     std::wstring name;
@@ -36,8 +33,8 @@ enum RowIndex : size_t {
 // The seven rows with their names and recommended values, nothing checked yet.
 CheckRows InitialRows();
 
-// What one detection message puts into the table: the row it fills and the
-// status line that names the step.
+// What one finished diagnosis step puts into the table: the row it fills and
+// the status line that names the step.
 struct DetectionStep {
     size_t row = 0;
     std::wstring result;
@@ -45,12 +42,11 @@ struct DetectionStep {
     std::wstring advice;
     std::wstring statusText;
 };
-// Empty for messages that fill no row.
-std::optional<DetectionStep> DescribeDetectionMessage(UINT message, WPARAM wParam,
-                                                      const SystemState& state);
+// The step's row for its verdict code (see StepCode) and the values known so far.
+DetectionStep DescribeStep(DiagnosisStep step, int code, const DiagnosisRecord& record);
 
 // The table as a saved diagnosis describes it, without probing again.
-CheckRows RestoredRows(const SystemState& state);
+CheckRows RestoredRows(const DiagnosisRecord& state);
 
 // True when a row that must pass (system, architecture, .NET, game directory,
 // game server) has failed.

@@ -1,4 +1,4 @@
-#include "ui/LaunchRules.h"
+#include "flow/LaunchRules.h"
 
 namespace Orvane {
 

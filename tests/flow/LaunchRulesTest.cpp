@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/LaunchRules.h"
+#include "flow/LaunchRules.h"
 
 namespace Orvane {
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace Orvane {
 
@@ -34,5 +35,12 @@ private:
     int lastFileIndex_ = 0;
     uint64_t lastPostMs_ = 0;
 };
+
+// Whole percent of downloaded of total, 0 when the total is unknown.
+int64_t ProgressPercent(int64_t downloaded, int64_t total);
+// "下载进度: 3/12".
+std::wstring FileCounterText(unsigned fileIndex, unsigned fileCount);
+// "1.5 MB/s", "1.9 KB/s", "1023 B/s", or empty for 0; one decimal, truncated.
+std::wstring SpeedText(uint32_t bytesPerSecond);
 
 }  // namespace Orvane

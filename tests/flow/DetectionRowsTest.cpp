@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/SystemState.h"
-#include "ui/DetectionRows.h"
-#include "ui/WindowMessages.h"
+#include "flow/DetectionRows.h"
 
 namespace Orvane {
 namespace {
@@ -20,8 +19,8 @@ SystemState SampleState()
 }
 
 struct LiveCase {
-    UINT message;
-    WPARAM wParam;
+    DiagnosisStep step;
+    int code;
     size_t row;
     const wchar_t* result;
     RowStatus status;
@@ -29,7 +28,7 @@ struct LiveCase {
     const wchar_t* statusText;
 };
 
-TEST(DetectionRowsTest, EachMessageFillsItsRow)
+TEST(DetectionRowsTest, EachStepFillsItsRow)
 {
     const wchar_t* const os = L"正在检测系统环境 - 操作系统...";
     const wchar_t* const arch = L"正在检测系统环境 - 架构版本...";
@@ -40,33 +39,32 @@ TEST(DetectionRowsTest, EachMessageFillsItsRow)
     const wchar_t* const game = L"正在检测系统环境 - 游戏服务器...";
     using S = RowStatus;
     const LiveCase cases[] = {
-        {WM_DETECT_OS, 1, 0, L"Windows 10 专业版", S::Ok, L"最佳游戏环境", os},
-        {WM_DETECT_OS, 2, 0, L"Windows 10 专业版", S::Warning, L"非最佳游戏环境", os},
-        {WM_DETECT_OS, 7, 0, L"Windows 10 专业版", S::Failed, L"", os},
-        {WM_DETECT_ARCH, 1, 1, L"64-bit", S::Ok, L"", arch},
-        {WM_DETECT_ARCH, 2, 1, L"64-bit", S::Warning, L"可运行, 推荐64位", arch},
-        {WM_DETECT_ARCH, 0, 1, L"64-bit", S::Failed, L"", arch},
-        {WM_DETECT_DOTNET, 1, 2, L"NET 8.0.11", S::Ok, L"最佳游戏环境", net},
-        {WM_DETECT_DOTNET, 2, 2, L"NET 8.0.11", S::Warning, L"建议升级到.NET 8.0", net},
-        {WM_DETECT_DOTNET, 0, 2, L"NET 8.0.11", S::Failed, L"推荐下载.NET 8.0", net},
-        {WM_DETECT_GAMEDIR, 1, 3, L"当前目录为魔兽世界目录", S::Ok, L"", dir},
-        {WM_DETECT_GAMEDIR, 0, 3, L"当前目录为非魔兽世界目录", S::Failed,
+        {DiagnosisStep::OperatingSystem, 1, 0, L"Windows 10 专业版", S::Ok, L"最佳游戏环境", os},
+        {DiagnosisStep::OperatingSystem, 2, 0, L"Windows 10 专业版", S::Warning, L"非最佳游戏环境", os},
+        {DiagnosisStep::OperatingSystem, 7, 0, L"Windows 10 专业版", S::Failed, L"", os},
+        {DiagnosisStep::Architecture, 1, 1, L"64-bit", S::Ok, L"", arch},
+        {DiagnosisStep::Architecture, 2, 1, L"64-bit", S::Warning, L"可运行, 推荐64位", arch},
+        {DiagnosisStep::Architecture, 0, 1, L"64-bit", S::Failed, L"", arch},
+        {DiagnosisStep::DotNet, 1, 2, L"NET 8.0.11", S::Ok, L"最佳游戏环境", net},
+        {DiagnosisStep::DotNet, 2, 2, L"NET 8.0.11", S::Warning, L"建议升级到.NET 8.0", net},
+        {DiagnosisStep::DotNet, 0, 2, L"NET 8.0.11", S::Failed, L"推荐下载.NET 8.0", net},
+        {DiagnosisStep::GameDirectory, 1, 3, L"当前目录为魔兽世界目录", S::Ok, L"", dir},
+        {DiagnosisStep::GameDirectory, 0, 3, L"当前目录为非魔兽世界目录", S::Failed,
          L"请将程序移至魔兽世界目录下", dir},
-        {WM_DETECT_INTEGRITY, 1, 4, L"完整客户端", S::Ok, L"", integrity},
-        {WM_DETECT_INTEGRITY, 0, 4, L"非完整客户端", S::Failed,
+        {DiagnosisStep::Integrity, 1, 4, L"完整客户端", S::Ok, L"", integrity},
+        {DiagnosisStep::Integrity, 0, 4, L"非完整客户端", S::Failed,
          L"客户端不完整, 请前往QQ群(文件夹)或官网下载完整版", integrity},
-        {WM_DETECT_LOGIN_SERVER, 1, 5, L"可连通 (35ms)", S::Ok, L"", login},
-        {WM_DETECT_LOGIN_SERVER, 2, 5, L"无法连通", S::Warning, L"可能无法获取全部服务, 但可游戏",
+        {DiagnosisStep::LoginServer, 1, 5, L"可连通 (35ms)", S::Ok, L"", login},
+        {DiagnosisStep::LoginServer, 2, 5, L"无法连通", S::Warning, L"可能无法获取全部服务, 但可游戏",
          login},
-        {WM_DETECT_GAME_SERVER, 1, 6, L"可连通", S::Ok, L"", game},  // 0 ms: no suffix
-        {WM_DETECT_GAME_SERVER, 0, 6, L"无法连通", S::Failed,
+        {DiagnosisStep::GameServer, 1, 6, L"可连通", S::Ok, L"", game},  // 0 ms: no suffix
+        {DiagnosisStep::GameServer, 0, 6, L"无法连通", S::Failed,
          L"无法连接游戏服务器, 请检查网络后重新检测", game},
     };
     const SystemState state = SampleState();
     for (const LiveCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.message << "/" << c.wParam);
-        const std::optional<DetectionStep> step = DescribeDetectionMessage(c.message, c.wParam, state);
-        ASSERT_TRUE(step.has_value());
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.step) << "/" << c.code);
+        const std::optional<DetectionStep> step = DescribeStep(c.step, c.code, state);
         EXPECT_EQ(step->row, c.row);
         EXPECT_EQ(step->result, c.result);
         EXPECT_EQ(step->status, c.status);
@@ -78,18 +76,10 @@ TEST(DetectionRowsTest, EachMessageFillsItsRow)
 TEST(DetectionRowsTest, EmptyProbeTextsGetPlaceholders)
 {
     SystemState state(L"unused.ini");
-    EXPECT_EQ(DescribeDetectionMessage(WM_DETECT_OS, 1, state)->result, L"检测失败");
-    EXPECT_EQ(DescribeDetectionMessage(WM_DETECT_DOTNET, 2, state)->result, L".NET");
-    EXPECT_EQ(DescribeDetectionMessage(WM_DETECT_DOTNET, 0, state)->result, L"未检测到");
-    EXPECT_EQ(DescribeDetectionMessage(WM_DETECT_ARCH, 1, state)->result, L"32-bit");
-}
-
-TEST(DetectionRowsTest, OtherMessagesFillNoRow)
-{
-    const SystemState state = SampleState();
-    for (UINT message : {WM_DETECT_DONE, WM_UPDATE_STATE, UINT{WM_USER + 1003}, UINT{WM_PAINT}}) {
-        EXPECT_FALSE(DescribeDetectionMessage(message, 1, state).has_value()) << message;
-    }
+    EXPECT_EQ(DescribeStep(DiagnosisStep::OperatingSystem, 1, state).result, L"检测失败");
+    EXPECT_EQ(DescribeStep(DiagnosisStep::DotNet, 2, state).result, L".NET");
+    EXPECT_EQ(DescribeStep(DiagnosisStep::DotNet, 0, state).result, L"未检测到");
+    EXPECT_EQ(DescribeStep(DiagnosisStep::Architecture, 1, state).result, L"32-bit");
 }
 
 TEST(DetectionRowsTest, RestoredRowsDescribeASavedDiagnosis)

@@ -1,7 +1,5 @@
-#include "ui/DetectionRows.h"
+#include "flow/DetectionRows.h"
 
-#include "diagnostics/SystemState.h"
-#include "ui/WindowMessages.h"
 
 namespace Orvane {
 
@@ -47,7 +45,7 @@ DetectionStep Step(size_t row, std::wstring result, RowStatus status, std::wstri
 }
 
 // Statuses for the messages whose "bad" value is 2 and anything else a failure.
-RowStatus OneTwoStatus(WPARAM wParam)
+RowStatus OneTwoStatus(int wParam)
 {
     return wParam == 1 ? RowStatus::Ok : wParam == 2 ? RowStatus::Warning : RowStatus::Failed;
 }
@@ -73,11 +71,10 @@ std::wstring ReachableText(int latencyMs)
     return text;
 }
 
-std::optional<DetectionStep> DescribeDetectionMessage(UINT message, WPARAM wParam,
-                                                      const SystemState& state)
+DetectionStep DescribeStep(DiagnosisStep step, int wParam, const DiagnosisRecord& state)
 {
-    switch (message) {
-    case WM_DETECT_OS: {
+    switch (step) {
+    case DiagnosisStep::OperatingSystem: {
         const std::wstring name = state.OSName.empty() ? L"检测失败" : state.OSName;
         const RowStatus status = OneTwoStatus(wParam);
         const wchar_t* advice = status == RowStatus::Ok        ? kBestEnvironment
@@ -85,12 +82,12 @@ std::optional<DetectionStep> DescribeDetectionMessage(UINT message, WPARAM wPara
                                                                : L"";
         return Step(OperatingSystemRow, name, status, advice);
     }
-    case WM_DETECT_ARCH: {
+    case DiagnosisStep::Architecture: {
         const RowStatus status = OneTwoStatus(wParam);
         return Step(ArchitectureRow, ArchitectureText(state.Is64Bit), status,
                     status == RowStatus::Warning ? L"可运行, 推荐64位" : L"");
     }
-    case WM_DETECT_DOTNET: {
+    case DiagnosisStep::DotNet: {
         std::wstring version = state.DotNetVersion;
         if (version.empty()) {
             version = wParam != 0 ? L".NET" : L"未检测到";
@@ -103,34 +100,33 @@ std::optional<DetectionStep> DescribeDetectionMessage(UINT message, WPARAM wPara
         }
         return Step(DotNetRow, version, RowStatus::Failed, L"推荐下载.NET 8.0");
     }
-    case WM_DETECT_GAMEDIR:
+    case DiagnosisStep::GameDirectory:
         if (wParam == 1) {
             return Step(GameDirectoryRow, L"当前目录为魔兽世界目录", RowStatus::Ok, L"");
         }
         return Step(GameDirectoryRow, L"当前目录为非魔兽世界目录", RowStatus::Failed,
                     kGameDirectoryAdvice);
-    case WM_DETECT_INTEGRITY:
+    case DiagnosisStep::Integrity:
         if (wParam == 1) {
             return Step(IntegrityRow, L"完整客户端", RowStatus::Ok, L"");
         }
         return Step(IntegrityRow, L"非完整客户端", RowStatus::Failed,
                     L"客户端不完整, 请前往QQ群(文件夹)或官网下载完整版");
-    case WM_DETECT_LOGIN_SERVER:
+    case DiagnosisStep::LoginServer:
         if (wParam == 1) {
             return Step(LoginServerRow, ReachableText(state.ApiLatencyMs), RowStatus::Ok, L"");
         }
         return Step(LoginServerRow, kUnreachable, RowStatus::Warning, kLoginServerAdvice);
-    case WM_DETECT_GAME_SERVER:
+    case DiagnosisStep::GameServer:
         if (wParam == 1) {
             return Step(GameServerRow, ReachableText(state.GameLatencyMs), RowStatus::Ok, L"");
         }
         return Step(GameServerRow, kUnreachable, RowStatus::Failed, kGameServerAdvice);
-    default:
-        return std::nullopt;
     }
+    return Step(OperatingSystemRow, L"", RowStatus::NotChecked, L"");
 }
 
-CheckRows RestoredRows(const SystemState& state)
+CheckRows RestoredRows(const DiagnosisRecord& state)
 {
     CheckRows rows = InitialRows();
     auto set = [&rows](size_t row, std::wstring result, RowStatus status, std::wstring advice) {

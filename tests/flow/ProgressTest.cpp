@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/ProgressThrottle.h"
+#include "flow/Progress.h"
 
 namespace Orvane {
 namespace {
@@ -37,6 +37,39 @@ TEST(ProgressThrottleTest, ResetLetsTheNextRunsFirstReportThrough)
     EXPECT_FALSE(throttle.ShouldPost(0, 1, 5001));
     throttle.Reset();
     EXPECT_TRUE(throttle.ShouldPost(0, 1, 5002));
+}
+
+TEST(FileCounterTextTest, CountsFromOne)
+{
+    EXPECT_EQ(FileCounterText(3, 65535), L"下载进度: 3/65535");
+}
+
+TEST(SpeedTextTest, UnitsSwitchAtExactPowersAndTheDecimalIsTruncated)
+{
+    const std::pair<uint32_t, const wchar_t*> cases[] = {
+        {0, L""},
+        {1, L"1 B/s"},
+        {1023, L"1023 B/s"},
+        {1024, L"1.0 KB/s"},
+        {2047, L"1.9 KB/s"},  // 1.999 is not rounded up
+        {1048575, L"1023.9 KB/s"},
+        {1048576, L"1.0 MB/s"},
+        {1572864, L"1.5 MB/s"},
+        {4294967295u, L"4095.9 MB/s"},
+    };
+    for (const auto& [speed, text] : cases) {
+        EXPECT_EQ(SpeedText(speed), text) << speed;
+    }
+}
+
+TEST(ProgressPercentTest, TruncatesAndToleratesAnUnknownTotal)
+{
+    EXPECT_EQ(ProgressPercent(0, 0), 0);
+    EXPECT_EQ(ProgressPercent(5, 0), 0);
+    EXPECT_EQ(ProgressPercent(1, 3), 33);
+    EXPECT_EQ(ProgressPercent(2, 3), 66);
+    EXPECT_EQ(ProgressPercent(3, 3), 100);
+    EXPECT_EQ(ProgressPercent(int64_t{6} << 40, int64_t{8} << 40), 75);  // files beyond 4 GiB
 }
 
 }  // namespace

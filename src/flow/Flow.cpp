@@ -1,0 +1,415 @@
+#include "flow/Flow.h"
+
+#include "app/Logger.h"
+#include "app/Paths.h"
+#include "app/Thread.h"
+#include "diagnostics/SystemState.h"
+#include "flow/LaunchRules.h"
+#include "flow/Progress.h"
+
+namespace Orvane {
+
+namespace {
+
+constexpr UINT_PTR kLaunchTimer = 1;
+
+constexpr wchar_t kBlockedText[] = L"请将当前检测程序放置在魔兽世界客户端目录下";
+constexpr wchar_t kCheckFailedText[] = L"检查更新失败";
+constexpr wchar_t kUpdateFailedText[] = L"更新失败";
+constexpr wchar_t kErrorCaption[] = L"错误";
+constexpr wchar_t kNoThreadText[] = L"系统无法创建新的线程, 请关闭其他程序后重试";
+
+// Hands a diagnosis run's results to the UI thread.
+class PostingSink : public DiagnosisSink {
+public:
+    explicit PostingSink(std::shared_ptr<MessageChannel> channel) : channel_(std::move(channel)) {}
+    void StepDone(DiagnosisStep step, const DiagnosisRecord& soFar) override
+    {
+        channel_->PostDiagnosisStep(step, soFar);
+    }
+    void Finished(const DiagnosisRecord& record) override { channel_->PostDiagnosisDone(record); }
+
+private:
+    std::shared_ptr<MessageChannel> channel_;
+};
+
+}  // namespace
+
+bool StartLauncherProcess(const std::wstring& path, const std::wstring& directory, DWORD& error)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.c_str(), &startup, &process)) {
+        error = GetLastError();
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+Flow::Flow(SystemState& record, UpdateController& controller, FlowView& view)
+    : diagnosisRun([](DiagnosisSink& sink) { RunDiagnosis(DiagnosisProbes::System(), sink); }),
+      startThread(StartDetachedThread),
+      startProcess(StartLauncherProcess),
+      record_(record),
+      controller_(controller),
+      view_(view)
+{
+}
+
+Flow::~Flow()
+{
+    Cancel();
+    WaitForRuns(30000);
+    // The controller may outlive the flow; its reports must not reach a
+    // channel nobody reads.
+    controller_.onStateChanged = nullptr;
+    controller_.onProgress = nullptr;
+    controller_.onComplete = nullptr;
+}
+
+void Flow::Start(HWND window)
+{
+    window_ = window;
+    channel_ = std::make_shared<MessageChannel>(window);
+    MessageChannel::Connect(channel_, controller_);
+    if (record_.Load()) {
+        screen_.rows = RestoredRows(record_);
+        Verdict();
+    }
+    Repaint();
+}
+
+bool Flow::Apply(FlowEvent event)
+{
+    const std::optional<Phase> next = Next(phase_, event);
+    if (!next) {
+        return false;
+    }
+    phase_ = *next;
+    return true;
+}
+
+void Flow::Repaint()
+{
+    view_.Repaint(FlowView::Area::Everything);
+}
+
+void Flow::ClearTransfer()
+{
+    screen_.progress = 0;
+    screen_.counterText.clear();
+    screen_.speedText.clear();
+}
+
+// ---- Diagnosis ---------------------------------------------------------------
+
+void Flow::PressStart()
+{
+    if (!Apply(FlowEvent::DiagnosisStarted)) {
+        return;
+    }
+    // A launch still waiting for its second belongs to the previous results.
+    KillTimer(window_, kLaunchTimer);
+    ClearTransfer();
+    screen_.status = L"正在检测系统环境...";
+    screen_.rows = InitialRows();
+    Repaint();
+
+    ++*diagnosisRuns_;
+    const bool started = startThread([run = diagnosisRun, channel = channel_,
+                                      runs = diagnosisRuns_] {
+        PostingSink sink(channel);
+        run(sink);
+        --*runs;
+    });
+    if (!started) {
+        --*diagnosisRuns_;
+        Logger::Instance().Write(LogLevel::Error, "Cannot create a thread for the diagnosis");
+        Apply(FlowEvent::DiagnosisNotStarted);
+        screen_.status = L"无法启动检测, 请重新检测";
+        Repaint();
+    }
+}
+
+void Flow::OnDiagnosisStep(const DiagnosisStepMessage& message)
+{
+    if (phase_ != Phase::Detecting) {
+        return;
+    }
+    const DetectionStep step = DescribeStep(message.step, message.code, message.soFar);
+    CheckRow& row = screen_.rows[step.row];
+    row.result = step.result;
+    row.status = step.status;
+    row.advice = step.advice;
+    screen_.status = step.statusText;
+    Repaint();
+}
+
+void Flow::OnDiagnosisDone(const DiagnosisDoneMessage& message)
+{
+    if (phase_ != Phase::Detecting) {
+        return;
+    }
+    // The probes' values replace the diagnosis; the setup decision stays.
+    const DiagnosisRecord previous = record_;
+    record_.Record() = message.record;
+    record_.LauncherType = previous.LauncherType;
+    record_.LauncherPath = previous.LauncherPath;
+    record_.LastCheckDate = previous.LastCheckDate;
+    record_.SetupComplete = previous.SetupComplete;
+    if (!HasBlockingFailure(screen_.rows)) {
+        // Saved before the update check starts, so the check never meets a
+        // half-written setup.ini.
+        if (record_.IsWin7) {
+            record_.LauncherType = L"WIN32_NATIVE";
+            record_.LauncherPath.clear();
+        }
+        record_.SetupComplete = true;
+        record_.Save();
+    }
+    Verdict();
+    Repaint();
+}
+
+// The verdict on the rows shown, live or restored: blocked, or the check starts.
+void Flow::Verdict()
+{
+    if (HasBlockingFailure(screen_.rows)) {
+        Apply(FlowEvent::DiagnosisBlocked);
+        screen_.status = kBlockedText;
+        return;
+    }
+    if (Apply(FlowEvent::DiagnosisPassed)) {
+        screen_.status = L"检测通过, 正在检查更新...";
+        StartCheck();
+    }
+}
+
+// ---- Update ----------------------------------------------------------------------
+
+void Flow::PressGame()
+{
+    switch (GameButtonAction(phase_)) {
+    case GameAction::Update:
+        StartDownload();
+        break;
+    case GameAction::CheckAgain:
+        if (Apply(FlowEvent::CheckStarted)) {
+            StartCheck();
+        }
+        break;
+    case GameAction::Launch:
+        Launch();
+        break;
+    case GameAction::None:
+        break;
+    }
+}
+
+// In the Checking phase.
+void Flow::StartCheck()
+{
+    ClearTransfer();
+    screen_.status = L"正在检查更新...";
+    Repaint();
+    if (controller_.CheckForUpdates() != UpdateController::RunStart::Started) {
+        Apply(FlowEvent::CheckFailed);
+        screen_.status = kCheckFailedText;
+        Repaint();
+        view_.ShowMessage(std::wstring(L"无法启动更新检查: ") + kNoThreadText, kErrorCaption,
+                          MB_ICONERROR);
+    }
+}
+
+void Flow::StartDownload()
+{
+    if (!Apply(FlowEvent::UpdateStarted)) {
+        return;
+    }
+    ClearTransfer();
+    screen_.status = L"正在下载更新文件...";
+    Repaint();
+    channel_->ResetProgress();
+    if (controller_.StartUpdate() != UpdateController::RunStart::Started) {
+        Apply(FlowEvent::UpdateFailed);
+        screen_.status = kUpdateFailedText;
+        Repaint();
+        view_.ShowMessage(std::wstring(L"无法启动下载: ") + kNoThreadText, kErrorCaption,
+                          MB_ICONERROR);
+    }
+}
+
+void Flow::OnUpdateState(const UpdateController::Report& report)
+{
+    using State = UpdateController::State;
+    if (!RunActive(phase_) || phase_ == Phase::Detecting) {
+        return;  // a report of no run the flow is waiting for
+    }
+    switch (report.state) {
+    case State::Connecting:
+        screen_.status = L"正在连接服务器...";
+        break;
+    case State::UpdateAvailable:
+        if (Apply(FlowEvent::CheckFoundUpdates)) {
+            screen_.status = L"发现 " + std::to_wstring(report.fileCount) + L" 个文件需要更新";
+        }
+        ClearTransfer();
+        break;
+    case State::UpToDate:
+        // A download reports it before its completion, which decides.
+        if (Apply(FlowEvent::CheckUpToDate)) {
+            screen_.status = L"游戏已是最新版本";
+        }
+        ClearTransfer();
+        break;
+    case State::Error:
+        ClearTransfer();
+        if (Apply(FlowEvent::CheckFailed)) {
+            screen_.status = kCheckFailedText;
+        }
+        Repaint();
+        view_.ShowMessage(report.text, kErrorCaption, MB_ICONERROR);
+        return;
+    default:
+        return;
+    }
+    Repaint();
+}
+
+void Flow::OnProgress(const ProgressMessage& message)
+{
+    if (phase_ != Phase::Updating || message.fileCount == 0) {
+        return;
+    }
+    const std::wstring counter = FileCounterText(message.fileIndex, message.fileCount);
+    const bool changed = message.percent != screen_.progress || counter != screen_.counterText;
+    screen_.progress = message.percent;
+    screen_.counterText = counter;
+    if (changed) {
+        Repaint();
+    }
+}
+
+void Flow::OnSpeed(const SpeedMessage& message)
+{
+    if (phase_ != Phase::Updating) {
+        return;
+    }
+    screen_.speedText = SpeedText(message.bytesPerSecond);
+    view_.Repaint(FlowView::Area::ProgressBand);
+}
+
+void Flow::OnCompletion(bool success)
+{
+    if (success) {
+        if (!Apply(FlowEvent::UpdateSucceeded)) {
+            return;
+        }
+        screen_.status = L"更新完成!";
+        screen_.progress = 100;
+        SetTimer(window_, kLaunchTimer, launchDelayMs, nullptr);
+    } else {
+        if (!Apply(FlowEvent::UpdateFailed)) {
+            return;
+        }
+        screen_.status = kUpdateFailedText;
+        ClearTransfer();
+    }
+    Repaint();
+}
+
+// ---- Launch ------------------------------------------------------------------
+
+void Flow::Launch()
+{
+    if (!Next(phase_, FlowEvent::LauncherStarted)) {
+        return;
+    }
+    if (!record_.GameReachable) {
+        view_.ShowMessage(L"无法连接游戏服务器\n\n请检查网络后重新检测, 再开始游戏", L"网络异常",
+                          MB_ICONERROR);
+        return;
+    }
+    const std::wstring directory = LauncherDirectoryOf(GetExecutablePath());
+    const std::wstring launcherPath = directory + L"\\" + kLauncherFileName;
+    const DWORD attributes = GetFileAttributesW(launcherPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        view_.ShowMessage(LauncherMissingText(launcherPath), kErrorCaption, MB_ICONERROR);
+        return;
+    }
+    DWORD error = 0;
+    if (!startProcess(launcherPath, directory, error)) {
+        view_.ShowMessage(LaunchFailedText(error, launcherPath), kErrorCaption, MB_ICONERROR);
+        return;
+    }
+    Apply(FlowEvent::LauncherStarted);
+    KillTimer(window_, kLaunchTimer);
+    view_.Quit();
+}
+
+// ---- Messages and shutdown -----------------------------------------------------------
+
+bool Flow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_TIMER) {
+        if (wParam != kLaunchTimer) {
+            return false;
+        }
+        KillTimer(window_, kLaunchTimer);
+        PostMessageW(window_, WM_LAUNCH_GAME, 0, 0);
+        return true;
+    }
+    if (!channel_) {
+        return false;
+    }
+    const std::optional<FlowMessage> decoded = channel_->Decode(message, wParam, lParam);
+    if (!decoded) {
+        return false;
+    }
+    if (const auto* step = std::get_if<DiagnosisStepMessage>(&*decoded)) {
+        OnDiagnosisStep(*step);
+    } else if (const auto* done = std::get_if<DiagnosisDoneMessage>(&*decoded)) {
+        OnDiagnosisDone(*done);
+    } else if (const auto* state = std::get_if<UpdateStateMessage>(&*decoded)) {
+        OnUpdateState(state->report);
+    } else if (const auto* progress = std::get_if<ProgressMessage>(&*decoded)) {
+        OnProgress(*progress);
+    } else if (const auto* speed = std::get_if<SpeedMessage>(&*decoded)) {
+        OnSpeed(*speed);
+    } else if (const auto* completion = std::get_if<CompletionMessage>(&*decoded)) {
+        OnCompletion(completion->success);
+    } else if (std::holds_alternative<LaunchMessage>(*decoded)) {
+        // Only the launch a successful update scheduled.
+        if (phase_ == Phase::Updated) {
+            Launch();
+        }
+    }
+    return true;
+}
+
+void Flow::Cancel()
+{
+    if (window_ != nullptr) {
+        KillTimer(window_, kLaunchTimer);
+    }
+    controller_.Cancel();
+}
+
+bool Flow::WaitForRuns(unsigned timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (diagnosisRuns_->load() != 0) {
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(5);
+    }
+    const ULONGLONG now = GetTickCount64();
+    return controller_.WaitForRuns(now >= deadline ? 0 : static_cast<unsigned>(deadline - now));
+}
+
+}  // namespace Orvane

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <string>
+
+#include "flow/Flow.h"
+#include "ui/GdiHandles.h"
+#include "ui/Layout.h"
+
+namespace Orvane {
+
+// The window's caption and the title drawn in it.
+inline constexpr wchar_t kWindowTitle[] = L"Kaimor游戏下载/诊断器";
+
+// The six fonts the window draws with.
+struct Fonts {
+    FontHandle title;
+    FontHandle text;
+    FontHandle small;
+    FontHandle button;
+    FontHandle description;
+    FontHandle header;
+
+    void Create();
+};
+
+// A button as drawn: where, what it offers, and the mouse's effect on it.
+struct ButtonFace {
+    RECT rect{};
+    ButtonLook look;
+    ButtonState state = ButtonState::Normal;
+};
+
+struct FooterLink {
+    RECT rect{};
+    std::wstring url;
+    std::wstring caption;
+    bool hovered = false;
+};
+
+// Everything one paint shows.
+struct Frame {
+    const Screen& screen;
+    bool statusAlert;   // the status line in red
+    bool showProgress;  // the progress bar and its text
+    const ButtonFace& start;
+    const ButtonFace& game;
+    const std::array<FooterLink, 2>& links;
+};
+
+// Draws the whole client area into the given context.
+void PaintFrame(HDC dc, const RECT& client, const Fonts& fonts, const Frame& frame);
+
+// Width in pixels of a text in a font.
+int TextWidth(HDC dc, HFONT font, const std::wstring& text);
+
+}  // namespace Orvane

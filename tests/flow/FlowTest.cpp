@@ -1,0 +1,646 @@
+// The flow without its window: scripted probes, a real update controller
+// against a portal on 127.0.0.1, and a message-only window that hands the
+// flow its messages as the main window does.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PortalServer.h"
+#include "TestSupport.h"
+#include "app/Config.h"
+#include "app/Thread.h"
+#include "diagnostics/FileDigest.h"
+#include "diagnostics/SystemState.h"
+#include "flow/Flow.h"
+
+namespace Orvane {
+namespace {
+
+using Fixture::Serve;
+
+struct ShownMessage {
+    std::wstring text;
+    std::wstring caption;
+    UINT style;
+};
+
+class RecordingView : public FlowView {
+public:
+    void Repaint(Area) override { ++repaints; }
+    void ShowMessage(const std::wstring& text, const std::wstring& caption, UINT style) override
+    {
+        shown.push_back({text, caption, style});
+    }
+    void Quit() override { ++quits; }
+
+    int repaints = 0;
+    int quits = 0;
+    std::vector<ShownMessage> shown;
+};
+
+// Handles this thread's messages until the condition holds or time runs out.
+template <typename Condition>
+bool PumpUntil(Condition done, DWORD timeoutMs = 20000)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+        if (done()) {
+            return true;
+        }
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+void PumpFor(DWORD milliseconds)
+{
+    PumpUntil([] { return false; }, milliseconds);
+}
+
+// A message-only window whose procedure passes everything to a handler.
+class Host {
+public:
+    explicit Host(std::function<bool(UINT, WPARAM, LPARAM)> handler) : handler_(std::move(handler))
+    {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = &Host::Procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"OrvaneFlowTestHost";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, L"OrvaneFlowTestHost", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~Host() { DestroyWindow(window_); }
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    HWND Window() const { return window_; }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* host = reinterpret_cast<Host*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (host != nullptr && host->handler_ && host->handler_(message, wParam, lParam)) {
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    std::function<bool(UINT, WPARAM, LPARAM)> handler_;
+    HWND window_ = nullptr;
+};
+
+// What the scripted probes find.
+struct ScriptedRun {
+    bool isWin7 = false;
+    bool win10 = true;
+    bool is64Bit = true;
+    int dotNet = 1;  // 1 .NET 8, 2 another .NET, 0 none
+    bool gameDir = true;
+    bool complete = false;
+    bool apiReachable = true;
+    bool gameReachable = true;
+};
+
+std::wstring IniText(const std::wstring& path, const wchar_t* section, const wchar_t* key)
+{
+    wchar_t buffer[256] = {};
+    GetPrivateProfileStringW(section, key, L"", buffer, 256, path.c_str());
+    return buffer;
+}
+
+class FlowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.Started()) << server.Error();
+        ASSERT_TRUE(Fixture::WriteBytes(dir / L"wow.exe", "client"));
+        config.portalUrl = server.Url();
+        config.fileListName = "filelist.json";
+        config.retryCount = 1;
+        controller.timeouts = HttpTimeouts{2000, 2000, 2000, 2000};
+        server.Route("url.txt", server.Url("files/"));
+        server.Route("files/filelist.json", "[]");
+    }
+
+    void TearDown() override
+    {
+        flow.reset();
+        host.reset();
+    }
+
+    void StartFlow()
+    {
+        flow = std::make_unique<Flow>(state, controller, view);
+        host = std::make_unique<Host>(
+            [this](UINT message, WPARAM wParam, LPARAM lParam) {
+                return flow && flow->Handle(message, wParam, lParam);
+            });
+        flow->diagnosisRun = [this](DiagnosisSink& sink) {
+            ++diagnosisRuns;
+            RunDiagnosis(Probes(), sink);
+        };
+        flow->launchDelayMs = 1000;
+        flow->Start(host->Window());
+    }
+
+    DiagnosisProbes Probes() const
+    {
+        const ScriptedRun run = script;
+        const std::wstring gameDir = dir.Path();
+        DiagnosisProbes probes;
+        probes.local = [run, gameDir](EnvironmentInfo& info) {
+            info.OSName = L"Windows 7 旗舰版";
+            info.IsWin7 = run.isWin7;
+            info.IsWin10OrLater = run.win10;
+            info.Is64Bit = run.is64Bit;
+            info.HasNet8 = run.dotNet == 1;
+            info.HasDotNet = run.dotNet != 0;
+            info.DotNetVersion = run.dotNet == 0 ? L"" : L"NET 8.0.11";
+            info.GameDir = gameDir;
+            info.HasGameDir = run.gameDir;
+            info.HasWowExe = run.gameDir;
+            info.HasDataDir = run.gameDir;
+        };
+        probes.integrity = [run](const std::wstring&) {
+            return IntegrityResult{run.complete, run.complete ? L"" : L"缺少文件"};
+        };
+        probes.connect = [run](const std::string& host) {
+            const bool reachable = host == "api.kaimor.com" ? run.apiReachable : run.gameReachable;
+            return ConnectionTestResult{reachable, host == "api.kaimor.com" ? 3 : 0};
+        };
+        return probes;
+    }
+
+    // Presses the left button and waits for the verdict.
+    void Diagnose()
+    {
+        flow->PressStart();
+        ASSERT_EQ(flow->CurrentPhase(), Phase::Detecting);
+        ASSERT_TRUE(PumpUntil([this] { return flow->CurrentPhase() != Phase::Detecting; }));
+    }
+
+    void WaitForPhase(Phase phase, DWORD timeoutMs = 20000)
+    {
+        ASSERT_TRUE(PumpUntil([this, phase] { return flow->CurrentPhase() == phase; }, timeoutMs))
+            << "phase " << static_cast<int>(flow->CurrentPhase()) << ", last box "
+            << testing::PrintToString(view.shown.empty() ? std::wstring() : view.shown.back().text);
+    }
+
+    // Lists files on the portal with their digests; the game directory has none of them.
+    void Offer(const std::vector<std::pair<std::string, std::string>>& files, Serve mode = Serve::Normal)
+    {
+        std::string list = "{\"files\":[";
+        for (size_t i = 0; i < files.size(); ++i) {
+            const auto& [path, content] = files[i];
+            server.Route("files/" + path, content, 200, mode);
+            const std::wstring scratch = dir / L"digest.tmp";
+            Fixture::WriteBytes(scratch, content);
+            list += (i ? "," : "") + std::string("{\"path\":\"") + path + "\",\"hash\":\"" +
+                    ComputeFileMd5(scratch) + "\",\"size\":" + std::to_string(content.size()) + "}";
+            DeleteFileW(scratch.c_str());
+        }
+        server.Route("files/filelist.json", list + "]}");
+    }
+
+    Fixture::PortalServer server;
+    Fixture::TempDir dir;
+    Config config;
+    SystemState state{dir / L"setup.ini"};
+    UpdateController controller{config, state};
+    RecordingView view;
+    std::unique_ptr<Flow> flow;
+    std::unique_ptr<Host> host;
+    ScriptedRun script;
+    std::atomic<int> diagnosisRuns{0};
+};
+
+TEST_F(FlowTest, StartsInTheWelcomePhase)
+{
+    StartFlow();
+    EXPECT_EQ(flow->CurrentPhase(), Phase::Welcome);
+    EXPECT_EQ(flow->Shown().status, L"欢迎使用, 请点击 开始检测");
+    for (const CheckRow& row : flow->Shown().rows) {
+        EXPECT_EQ(row.status, RowStatus::NotChecked);
+        EXPECT_TRUE(row.result.empty());
+        EXPECT_FALSE(row.recommended.empty());
+    }
+    // Nothing to launch or update yet.
+    flow->PressGame();
+    EXPECT_EQ(flow->CurrentPhase(), Phase::Welcome);
+    EXPECT_TRUE(view.shown.empty());
+}
+
+TEST_F(FlowTest, DetectionVerdictBlocksOrSavesAndChecksForUpdates)
+{
+    struct Case {
+        const char* name;
+        ScriptedRun run;
+        bool blocked;
+    };
+    ScriptedRun noDotNet;
+    noDotNet.dotNet = 0;
+    ScriptedRun gameUnreachable;
+    gameUnreachable.gameReachable = false;
+    ScriptedRun outsideGame;
+    outsideGame.gameDir = false;
+    ScriptedRun softFailures;  // older .NET, no login server, incomplete client, 32-bit
+    softFailures.dotNet = 2;
+    softFailures.apiReachable = false;
+    softFailures.is64Bit = false;
+    softFailures.win10 = false;
+    const Case cases[] = {
+        {"passing", ScriptedRun{}, false},
+        {"no .NET", noDotNet, true},
+        {"game server unreachable", gameUnreachable, true},
+        {"outside a game directory", outsideGame, true},
+        {"only warnings", softFailures, false},
+    };
+    // The relay fails, so every check ends in its box.
+    server.Route("url.txt", "", 404);
+    StartFlow();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW(state.IniPath().c_str());
+        view.shown.clear();
+        script = c.run;
+        Diagnose();
+        if (c.blocked) {
+            EXPECT_EQ(flow->CurrentPhase(), Phase::Blocked);
+            EXPECT_EQ(flow->Shown().status, L"请将当前检测程序放置在魔兽世界客户端目录下");
+            EXPECT_FALSE(Fixture::Exists(state.IniPath()));
+            EXPECT_TRUE(view.shown.empty());
+            continue;
+        }
+        EXPECT_EQ(IniText(state.IniPath(), L"Launcher", L"SetupComplete"), L"1");
+        EXPECT_EQ(flow->CurrentPhase(), Phase::Checking);
+        WaitForPhase(Phase::CheckFailed);
+        EXPECT_EQ(flow->Shown().status, L"检查更新失败");
+        ASSERT_EQ(view.shown.size(), 1u);
+        EXPECT_EQ(view.shown[0].caption, L"错误");
+        EXPECT_EQ(view.shown[0].text, L"二次寻址失败: 无法连接跳板服务器");
+        EXPECT_EQ(view.shown[0].style, static_cast<UINT>(MB_ICONERROR));
+        ASSERT_TRUE(controller.WaitForRuns(20000));
+    }
+    EXPECT_EQ(diagnosisRuns.load(), 5);
+}
+
+TEST_F(FlowTest, LiveRowsShowEachStepsResult)
+{
+    StartFlow();
+    script.dotNet = 2;
+    script.apiReachable = false;
+    Diagnose();
+    const CheckRows& rows = flow->Shown().rows;
+    EXPECT_EQ(rows[0].result, L"Windows 7 旗舰版");
+    EXPECT_EQ(rows[2].status, RowStatus::Warning);
+    EXPECT_EQ(rows[2].advice, L"建议升级到.NET 8.0");
+    EXPECT_EQ(rows[4].result, L"非完整客户端");
+    EXPECT_EQ(rows[5].result, L"无法连通");
+    EXPECT_EQ(rows[6].result, L"可连通");
+    EXPECT_EQ(rows[6].status, RowStatus::Ok);
+    // The record the UI thread keeps holds the probes' values.
+    EXPECT_EQ(state.DotNetVersion, L"NET 8.0.11");
+    EXPECT_EQ(state.ApiLatencyMs, 3);
+}
+
+TEST_F(FlowTest, WindowsSevenPassRecordsTheNativeLauncher)
+{
+    state.LauncherType = L"NET8_LAUNCHER";
+    state.LauncherPath = L"C:\\somewhere\\launcher.exe";
+    StartFlow();
+    script.isWin7 = true;
+    Diagnose();
+    EXPECT_EQ(IniText(state.IniPath(), L"Launcher", L"LauncherType"), L"WIN32_NATIVE");
+    EXPECT_EQ(IniText(state.IniPath(), L"Launcher", L"LauncherPath"), L"");
+}
+
+TEST_F(FlowTest, StartGameChecksTheGameServerThenTheLauncher)
+{
+    StartFlow();
+    script.gameReachable = false;
+    Diagnose();
+    ASSERT_EQ(flow->CurrentPhase(), Phase::Blocked);
+    flow->PressGame();
+    ASSERT_EQ(view.shown.size(), 1u);
+    EXPECT_EQ(view.shown[0].caption, L"网络异常");
+    EXPECT_EQ(view.shown[0].text, L"无法连接游戏服务器\n\n请检查网络后重新检测, 再开始游戏");
+
+    script.gameReachable = true;
+    script.dotNet = 0;  // blocked again, but the game server is reachable now
+    Diagnose();
+    flow->PressGame();
+    ASSERT_EQ(view.shown.size(), 2u);
+    EXPECT_EQ(view.shown[1].caption, L"错误");
+    // The test program has no launcher beside it.
+    EXPECT_EQ(view.shown[1].text.rfind(L"未找到登录器:\n", 0), 0u)
+        << testing::PrintToString(view.shown[1].text);
+    EXPECT_NE(view.shown[1].text.find(L"\\Kaimor登录器.exe\n\n"), std::wstring::npos);
+    EXPECT_EQ(view.quits, 0);
+    EXPECT_EQ(flow->CurrentPhase(), Phase::Blocked);
+}
+
+TEST_F(FlowTest, SavedResultsAreRestoredAndStartTheCheckWithoutProbing)
+{
+    state.OSName = L"Windows 10 专业版";
+    state.IsWin10OrLater = true;
+    state.Is64Bit = true;
+    state.HasDotNet = true;
+    state.HasNet8 = true;
+    state.DotNetVersion = L"NET 8.0.11";
+    state.GameDir = dir.Path();
+    state.HasGameDir = true;
+    state.HasWowExe = true;
+    state.HasDataDir = true;
+    state.GameReachable = true;
+    state.GameLatencyMs = 20;
+    state.SetupComplete = true;
+    state.Save();
+    state = SystemState(dir / L"setup.ini");
+
+    StartFlow();
+    EXPECT_EQ(flow->Shown().rows[0].result, L"Windows 10 专业版");
+    EXPECT_EQ(flow->Shown().rows[6].result, L"可连通 (20ms)");
+    EXPECT_EQ(flow->CurrentPhase(), Phase::Checking);
+    WaitForPhase(Phase::UpToDate);
+    EXPECT_EQ(flow->Shown().status, L"游戏已是最新版本");
+    EXPECT_EQ(diagnosisRuns.load(), 0);
+    EXPECT_TRUE(view.shown.empty());
+}
+
+TEST_F(FlowTest, AnUpdateRunsToItsEndAndTheLauncherFollowsOneSecondLater)
+{
+    const std::string first(3000, 'a');
+    const std::string second(5000, 'b');
+    const std::string third(7000, 'c');
+    Offer({{"a.bin", first}, {"sub/b.bin", second}, {"c.bin", third}});
+    StartFlow();
+    Diagnose();
+    WaitForPhase(Phase::UpdateAvailable);
+    EXPECT_EQ(flow->Shown().status, L"发现 3 个文件需要更新");
+
+    flow->PressGame();
+    EXPECT_EQ(flow->CurrentPhase(), Phase::Updating);
+    EXPECT_EQ(flow->Shown().status, L"正在下载更新文件...");
+    WaitForPhase(Phase::Updated);
+    const ULONGLONG completed = GetTickCount64();
+    EXPECT_EQ(flow->Shown().status, L"更新完成!");
+    EXPECT_EQ(flow->Shown().progress, 100);
+    EXPECT_EQ(Fixture::ReadBytes(dir / L"a.bin"), first);
+    EXPECT_EQ(Fixture::ReadBytes(dir / L"sub\\b.bin"), second);
+    EXPECT_EQ(Fixture::ReadBytes(dir / L"c.bin"), third);
+
+    // The launch then finds no launcher beside the test program.
+    ASSERT_TRUE(PumpUntil([this] { return !view.shown.empty(); }, 5000));
+    const ULONGLONG waited = GetTickCount64() - completed;
+    EXPECT_GE(waited, 950u);
+    EXPECT_LT(waited, 3000u);
+    EXPECT_EQ(view.shown[0].text.rfind(L"未找到登录器:\n", 0), 0u);
+}
+
+TEST_F(FlowTest, ProgressReportsFillTheCounterAndSpeed)
+{
+    Offer({{"one.bin", std::string(40000, 'x')}, {"two.bin", std::string(40000, 'y')}}, Serve::Slow);
+    StartFlow();
+    Diagnose();
+    WaitForPhase(Phase::UpdateAvailable);
+    flow->PressGame();
+    ASSERT_TRUE(PumpUntil([this] { return flow->Shown().counterText == L"下载进度: 2/2"; }));
+    EXPECT_GT(flow->Shown().progress, 0);
+    EXPECT_LT(flow->Shown().progress, 100);
+    EXPECT_NE(flow->Shown().speedText.find(L"B/s"), std::wstring::npos);
+    WaitForPhase(Phase::Updated, 30000);
+    EXPECT_EQ(flow->Shown().progress, 100);
+}
+
+TEST_F(FlowTest, NoSecondRunWhileOneIsActive)
+{
+    Offer({{"slow.bin", std::string(30000, 's')}}, Serve::Slow);
+    server.Route("files/filelist.json", "", 404);
+    StartFlow();
+    Diagnose();
+    WaitForPhase(Phase::CheckFailed);
+    view.shown.clear();
+
+    // During a check: neither button does anything.
+    Offer({{"slow.bin", std::string(30000, 's')}}, Serve::Slow);
+    flow->PressGame();  // check again
+    ASSERT_EQ(flow->CurrentPhase(), Phase::Checking);
+    EXPECT_FALSE(StartButtonLook(flow->CurrentPhase()).enabled);
+    EXPECT_EQ(StartButtonLook(flow->CurrentPhase()).text, L"重新检测");
+    flow->PressStart();
+    flow->PressGame();
+    EXPECT_EQ(flow->CurrentPhase(), Phase::Checking);
+    WaitForPhase(Phase::UpdateAvailable);
+
+    // During a download: the same.
+    flow->PressGame();
+    ASSERT_EQ(flow->CurrentPhase(), Phase::Updating);
+    ASSERT_TRUE(PumpUntil([this] { return flow->Shown().progress > 0; }));
+    flow->PressStart();
+    flow->PressGame();
+    EXPECT_EQ(flow->CurrentPhase(), Phase::Updating);
+    WaitForPhase(Phase::Updated, 30000);
+    EXPECT_EQ(diagnosisRuns.load(), 1);
+    EXPECT_EQ(server.RequestCount("files/slow.bin"), 1);
+    EXPECT_EQ(Fixture::ReadBytes(dir / L"slow.bin"), std::string(30000, 's'));
+    EXPECT_TRUE(view.shown.empty());
+}
+
+TEST_F(FlowTest, ANewDiagnosisCancelsThePendingLaunch)
+{
+    Offer({{"a.bin", "new"}});
+    StartFlow();
+    Diagnose();
+    WaitForPhase(Phase::UpdateAvailable);
+    flow->PressGame();
+    WaitForPhase(Phase::Updated);
+
+    flow->PressStart();  // within the second before the launch
+    EXPECT_EQ(flow->CurrentPhase(), Phase::Detecting);
+    PumpFor(1600);
+    // No launch attempt (it would have shown the missing-launcher box).
+    EXPECT_TRUE(view.shown.empty());
+    EXPECT_EQ(view.quits, 0);
+    EXPECT_EQ(diagnosisRuns.load(), 2);
+}
+
+TEST_F(FlowTest, ThreadsThatCannotBeCreatedEndInTheirOwnFailure)
+{
+    Offer({{"a.bin", "new"}});
+    StartFlow();
+    const auto noThread = [](std::function<void()>) { return false; };
+
+    // The probes.
+    flow->startThread = noThread;
+    flow->PressStart();
+    EXPECT_EQ(flow->CurrentPhase(), Phase::DiagnosisFailed);
+    EXPECT_EQ(flow->Shown().status, L"无法启动检测, 请重新检测");
+    EXPECT_TRUE(StartButtonLook(flow->CurrentPhase()).enabled);
+    EXPECT_FALSE(GameButtonLook(flow->CurrentPhase()).enabled);
+    flow->startThread = StartDetachedThread;
+
+    // The check.
+    const auto realStart = controller.startThread;
+    controller.startThread = noThread;
+    Diagnose();
+    EXPECT_EQ(flow->CurrentPhase(), Phase::CheckFailed);
+    EXPECT_EQ(flow->Shown().status, L"检查更新失败");
+    ASSERT_EQ(view.shown.size(), 1u);
+    EXPECT_EQ(view.shown[0].text, L"无法启动更新检查: 系统无法创建新的线程, 请关闭其他程序后重试");
+    EXPECT_EQ(GameButtonLook(flow->CurrentPhase()).text, L"重新检查");
+    PumpFor(100);  // the check's first report arrives late and changes nothing
+    EXPECT_EQ(flow->Shown().status, L"检查更新失败");
+
+    controller.startThread = realStart;
+    flow->PressGame();
+    WaitForPhase(Phase::UpdateAvailable);
+
+    // The download.
+    controller.startThread = noThread;
+    flow->PressGame();
+    EXPECT_EQ(flow->CurrentPhase(), Phase::UpdateFailed);
+    EXPECT_EQ(flow->Shown().status, L"更新失败");
+    ASSERT_EQ(view.shown.size(), 2u);
+    EXPECT_EQ(view.shown[1].text, L"无法启动下载: 系统无法创建新的线程, 请关闭其他程序后重试");
+
+    controller.startThread = realStart;
+    flow->PressGame();  // check again, then update
+    WaitForPhase(Phase::UpdateAvailable);
+    flow->PressGame();
+    WaitForPhase(Phase::Updated);
+    EXPECT_EQ(Fixture::ReadBytes(dir / L"a.bin"), "new");
+}
+
+TEST_F(FlowTest, CancelStopsADownloadWithinTheBound)
+{
+    ASSERT_TRUE(Fixture::WriteBytes(dir / L"big.bin", "old"));
+    Offer({{"big.bin", std::string(400000, 'n')}}, Serve::Slow);
+    StartFlow();
+    Diagnose();
+    WaitForPhase(Phase::UpdateAvailable);
+    flow->PressGame();
+    ASSERT_TRUE(PumpUntil([this] { return flow->Shown().progress > 0 || !flow->Shown().counterText.empty(); }));
+
+    const ULONGLONG closing = GetTickCount64();
+    flow->Cancel();
+    EXPECT_TRUE(flow->WaitForRuns(2000));
+    EXPECT_LT(GetTickCount64() - closing, 2000u);
+    EXPECT_EQ(Fixture::ReadBytes(dir / L"big.bin"), "old");
+    EXPECT_EQ(Fixture::FilesBelow(dir.Path()),
+              (std::set<std::wstring>{L"big.bin", L"setup.ini", L"wow.exe"}));
+}
+
+// ---- The message channel -------------------------------------------------------------
+
+TEST(MessageChannelTest, ValuesTravelWithTheirMessagesInOrder)
+{
+    std::vector<FlowMessage> received;
+    std::shared_ptr<MessageChannel> channel;
+    Host host([&](UINT message, WPARAM wParam, LPARAM lParam) {
+        if (std::optional<FlowMessage> decoded = channel->Decode(message, wParam, lParam)) {
+            received.push_back(*decoded);
+            return true;
+        }
+        return false;
+    });
+    channel = std::make_shared<MessageChannel>(host.Window());
+
+    std::thread worker([channel] {
+        DiagnosisRecord first;
+        first.OSName = L"first";
+        first.IsWin10OrLater = true;
+        DiagnosisRecord second = first;
+        second.OSName = L"second";
+        second.Is64Bit = false;
+        channel->PostDiagnosisStep(DiagnosisStep::OperatingSystem, first);
+        channel->PostDiagnosisStep(DiagnosisStep::Architecture, second);
+        channel->PostDiagnosisDone(second);
+        channel->PostUpdateReport({UpdateController::State::UpdateAvailable, L"需要更新 7 个文件", 7});
+        channel->PostUpdateReport({UpdateController::State::Error, L"下载失败: a.bin", 0});
+        channel->PostCompletion(false);
+    });
+    worker.join();
+    ASSERT_TRUE(PumpUntil([&] { return received.size() == 6; }, 5000));
+
+    const auto& os = std::get<DiagnosisStepMessage>(received[0]);
+    EXPECT_EQ(os.step, DiagnosisStep::OperatingSystem);
+    EXPECT_EQ(os.code, 1);
+    EXPECT_EQ(os.soFar.OSName, L"first");
+    const auto& arch = std::get<DiagnosisStepMessage>(received[1]);
+    EXPECT_EQ(arch.step, DiagnosisStep::Architecture);
+    EXPECT_EQ(arch.code, 2);
+    EXPECT_EQ(arch.soFar.OSName, L"second");
+    EXPECT_EQ(std::get<DiagnosisDoneMessage>(received[2]).record.OSName, L"second");
+    const auto& available = std::get<UpdateStateMessage>(received[3]).report;
+    EXPECT_EQ(available.state, UpdateController::State::UpdateAvailable);
+    EXPECT_EQ(available.fileCount, 7u);
+    const auto& error = std::get<UpdateStateMessage>(received[4]).report;
+    EXPECT_EQ(error.state, UpdateController::State::Error);
+    EXPECT_EQ(error.text, L"下载失败: a.bin");
+    EXPECT_FALSE(std::get<CompletionMessage>(received[5]).success);
+
+    // Other messages are not the channel's.
+    for (UINT message : {UINT{WM_USER + 1003}, UINT{WM_PAINT}, UINT{WM_TIMER}}) {
+        EXPECT_FALSE(channel->Decode(message, 1, 0).has_value()) << message;
+    }
+}
+
+TEST(MessageChannelTest, ABurstOfProgressReportsCannotLoseTheCompletion)
+{
+    int progressMessages = 0;
+    bool completed = false;
+    int lastPercent = -1;
+    std::shared_ptr<MessageChannel> channel;
+    Host host([&](UINT message, WPARAM wParam, LPARAM lParam) {
+        const std::optional<FlowMessage> decoded = channel->Decode(message, wParam, lParam);
+        if (!decoded) {
+            return false;
+        }
+        if (const auto* progress = std::get_if<ProgressMessage>(&*decoded)) {
+            ++progressMessages;
+            lastPercent = progress->percent;
+        } else if (const auto* completion = std::get_if<CompletionMessage>(&*decoded)) {
+            completed = completion->success;
+        }
+        return true;
+    });
+    channel = std::make_shared<MessageChannel>(host.Window());
+
+    // Reports for every 8 KB chunk of a 2.4 GB transfer, as fast as a thread
+    // can make them, then the completion.
+    constexpr int kReports = 300000;
+    std::thread reporter([channel] {
+        const int64_t total = int64_t{kReports} * 8192;
+        for (int i = 1; i <= kReports; ++i) {
+            channel->PostProgress(1 + i * 3 / kReports, 3, int64_t{i} * 8192, total, 5.0e7);
+        }
+        channel->PostCompletion(true);
+    });
+    reporter.join();
+    ASSERT_TRUE(PumpUntil([&] { return completed; }, 15000));
+    EXPECT_EQ(lastPercent, 100);
+    // Percent and file changes plus one report per 100 ms: far below the
+    // 10,000 messages a thread's queue can hold.
+    EXPECT_GT(progressMessages, 100);
+    EXPECT_LT(progressMessages, 2000);
+}
+
+}  // namespace
+}  // namespace Orvane
