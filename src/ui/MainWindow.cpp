@@ -7,9 +7,10 @@
 #include <thread>
 #include <utility>
 
-#include "app/Paths.h"
-#include "app/ScopedHandle.h"
-#include "app/ServiceEndpoints.h"
+#include "base/Handles.h"
+#include "base/Paths.h"
+#include "base/ServiceEndpoints.h"
+#include "base/Version.h"
 #include "diagnostics/DotNetProbe.h"
 #include "diagnostics/EnvironmentInfo.h"
 #include "diagnostics/GameDirectory.h"
@@ -27,7 +28,7 @@ namespace Orvane {
 namespace {
 
 constexpr wchar_t kClassName[] = L"OrvaneMainWindow";
-constexpr wchar_t kVersionText[] = L"v1.0.1";
+constexpr const wchar_t* kVersionText = kVersionCaption;
 constexpr wchar_t kBlockedText[] = L"请将当前检测程序放置在魔兽世界客户端目录下";
 constexpr UINT_PTR kLaunchDelayTimer = 1;
 constexpr UINT kLaunchDelayMs = 1000;
@@ -980,8 +981,8 @@ void MainWindow::LaunchGame()
         showMessage(LaunchFailedText(error, launcherPath), L"错误", MB_ICONERROR);
         return;
     }
-    ScopedHandle processHandle(process.hProcess);
-    ScopedHandle threadHandle(process.hThread);
+    KernelHandle processHandle(process.hProcess);
+    KernelHandle threadHandle(process.hThread);
     PostQuitMessage(0);
 }
 

@@ -4,10 +4,10 @@
 
 #include <thread>
 
-#include "app/Config.h"
-#include "app/Logger.h"
-#include "app/Paths.h"
-#include "app/Text.h"
+#include "base/Config.h"
+#include "base/Logger.h"
+#include "base/Paths.h"
+#include "base/Text.h"
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "update/FileListSignature.h"
@@ -193,14 +193,13 @@ void UpdateController::RunCheck()
         Notify(State::Error, message);
         return;
     }
-    FileManager manager;
-    std::vector<FileEntry> entries;
-    if (!manager.ParseFileList(listText, entries)) {
-        message = Utf8ToWide(manager.lastError);
+    const ParsedFileList parsed = ParseFileList(listText);
+    if (!parsed.ok) {
+        message = Utf8ToWide(parsed.error);
         Notify(State::Error, message);
         return;
     }
-    if (signedLists && !AcceptListVersion(listText)) {
+    if (signedLists && !AcceptListVersion(parsed.list.version)) {
         Notify(State::Error, message);
         return;
     }
@@ -208,7 +207,7 @@ void UpdateController::RunCheck()
     const std::wstring root = LocalRoot();
     filesToUpdate.clear();
     totalBytes = 0;
-    for (const FileEntry& entry : entries) {
+    for (const FileEntry& entry : parsed.list.entries) {
         const std::wstring localPath = LocalPathOf(root, entry);
         if (localPath.empty()) {
             continue;
@@ -245,11 +244,10 @@ bool UpdateController::VerifyListSignature(HttpClient& client, const std::string
     return false;
 }
 
-bool UpdateController::AcceptListVersion(const std::string& listText)
+bool UpdateController::AcceptListVersion(int64_t version)
 {
     // A list without a usable "version" counts as version 0: it is taken only
     // while no numbered list has been accepted.
-    const int64_t version = FileListVersionOf(listText);
     const int64_t accepted = systemState_.LoadFileListVersion();
     if (version < accepted) {
         Logger::Instance().Write(LogLevel::Error, "File list version " + std::to_string(version) +
