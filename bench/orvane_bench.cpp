@@ -15,15 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "app/ScopedHandle.h"
-#include "app/Text.h"
+#include "base/Handles.h"
+#include "base/Text.h"
 #include "diagnostics/FileDigest.h"
 #include "update/HttpClient.h"
-#include "update/WinHttpHandle.h"
 
 namespace {
 
-using Orvane::ScopedHandle;
+using Orvane::KernelHandle;
 using Orvane::WinHttpHandle;
 
 // The plainest WinHTTP download: one fixed buffer, no progress, no limits.
@@ -48,7 +47,7 @@ int64_t BareWinHttpDownload(const std::string& url, const std::wstring& target)
         !WinHttpReceiveResponse(request.Get(), nullptr)) {
         return -1;
     }
-    ScopedHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    KernelHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return -1;

@@ -5,7 +5,7 @@
 #     so nothing can leave the machine; every process started inside ends with
 #     the command;
 #   - a private /etc/hosts maps the API host, the game host and the portal host
-#     (read from src/app/ServiceEndpoints.h) to 127.0.0.1, and any name given
+#     (read from src/base/ServiceEndpoints.h) to 127.0.0.1, and any name given
 #     with --host to its address; /etc/resolv.conf points at 127.0.0.1, where
 #     no name server listens, so no other name resolves;
 #   - --www: nginx with a configuration of its own (no system configuration;
@@ -94,7 +94,7 @@ wait_until() {
 }
 
 # --- names ----------------------------------------------------------------
-endpoints="$root/src/app/ServiceEndpoints.h"
+endpoints="$root/src/base/ServiceEndpoints.h"
 api_host=$(sed -n 's/.*ApiHost\[\] = "\([^"]*\)";.*/\1/p' "$endpoints")
 game_host=$(sed -n 's/.*GameHost\[\] = "\([^"]*\)";.*/\1/p' "$endpoints")
 portal_host=$(sed -n 's|.*DefaultPortalUrl\[\] = "http://\([^/:"]*\).*|\1|p' "$endpoints")

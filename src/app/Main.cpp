@@ -2,16 +2,17 @@
 
 #include <commctrl.h>
 
-#include "app/Config.h"
+#include "base/Config.h"
 #include "app/DllSearch.h"
-#include "app/Logger.h"
+#include "base/Logger.h"
+#include "base/Version.h"
 #include "diagnostics/SystemState.h"
 #include "ui/MainWindow.h"
 #include "update/UpdateController.h"
 
 namespace {
 
-constexpr wchar_t kMutexName[] = L"Local\\Orvane_SingleInstance_Mutex_v1_0_1";
+constexpr wchar_t kMutexName[] = L"Local\\Orvane_SingleInstance_Mutex_v" ORVANE_VERSION_TAG;
 constexpr wchar_t kWindowClassName[] = L"OrvaneMainWindow";
 // How long a closing program waits for a run to reach its next chunk.
 constexpr unsigned kRunStopMs = 2000;
@@ -64,7 +65,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     // A log a player can send to support; the program runs the same without it.
     Logger::Instance().OpenBesideExecutable();
     Config::Instance().Load();
-    Logger::Instance().Write(LogLevel::Info, "Orvane 1.0.1 started, portal " +
+    Logger::Instance().Write(LogLevel::Info, "Orvane " ORVANE_VERSION_RELEASE " started, portal " +
                                                  Config::Instance().portalUrl);
 
     MainWindow window(SystemState::Instance(), UpdateController::Instance());

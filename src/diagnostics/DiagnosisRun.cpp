@@ -1,6 +1,6 @@
 #include "diagnostics/DiagnosisRun.h"
 
-#include "app/ServiceEndpoints.h"
+#include "base/ServiceEndpoints.h"
 #include "diagnostics/DotNetProbe.h"
 #include "diagnostics/SystemProbe.h"
 

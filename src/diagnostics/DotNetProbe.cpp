@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/ScopedHandle.h"
+#include "base/Handles.h"
 #include "diagnostics/RegistryKey.h"
 
 namespace Orvane {

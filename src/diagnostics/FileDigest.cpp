@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/ScopedHandle.h"
+#include "base/Handles.h"
 
 namespace Orvane {
 
@@ -13,18 +13,11 @@ namespace {
 
 constexpr DWORD kReadChunkBytes = 256 * 1024;
 
-void ReleaseContext(HCRYPTPROV provider)
-{
-    CryptReleaseContext(provider, 0);
-}
-using CryptProvider = UniqueHandle<NullHandleTraits<HCRYPTPROV, ReleaseContext>>;
-using CryptHash = UniqueHandle<NullHandleTraits<HCRYPTHASH, CryptDestroyHash>>;
-
 }  // namespace
 
 std::string ComputeFileMd5(const std::wstring& path)
 {
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return {};

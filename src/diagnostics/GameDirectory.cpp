@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "diagnostics/FileDigest.h"
 
 namespace Orvane {

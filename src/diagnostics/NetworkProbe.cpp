@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "diagnostics/SocketHandles.h"
+#include "diagnostics/WinsockSession.h"
 
 namespace Orvane {
 

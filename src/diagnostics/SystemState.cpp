@@ -5,88 +5,23 @@
 #include <cstdlib>
 #include <utility>
 
-#include "app/Paths.h"
-#include "app/ScopedHandle.h"
+#include "base/Ini.h"
+#include "base/Paths.h"
 
 namespace Orvane {
 
 namespace {
-
-constexpr DWORD kValueBufferLength = 1024;
 
 bool PathExists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-class IniFile {
-public:
-    explicit IniFile(const std::wstring& path) : path_(path) {}
-
-    std::wstring Text(const wchar_t* section, const wchar_t* key, const wchar_t* fallback = L"") const
-    {
-        wchar_t buffer[kValueBufferLength] = {};
-        const DWORD length = GetPrivateProfileStringW(section, key, fallback, buffer,
-                                                      kValueBufferLength, path_.c_str());
-        return std::wstring(buffer, length);
-    }
-    bool Bool(const wchar_t* section, const wchar_t* key) const
-    {
-        return ParseIniBool(Text(section, key, L"0"));
-    }
-    int Int(const wchar_t* section, const wchar_t* key) const
-    {
-        return ParseIniInt(Text(section, key, L"0"));
-    }
-
-    bool Write(const wchar_t* section, const wchar_t* key, const std::wstring& value) const
-    {
-        return WritePrivateProfileStringW(section, key, value.c_str(), path_.c_str()) != FALSE;
-    }
-    void Write(const wchar_t* section, const wchar_t* key, bool value) const
-    {
-        Write(section, key, std::wstring(value ? L"1" : L"0"));
-    }
-    void Write(const wchar_t* section, const wchar_t* key, int value) const
-    {
-        Write(section, key, std::to_wstring(value));
-    }
-
-    // The profile functions keep an existing file's encoding but create new
-    // files in the ANSI code page, which loses paths with other characters.
-    // Starting the file as UTF-16LE with a BOM keeps every value intact.
-    void CreateAsUnicodeIfMissing() const
-    {
-        ScopedHandle file(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            return;  // exists already, or the directory is not writable
-        }
-        static const BYTE kUtf16LeBom[] = {0xFF, 0xFE};
-        DWORD written = 0;
-        WriteFile(file.Get(), kUtf16LeBom, sizeof kUtf16LeBom, &written, nullptr);
-    }
-
-private:
-    const std::wstring& path_;
-};
-
 }  // namespace
-
-bool ParseIniBool(const std::wstring& text)
-{
-    return text == L"1";
-}
-
-int ParseIniInt(const std::wstring& text)
-{
-    return _wtoi(text.c_str());
-}
 
 std::wstring GetSetupIniPath()
 {
-    const std::wstring directory = GetProgramDirectory();
-    return directory.empty() ? std::wstring(L"setup.ini") : directory + L"\\setup.ini";
+    return FileBesideProgram(kSetupFileName);
 }
 
 SystemState::SystemState(std::wstring iniPath) : iniPath_(std::move(iniPath)) {}

@@ -45,9 +45,4 @@ private:
 // directory is unknown.
 std::wstring GetSetupIniPath();
 
-// INI value rules shared by the persisted records: only the exact text "1" is
-// true; integers read like _wtoi (sign, leading digits, 0 when none).
-bool ParseIniBool(const std::wstring& text);
-int ParseIniInt(const std::wstring& text);
-
 }  // namespace Orvane

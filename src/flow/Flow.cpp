@@ -1,8 +1,8 @@
 #include "flow/Flow.h"
 
-#include "app/Logger.h"
-#include "app/Paths.h"
-#include "app/Thread.h"
+#include "base/Logger.h"
+#include "base/Paths.h"
+#include "base/Thread.h"
 #include "diagnostics/SystemState.h"
 #include "flow/LaunchRules.h"
 #include "flow/Progress.h"

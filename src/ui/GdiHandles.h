@@ -1,19 +1,10 @@
 #pragma once
 
-#include <windows.h>
-
-#include "app/UniqueHandle.h"
+// The window's GDI handles (FontHandle, BrushHandle, PenHandle, BitmapHandle,
+// MemoryDc) and the one GDI helper that is not a handle.
+#include "base/Handles.h"
 
 namespace Orvane {
-
-// Fonts, brushes, pens and bitmaps created by the window.
-using FontHandle = UniqueHandle<NullHandleTraits<HFONT, DeleteObject>>;
-using BrushHandle = UniqueHandle<NullHandleTraits<HBRUSH, DeleteObject>>;
-using PenHandle = UniqueHandle<NullHandleTraits<HPEN, DeleteObject>>;
-using BitmapHandle = UniqueHandle<NullHandleTraits<HBITMAP, DeleteObject>>;
-
-// Memory device contexts from CreateCompatibleDC.
-using MemoryDc = UniqueHandle<NullHandleTraits<HDC, DeleteDC>>;
 
 // Selects an object into a device context for one scope and puts the previous
 // one back.

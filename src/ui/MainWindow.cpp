@@ -3,7 +3,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
-#include "app/ServiceEndpoints.h"
+#include "base/ServiceEndpoints.h"
 #include "resource.h"
 #include "ui/Palette.h"
 

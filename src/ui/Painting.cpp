@@ -1,12 +1,12 @@
 #include "ui/Painting.h"
 
+#include "base/Version.h"
 #include "ui/Palette.h"
 
 namespace Orvane {
 
 namespace {
 
-constexpr wchar_t kVersionText[] = L"v1.0.1";
 constexpr wchar_t kDescription[] =
     L"本工具用于检测电脑环境, 提供诊断建议，优化游戏体验。和游戏下载更新服务，"
     L"登录游戏请采用登录器。";
@@ -96,7 +96,7 @@ void DrawHeader(HDC dc, const Fonts& fonts, int contentWidth)
     const UINT flags = DT_SINGLELINE | DT_VCENTER;
     DrawTextIn(dc, kWindowTitle, {16, 16, contentWidth - 44, 46}, fonts.title.Get(), Palette::PrimaryText,
                flags);
-    DrawTextIn(dc, kVersionText, {16, 21, contentWidth + 16, 41}, fonts.small.Get(),
+    DrawTextIn(dc, kVersionCaption, {16, 21, contentWidth + 16, 41}, fonts.small.Get(),
                Palette::SecondaryText, flags | DT_RIGHT);
     DrawTextIn(dc, kDescription, {16, 48, contentWidth + 16, 73}, fonts.description.Get(),
                Palette::SecondaryText, flags);

@@ -7,25 +7,11 @@
 #include <cstring>
 #include <limits>
 
-#include <nlohmann/json.hpp>
-
-#include "app/UniqueHandle.h"
+#include "base/Handles.h"
 
 namespace Orvane {
 
 namespace {
-
-// Structures CryptDecodeObjectEx allocated (CRYPT_DECODE_ALLOC_FLAG without
-// decode parameters allocates with LocalAlloc).
-using LocalMemory = UniqueHandle<NullHandleTraits<void*, LocalFree>>;
-
-void CloseProvider(BCRYPT_ALG_HANDLE provider)
-{
-    BCryptCloseAlgorithmProvider(provider, 0);
-}
-using AlgorithmProvider = UniqueHandle<NullHandleTraits<BCRYPT_ALG_HANDLE, CloseProvider>>;
-using HashObject = UniqueHandle<NullHandleTraits<BCRYPT_HASH_HANDLE, BCryptDestroyHash>>;
-using KeyHandle = UniqueHandle<NullHandleTraits<BCRYPT_KEY_HANDLE, BCryptDestroyKey>>;
 
 constexpr size_t kCoordinateBytes = 32;  // P-256
 constexpr size_t kDigestBytes = 32;      // SHA-256
@@ -205,25 +191,6 @@ std::string ReadFileListKeyResource(HMODULE module)
 std::string LoadEmbeddedFileListKey()
 {
     return ReadFileListKeyResource(GetModuleHandleW(nullptr));
-}
-
-int64_t FileListVersionOf(const std::string& listText)
-{
-    const nlohmann::json document = nlohmann::json::parse(listText, nullptr, false);
-    if (!document.is_object()) {
-        return 0;  // also text that is not JSON (discarded)
-    }
-    const auto version = document.find("version");
-    if (version == document.end()) {
-        return 0;
-    }
-    // Non-negative JSON integers are stored unsigned, negative ones signed.
-    if (version->is_number_unsigned()) {
-        const uint64_t value = version->get<uint64_t>();
-        return value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? static_cast<int64_t>(value)
-                                                                                  : 0;
-    }
-    return 0;
 }
 
 }  // namespace Orvane

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
 namespace Orvane {
@@ -26,10 +25,5 @@ std::string ReadFileListKeyResource(HMODULE module);
 
 // The key embedded in the running executable; empty when it carries none.
 std::string LoadEmbeddedFileListKey();
-
-// The top-level "version" of a file list: a whole number from 0 to 2^63-1.
-// Anything else - no "version", another type, a value out of that range, a
-// bare array, text that is not JSON - counts as 0.
-int64_t FileListVersionOf(const std::string& listText);
 
 }  // namespace Orvane

@@ -7,9 +7,9 @@
 #include <climits>
 #include <vector>
 
-#include "app/ScopedHandle.h"
-#include "app/Text.h"
-#include "update/WinHttpHandle.h"
+#include "base/Handles.h"
+#include "base/Text.h"
+#include "base/Version.h"
 
 namespace Orvane {
 
@@ -17,6 +17,9 @@ namespace {
 
 // Largest chunk taken from WinHTTP in one read, whatever it reports as available.
 constexpr DWORD kMaxChunkBytes = 1024 * 1024;
+
+// Portals see the major and minor version only.
+constexpr wchar_t kUserAgent[] = L"Orvane/" ORVANE_VERSION_MAJOR_MINOR;
 
 const char kTooLarge[] = "Response too large";
 const char kIncomplete[] = "Response incomplete";
@@ -39,7 +42,7 @@ bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exc
     int port = 0;
     SplitUrl(url, host, path, port);
 
-    exchange.session.Reset(WinHttpOpen(L"Orvane/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+    exchange.session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!exchange.session.Get()) {
         error = "WinHttpOpen failed";
@@ -221,7 +224,7 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
         return false;
     }
     // Declared after the exchange, so the file is closed before the request.
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         lastError = "Failed to create file";

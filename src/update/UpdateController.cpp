@@ -3,11 +3,11 @@
 #include <windows.h>
 
 
-#include "app/Config.h"
-#include "app/Logger.h"
-#include "app/Paths.h"
-#include "app/Text.h"
-#include "app/Thread.h"
+#include "base/Config.h"
+#include "base/Logger.h"
+#include "base/Paths.h"
+#include "base/Text.h"
+#include "base/Thread.h"
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "update/FileListSignature.h"
@@ -216,21 +216,20 @@ void UpdateController::RunCheck(const RunInput& input)
         Notify(State::Error, message);
         return;
     }
-    FileManager manager;
-    std::vector<FileEntry> entries;
-    if (!manager.ParseFileList(listText, entries)) {
-        message = Utf8ToWide(manager.lastError);
+    const ParsedFileList parsed = ParseFileList(listText);
+    if (!parsed.ok) {
+        message = Utf8ToWide(parsed.error);
         Notify(State::Error, message);
         return;
     }
-    if (signedLists && !AcceptListVersion(listText)) {
+    if (signedLists && !AcceptListVersion(parsed.list.version)) {
         Notify(State::Error, message);
         return;
     }
 
     std::vector<FileEntry> differing;
     int64_t differingBytes = 0;
-    for (const FileEntry& entry : entries) {
+    for (const FileEntry& entry : parsed.list.entries) {
         if (Cancelled()) {
             return;
         }
@@ -273,11 +272,10 @@ bool UpdateController::VerifyListSignature(HttpClient& client, const std::string
     return false;
 }
 
-bool UpdateController::AcceptListVersion(const std::string& listText)
+bool UpdateController::AcceptListVersion(int64_t version)
 {
     // A list without a usable "version" counts as version 0: it is taken only
     // while no numbered list has been accepted.
-    const int64_t version = FileListVersionOf(listText);
     const int64_t accepted = systemState_.LoadFileListVersion();
     if (version < accepted) {
         Logger::Instance().Write(LogLevel::Error, "File list version " + std::to_string(version) +

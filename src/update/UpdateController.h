@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "update/FileManager.h"
+#include "update/FileList.h"
 #include "update/HttpClient.h"
 
 namespace Orvane {
@@ -128,7 +128,7 @@ private:
     bool VerifyListSignature(HttpClient& client, const std::string& listUrl, const std::string& listText);
     // With a key: refuses a list older than the last one accepted and
     // remembers a newer one. False (with `message` set) when refused.
-    bool AcceptListVersion(const std::string& listText);
+    bool AcceptListVersion(int64_t version);
     // Root joined with the entry's path; empty (after a warning) when the
     // result would lie outside the root.
     std::wstring LocalPathOf(const std::wstring& root, const FileEntry& entry) const;

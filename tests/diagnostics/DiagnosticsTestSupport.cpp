@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "TestSupport.h"
-#include "app/Paths.h"
-#include "app/ScopedHandle.h"
-#include "app/Text.h"
+#include "base/Paths.h"
+#include "base/Handles.h"
+#include "base/Text.h"
 #include "diagnostics/RegistryKey.h"
 
 namespace Orvane::Fixture {
@@ -117,8 +117,8 @@ std::map<std::wstring, std::wstring> RunProbeHelperAt(const std::wstring& execut
                         nullptr, &startup, &process)) {
         return {};
     }
-    const ScopedHandle processHandle(process.hProcess);
-    const ScopedHandle threadHandle(process.hThread);
+    const KernelHandle processHandle(process.hProcess);
+    const KernelHandle threadHandle(process.hThread);
     if (WaitForSingleObject(processHandle.Get(), 60000) != WAIT_OBJECT_0) {
         TerminateProcess(processHandle.Get(), 1);
         return {};

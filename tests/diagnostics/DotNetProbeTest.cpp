@@ -7,7 +7,7 @@
 
 #include "DiagnosticsTestSupport.h"
 #include "TestSupport.h"
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "diagnostics/DotNetProbe.h"
 
 namespace Orvane {

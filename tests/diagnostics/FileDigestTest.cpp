@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "TestSupport.h"
-#include "app/ScopedHandle.h"
+#include "base/Handles.h"
 #include "diagnostics/FileDigest.h"
 
 namespace Orvane {
@@ -67,7 +67,7 @@ TEST(ComputeFileMd5, FileHeldWithoutReadSharingGivesEmptyText)
     const std::wstring path = temp / L"locked.MPQ";
     ASSERT_TRUE(Fixture::WriteBytes(path, "abc"));
     {
-        ScopedHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        KernelHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(writer.Valid());
         EXPECT_EQ(ComputeFileMd5(path), "");
@@ -82,7 +82,7 @@ TEST(ComputeFileMd5, ReleasesTheFileAfterHashing)
     ASSERT_TRUE(Fixture::WriteBytes(path, "abc"));
     ASSERT_FALSE(ComputeFileMd5(path).empty());
     // Opening without any sharing fails while another handle is still open.
-    ScopedHandle exclusive(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    KernelHandle exclusive(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(exclusive.Valid());
 }

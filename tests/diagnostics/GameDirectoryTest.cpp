@@ -7,8 +7,8 @@
 
 #include "DiagnosticsTestSupport.h"
 #include "TestSupport.h"
-#include "app/Paths.h"
-#include "app/ScopedHandle.h"
+#include "base/Paths.h"
+#include "base/Handles.h"
 #include "diagnostics/GameDirectory.h"
 
 namespace Orvane {
@@ -192,7 +192,7 @@ TEST_F(IntegrityCheckTest, FolderInPlaceOfAFileFailsTheDigest)
 
 TEST_F(IntegrityCheckTest, UnreadableFileFailsTheDigest)
 {
-    const ScopedHandle writer(CreateFileW(first.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    const KernelHandle writer(CreateFileW(first.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer.Valid());
     const IntegrityResult result = checker.Check(temp.Path());

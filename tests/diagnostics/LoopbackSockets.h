@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "diagnostics/SocketHandles.h"
+#include "diagnostics/WinsockSession.h"
 
 namespace Orvane::Fixture {
 

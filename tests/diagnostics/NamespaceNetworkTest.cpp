@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "LoopbackSockets.h"
-#include "app/ServiceEndpoints.h"
+#include "base/ServiceEndpoints.h"
 #include "diagnostics/NetworkProbe.h"
 
 namespace Orvane {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "diagnostics/EnvironmentInfo.h"
 #include "diagnostics/GameDirectory.h"
 #include "diagnostics/SystemProbe.h"

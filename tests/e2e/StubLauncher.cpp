@@ -12,9 +12,9 @@
 
 #include <string>
 
-#include "app/Paths.h"
-#include "app/ScopedHandle.h"
-#include "app/Text.h"
+#include "base/Paths.h"
+#include "base/Handles.h"
+#include "base/Text.h"
 
 int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
                     int /*showCommand*/)
@@ -30,7 +30,7 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*comm
     const std::wstring partial = directory + L"\\launcher-started.partial";
     const std::wstring complete = directory + L"\\launcher-started.txt";
     {
-        ScopedHandle file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        KernelHandle file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
         if (!file || !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written,

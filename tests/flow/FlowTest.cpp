@@ -16,8 +16,8 @@
 
 #include "PortalServer.h"
 #include "TestSupport.h"
-#include "app/Config.h"
-#include "app/Thread.h"
+#include "base/Config.h"
+#include "base/Thread.h"
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "flow/Flow.h"

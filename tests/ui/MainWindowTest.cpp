@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "app/Config.h"
+#include "base/Config.h"
 #include "diagnostics/SystemState.h"
 #include "flow/Messages.h"
 #include "ui/MainWindow.h"

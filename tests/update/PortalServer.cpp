@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/ScopedHandle.h"
+#include "base/Handles.h"
 
 #ifndef ORVANE_SOURCE_DIR_DEFAULT
 #define ORVANE_SOURCE_DIR_DEFAULT ""
@@ -109,8 +109,8 @@ PortalServer::PortalServer()
         return;
     }
     // Wine gives no handles for a Unix program; the server stops on request.
-    ScopedHandle processHandle(process.hProcess);
-    ScopedHandle threadHandle(process.hThread);
+    KernelHandle processHandle(process.hProcess);
+    KernelHandle threadHandle(process.hThread);
     running_ = true;
 
     if (!WaitForFile(dir_ / L"port", 15000)) {

@@ -12,8 +12,8 @@
 
 #include "PortalServer.h"
 #include "TestSupport.h"
-#include "app/Config.h"
-#include "app/Logger.h"
+#include "base/Config.h"
+#include "base/Logger.h"
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "update/UpdateController.h"

@@ -1,10 +1,10 @@
-#include "app/Logger.h"
+#include "base/Logger.h"
 
 #include <windows.h>
 
 #include <ctime>
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 namespace Orvane {
 
@@ -49,7 +49,7 @@ Logger& Logger::Instance()
 
 bool Logger::OpenFile(const std::wstring& path)
 {
-    ScopedHandle handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    KernelHandle handle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::lock_guard<std::mutex> guard(lock_);
     file_ = std::move(handle);
@@ -58,11 +58,12 @@ bool Logger::OpenFile(const std::wstring& path)
 
 bool Logger::OpenBesideExecutable()
 {
-    const std::wstring directory = GetProgramDirectory();
-    if (directory.empty()) {
+    const std::wstring path = FileBesideProgram(kLogFileName);
+    // Never truncate a file of that name in whatever the current directory is.
+    if (DirectoryOfPath(path).empty()) {
         return false;
     }
-    return OpenFile(directory + L"\\Orvane.log");
+    return OpenFile(path);
 }
 
 void Logger::Close()

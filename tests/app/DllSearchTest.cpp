@@ -4,7 +4,7 @@
 
 #include "TestSupport.h"
 #include "app/DllSearch.h"
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 namespace Orvane {
 namespace {

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/ScopedHandle.h"
+#include "base/Handles.h"
 
 namespace Orvane {
 
@@ -35,7 +35,7 @@ public:
     Logger& operator=(const Logger&) = delete;
 
 private:
-    ScopedHandle file_;
+    KernelHandle file_;
     std::mutex lock_;
 };
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "app/Config.h"
-#include "app/Paths.h"
-#include "app/ServiceEndpoints.h"
+#include "base/Config.h"
+#include "base/Paths.h"
+#include "base/ServiceEndpoints.h"
 
 namespace Orvane {
 namespace {
@@ -124,6 +124,7 @@ TEST_F(ConfigTest, RetryCountFollowsTheProfileIntegerRules)
         {L"[Download]\r\nRetryCount=0\r\n", 0},
         {L"[Download]\r\nRetryCount=many\r\n", 0},
         {L"[Download]\r\nRetryCount=7x\r\n", 7},
+        {L"[Download]\r\nRetryCount=\r\n", 3},  // unlike text keys, empty counts as missing
         {L"[Download]\r\nNet8FileName=a.exe\r\n", 3},
     };
     for (const Case& c : cases) {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "TestSupport.h"
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 namespace Orvane {
 namespace {

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <winsock2.h>
-
-#include "app/UniqueHandle.h"
+#include "base/Handles.h"
 
 namespace Orvane {
 
@@ -29,14 +27,5 @@ public:
 private:
     bool started_ = false;
 };
-
-// A socket.
-struct SocketTraits {
-    using Handle = SOCKET;
-    static Handle Invalid() { return INVALID_SOCKET; }
-    static bool IsValid(Handle socket) { return socket != INVALID_SOCKET; }
-    static void Close(Handle socket) { closesocket(socket); }
-};
-using SocketHandle = UniqueHandle<SocketTraits>;
 
 }  // namespace Orvane

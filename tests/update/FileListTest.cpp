@@ -3,8 +3,11 @@
 #include <windows.h>
 
 #include "TestSupport.h"
-#include "app/Logger.h"
-#include "update/FileManager.h"
+#include <cstdint>
+#include <limits>
+
+#include "base/Logger.h"
+#include "update/FileList.h"
 
 namespace Orvane {
 namespace {
@@ -14,7 +17,7 @@ const char kShapeError[] =
     "\xE6\x95\xB0\xE7\xBB\x84\xE6\x88\x96 {\"files\":[...]}";
 
 // Routes the process-wide log into a temporary file for one test.
-class FileManagerTest : public testing::Test {
+class FileListTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(Logger::Instance().OpenFile(logPath)); }
     void TearDown() override { Logger::Instance().Close(); }
@@ -33,11 +36,9 @@ protected:
 
     Fixture::TempDir temp;
     std::wstring logPath = temp / L"test.log";
-    FileManager manager;
-    std::vector<FileEntry> entries;
 };
 
-TEST_F(FileManagerTest, AcceptsBareAndWrappedLists)
+TEST_F(FileListTest, AcceptsBareAndWrappedLists)
 {
     const char* documents[] = {
         R"([{"path":"Data/a.MPQ","hash":"AB12","size":10},{"path":"wow.exe","hash":"cd","size":2.9}])",
@@ -45,8 +46,9 @@ TEST_F(FileManagerTest, AcceptsBareAndWrappedLists)
             {"path":"wow.exe","hash":"cd","size":2.9}]})",
     };
     for (const char* document : documents) {
-        entries.clear();
-        ASSERT_TRUE(manager.ParseFileList(document, entries)) << manager.lastError;
+        const ParsedFileList parsed = ParseFileList(document);
+        ASSERT_TRUE(parsed.ok) << parsed.error;
+        const std::vector<FileEntry>& entries = parsed.list.entries;
         ASSERT_EQ(entries.size(), 2u);
         EXPECT_EQ(entries[0].path, "Data/a.MPQ");  // separators and case untouched
         EXPECT_EQ(entries[0].hash, "AB12");
@@ -57,34 +59,35 @@ TEST_F(FileManagerTest, AcceptsBareAndWrappedLists)
     EXPECT_EQ(LogLines().back(), "[INFO] Parsed 2 files from JSON");
 }
 
-TEST_F(FileManagerTest, LargeSizesAndDuplicatesAreKept)
+TEST_F(FileListTest, LargeSizesAndDuplicatesAreKept)
 {
-    ASSERT_TRUE(manager.ParseFileList(
-        R"([{"path":"big.MPQ","hash":"x","size":6000000000},{"path":"big.MPQ","hash":"y","size":1}])",
-        entries));
+    const ParsedFileList parsed = ParseFileList(
+        R"([{"path":"big.MPQ","hash":"x","size":6000000000},{"path":"big.MPQ","hash":"y","size":1}])");
+    ASSERT_TRUE(parsed.ok);
+    const std::vector<FileEntry>& entries = parsed.list.entries;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].size, 6000000000LL);
     EXPECT_EQ(entries[1].hash, "y");
 }
 
-TEST_F(FileManagerTest, EmptyListsParseToNothing)
+TEST_F(FileListTest, EmptyListsParseToNothing)
 {
     for (const char* document : {"[]", R"({"files":[]})", R"({"files":null})"}) {
-        entries.push_back(FileEntry{"stale", "", 0});
-        EXPECT_TRUE(manager.ParseFileList(document, entries)) << document;
-        EXPECT_TRUE(entries.empty()) << document;
+        const ParsedFileList parsed = ParseFileList(document);
+        EXPECT_TRUE(parsed.ok) << document;
+        EXPECT_TRUE(parsed.list.entries.empty()) << document;
     }
     EXPECT_EQ(LogLines().back(), "[INFO] Parsed 0 files from JSON");
 }
 
-TEST_F(FileManagerTest, InvalidEntriesAreSkippedWithAWarning)
+TEST_F(FileListTest, InvalidEntriesAreSkippedWithAWarning)
 {
-    ASSERT_TRUE(manager.ParseFileList(
+    const ParsedFileList parsed = ParseFileList(
         R"([{"path":"a","size":1}, 7, "text", {"hash":"h","size":1}, {"path":"b","hash":"h"},
-            {"path":"ok","hash":"h","size":3}])",
-        entries));
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].path, "ok");
+            {"path":"ok","hash":"h","size":3}])");
+    ASSERT_TRUE(parsed.ok);
+    ASSERT_EQ(parsed.list.entries.size(), 1u);
+    EXPECT_EQ(parsed.list.entries[0].path, "ok");
     const std::vector<std::string> expected = {
         "[WARNING] Skipping invalid file entry in JSON", "[WARNING] Skipping invalid file entry in JSON",
         "[WARNING] Skipping invalid file entry in JSON", "[WARNING] Skipping invalid file entry in JSON",
@@ -93,20 +96,19 @@ TEST_F(FileManagerTest, InvalidEntriesAreSkippedWithAWarning)
     EXPECT_EQ(LogLines(), expected);
 }
 
-TEST_F(FileManagerTest, WrongTopLevelShapeFailsAndKeepsTheOutput)
+TEST_F(FileListTest, WrongTopLevelShapeFailsWithNoEntries)
 {
-    for (const char* document : {R"({"list":[]})", R"("files")", "42", "true", "null"}) {
-        entries.assign(1, FileEntry{"kept", "h", 1});
-        manager.lastError.clear();
-        EXPECT_FALSE(manager.ParseFileList(document, entries)) << document;
-        EXPECT_EQ(manager.lastError, kShapeError) << document;
-        ASSERT_EQ(entries.size(), 1u);
-        EXPECT_EQ(entries[0].path, "kept");
+    for (const char* document : {R"({"list":[]})", R"({"version":5})", R"("files")", "42", "true", "null"}) {
+        const ParsedFileList parsed = ParseFileList(document);
+        EXPECT_FALSE(parsed.ok) << document;
+        EXPECT_EQ(parsed.error, kShapeError) << document;
+        EXPECT_TRUE(parsed.list.entries.empty()) << document;
+        EXPECT_EQ(parsed.list.version, 0) << document;
     }
     EXPECT_EQ(LogLines().back(), std::string("[ERROR] FileManager error: ") + kShapeError);
 }
 
-TEST_F(FileManagerTest, MalformedJsonAndTypeMismatchesFailTheWholeList)
+TEST_F(FileListTest, MalformedJsonAndTypeMismatchesFailTheWholeList)
 {
     const char* documents[] = {
         "",
@@ -119,32 +121,69 @@ TEST_F(FileManagerTest, MalformedJsonAndTypeMismatchesFailTheWholeList)
         R"([{"path":"a","hash":null,"size":1}])",
     };
     for (const char* document : documents) {
-        manager.lastError.clear();
-        EXPECT_FALSE(manager.ParseFileList(document, entries)) << document;
-        EXPECT_EQ(manager.lastError.rfind("JSON parse error: ", 0), 0u) << manager.lastError;
-        EXPECT_GT(manager.lastError.size(), 18u) << "the library's own message follows";
+        const ParsedFileList parsed = ParseFileList(document);
+        EXPECT_FALSE(parsed.ok) << document;
+        EXPECT_EQ(parsed.error.rfind("JSON parse error: ", 0), 0u) << parsed.error;
+        EXPECT_GT(parsed.error.size(), 18u) << "the library's own message follows";
+        EXPECT_TRUE(parsed.list.entries.empty()) << document;
     }
     const std::vector<std::string> lines = LogLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().rfind("[ERROR] FileManager error: JSON parse error: ", 0), 0u);
 }
 
-TEST_F(FileManagerTest, EntriesThatCouldLeaveTheGameDirectoryAreSkipped)
+TEST_F(FileListTest, EntriesThatCouldLeaveTheGameDirectoryAreSkipped)
 {
-    ASSERT_TRUE(manager.ParseFileList(
+    const ParsedFileList parsed = ParseFileList(
         R"([{"path":"../x","hash":"h","size":1},{"path":"..\\x","hash":"h","size":1},
             {"path":"a/../../x","hash":"h","size":1},{"path":"C:\\x","hash":"h","size":1},
             {"path":"C:x","hash":"h","size":1},{"path":"\\\\h\\s\\x","hash":"h","size":1},
             {"path":"x:ads","hash":"h","size":1},{"path":"CON","hash":"h","size":1},
             {"path":"nul.txt","hash":"h","size":1},{"path":"","hash":"h","size":1},
-            {"path":"sub/ok.dat","hash":"h","size":1}])",
-        entries));
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].path, "sub/ok.dat");
+            {"path":"sub/ok.dat","hash":"h","size":1}])");
+    ASSERT_TRUE(parsed.ok);
+    ASSERT_EQ(parsed.list.entries.size(), 1u);
+    EXPECT_EQ(parsed.list.entries[0].path, "sub/ok.dat");
     const std::vector<std::string> lines = LogLines();
     ASSERT_EQ(lines.size(), 11u);
     EXPECT_EQ(lines[0], "[WARNING] Skipping invalid file entry in JSON");
     EXPECT_EQ(lines.back(), "[INFO] Parsed 1 files from JSON");
+}
+
+TEST_F(FileListTest, VersionIsAWholeNumberOrZero)
+{
+    struct Case {
+        const char* text;
+        int64_t version;
+    };
+    const Case cases[] = {
+        {R"({"version": 2, "files": []})", 2},
+        {R"({"files": [], "version": 17})", 17},
+        {R"({"version": 0, "files": []})", 0},
+        {R"({"version": 9223372036854775807, "files": []})", std::numeric_limits<int64_t>::max()},
+        {R"({"version": 9223372036854775808, "files": []})", 0},
+        {R"({"version": 18446744073709551616, "files": []})", 0},
+        {R"({"version": -3, "files": []})", 0},
+        {R"({"version": 2.5, "files": []})", 0},
+        {R"({"version": "9", "files": []})", 0},
+        {R"({"version": true, "files": []})", 0},
+        {R"({"version": null, "files": []})", 0},
+        {R"({"files": []})", 0},
+        {R"([{"version": 4}])", 0},
+        {R"({"nested": {"version": 4}, "files": []})", 0},
+        {R"({"version": 6, "files": [{"path":"a","hash":"h","size":1}, {"path":"../b","hash":"h","size":1}]})", 6},
+    };
+    for (const Case& c : cases) {
+        const ParsedFileList parsed = ParseFileList(c.text);
+        ASSERT_TRUE(parsed.ok) << c.text << ": " << parsed.error;
+        EXPECT_EQ(parsed.list.version, c.version) << c.text;
+    }
+    // Text that is not JSON has no version: the whole list fails.
+    for (const char* text : {"not json", ""}) {
+        const ParsedFileList parsed = ParseFileList(text);
+        EXPECT_FALSE(parsed.ok) << text;
+        EXPECT_EQ(parsed.list.version, 0) << text;
+    }
 }
 
 TEST(IsSafeRelativePath, AcceptsOrdinaryClientPaths)

@@ -4,12 +4,22 @@
 
 namespace Orvane {
 
+// The files the program keeps beside itself.
+inline constexpr wchar_t kConfigFileName[] = L"config.ini";
+inline constexpr wchar_t kSetupFileName[] = L"setup.ini";
+inline constexpr wchar_t kLogFileName[] = L"Orvane.log";
+
 // Full path of the running executable.
 std::wstring GetExecutablePath();
 
 // Directory of the running executable, without a trailing separator; empty
 // when the module path has no separator at all.
 std::wstring GetProgramDirectory();
+
+// `name` in the program's directory; the bare name when that directory is
+// unknown (callers that must not fall back to the current directory check
+// DirectoryOfPath of the result).
+std::wstring FileBesideProgram(const wchar_t* name);
 
 // The part of a path before its last '\' or '/'; empty when there is none.
 std::wstring DirectoryOfPath(const std::wstring& path);

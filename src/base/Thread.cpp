@@ -1,4 +1,4 @@
-#include "app/Thread.h"
+#include "base/Thread.h"
 
 #include <system_error>
 #include <thread>

@@ -1,10 +1,12 @@
-#include "update/FileManager.h"
+#include "update/FileList.h"
 
 #include <windows.h>
 
+#include <limits>
+
 #include <nlohmann/json.hpp>
 
-#include "app/Logger.h"
+#include "base/Logger.h"
 
 namespace Orvane {
 
@@ -40,6 +42,32 @@ bool IsDeviceName(const std::string& segment)
 bool IsOnlyDotsAndSpaces(const std::string& segment)
 {
     return segment.find_first_not_of(". ") == std::string::npos;
+}
+
+int64_t VersionOf(const nlohmann::json& document)
+{
+    if (!document.is_object()) {
+        return 0;
+    }
+    const auto version = document.find("version");
+    if (version == document.end()) {
+        return 0;
+    }
+    // Non-negative JSON integers are stored unsigned, negative ones signed.
+    if (version->is_number_unsigned()) {
+        const uint64_t value = version->get<uint64_t>();
+        return value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? static_cast<int64_t>(value)
+                                                                                  : 0;
+    }
+    return 0;
+}
+
+ParsedFileList Failed(const std::string& error)
+{
+    Logger::Instance().Write(LogLevel::Error, "FileManager error: " + error);
+    ParsedFileList result;
+    result.error = error;
+    return result;
 }
 
 }  // namespace
@@ -99,14 +127,7 @@ bool LiesInsideDirectory(const std::wstring& root, const std::wstring& path)
                                 TRUE) == CSTR_EQUAL;
 }
 
-bool FileManager::Fail(const std::string& error)
-{
-    lastError = error;
-    Logger::Instance().Write(LogLevel::Error, "FileManager error: " + error);
-    return false;
-}
-
-bool FileManager::ParseFileList(const std::string& text, std::vector<FileEntry>& entries)
+ParsedFileList ParseFileList(const std::string& text)
 {
     try {
         const nlohmann::json document = nlohmann::json::parse(text);
@@ -116,10 +137,11 @@ bool FileManager::ParseFileList(const std::string& text, std::vector<FileEntry>&
         } else if (document.is_array()) {
             list = document;
         } else {
-            return Fail(kWrongShapeError);
+            return Failed(kWrongShapeError);
         }
 
-        entries.clear();
+        ParsedFileList result;
+        std::vector<FileEntry>& entries = result.list.entries;
         for (const nlohmann::json& element : list) {
             if (!element.is_object() || !element.contains("path") || !element.contains("hash") ||
                 !element.contains("size")) {
@@ -137,11 +159,13 @@ bool FileManager::ParseFileList(const std::string& text, std::vector<FileEntry>&
             }
             entries.push_back(std::move(entry));
         }
+        result.list.version = VersionOf(document);
+        result.ok = true;
         Logger::Instance().Write(LogLevel::Info,
                                  "Parsed " + std::to_string(entries.size()) + " files from JSON");
-        return true;
+        return result;
     } catch (const nlohmann::json::exception& e) {
-        return Fail(std::string("JSON parse error: ") + e.what());
+        return Failed(std::string("JSON parse error: ") + e.what());
     }
 }
 

@@ -1,4 +1,4 @@
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 #include <windows.h>
 
@@ -37,6 +37,11 @@ std::wstring GetExecutablePath()
 std::wstring GetProgramDirectory()
 {
     return DirectoryOfPath(GetExecutablePath());
+}
+
+std::wstring FileBesideProgram(const wchar_t* name)
+{
+    return JoinPath(GetProgramDirectory(), name);
 }
 
 std::wstring JoinPath(const std::wstring& directory, const std::wstring& relative)

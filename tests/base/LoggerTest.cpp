@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "app/Logger.h"
+#include "base/Logger.h"
 
 namespace Orvane {
 namespace {

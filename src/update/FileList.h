@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Orvane {
+
+// One file the portal can deliver.
+struct FileEntry {
+    std::string path;  // relative to the game directory, UTF-8, as in the file list
+    std::string hash;  // expected MD5, any letter case
+    int64_t size = 0;  // bytes; used for progress totals
+};
+
+// The portal's file list.
+struct FileList {
+    std::vector<FileEntry> entries;  // the usable entries, in document order
+    // The top-level "version" of a list that is an object: a whole number
+    // from 0 to 2^63-1. Anything else - no "version", another type, a value
+    // out of that range, a bare array - counts as 0.
+    int64_t version = 0;
+};
+
+// What ParseFileList made of a text: on failure `error` says why (it is
+// shown to the user) and `list` is empty.
+struct ParsedFileList {
+    bool ok = false;
+    FileList list;
+    std::string error;
+};
+
+// Reads the portal's file list, once: a JSON array of entries, or an object
+// whose "files" key holds them. Entries that lack "path", "hash" or "size",
+// or whose path is not IsSafeRelativePath, are skipped with a warning. Text
+// that is not JSON, another top-level shape, or a key of the wrong type fails
+// the whole list.
+ParsedFileList ParseFileList(const std::string& text);
+
+// A file-list path that stays below the directory it is joined to: not empty,
+// no ".." segment (split at '/' and '\'), no ':' (drives, streams), no Windows
+// device name (CON, NUL.txt, COM1 ...), no characters Windows forbids in names,
+// and no empty segment except one leading separator.
+bool IsSafeRelativePath(const std::string& path);
+
+// True when `path`, made absolute, lies strictly below `root`.
+bool LiesInsideDirectory(const std::wstring& root, const std::wstring& path);
+
+}  // namespace Orvane
