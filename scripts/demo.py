@@ -121,7 +121,9 @@ def report(args, code):
         say("  %s: %s" % ("NOT updated" if rel in differing else "same as the portal's", rel))
     good = not differing
     record = os.path.join(game, "launcher-started.txt")
-    if os.path.exists(record):
+    # Orvane exits as soon as the launcher has started; give it time to record
+    # itself before this namespace, and everything started in it, ends.
+    if code == 0 and wait_until(lambda: os.path.exists(record), 30):
         with open(record, encoding="utf-8") as f:
             say("launcher started: " + f.read().strip().replace("\n", "; "))
     else:

@@ -12,7 +12,6 @@ published by scripts/portal.py, the private network it is served in
 """
 
 import configparser
-import hashlib
 import os
 import shutil
 import subprocess
@@ -37,10 +36,6 @@ def write(root, rel, data):
 def read(root, rel):
     with open(os.path.join(root, *rel.split("/")), "rb") as f:
         return f.read()
-
-
-def md5(data):
-    return hashlib.md5(data).hexdigest()
 
 
 def windows_path(path):

@@ -296,23 +296,30 @@ def setup_blocked_without_dotnet(layout, args):
     return {"hosts": PROBE_HOSTS}
 
 
-def wait_blocked(orvane, screen):
+ROWS = ["operating system", "architecture", ".NET", "game directory", "client integrity",
+        "login server", "game server"]
+
+
+def expect_blocked(layout, orvane, screen, log, listener, failed, passed, connects):
+    """"开始检测" blocks at row failed (red dot, red status line) with the rows
+    passed in green: nothing saved, no update check, Orvane still running."""
+    orvane.start()
+    orvane.click("left")
     wait_for("the blocked verdict (red status line)", orvane.status_is_red, 30, 0.3)
-    return grab()
+    grabbed = grab()
+    screen.save("blocked")
+    check(near(orvane.pixel(grabbed, orvane.dot_point(failed)), DANGER), "%s row is not failed" % ROWS[failed])
+    for row in passed:
+        check(near(orvane.pixel(grabbed, orvane.dot_point(row)), SUCCESS), "%s row is not ok" % ROWS[row])
+    listener.wait_count(connects)
+    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
+    check(log.paths() == [], "an update check ran after a blocked diagnosis: %r" % log.paths())
+    check(orvane.running(), "Orvane exited after a blocked diagnosis")
 
 
 def run_blocked_without_dotnet(layout, orvane, screen, log, listener):
     """No .NET at all blocks: nothing saved, no update check, still running."""
-    orvane.start()
-    orvane.click("left")
-    grabbed = wait_blocked(orvane, screen)
-    screen.save("blocked")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(2)), DANGER), ".NET row is not failed")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(6)), SUCCESS), "game server row is not ok")
-    listener.wait_count(2)
-    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
-    check(log.paths() == [], "an update check ran after a blocked diagnosis: %r" % log.paths())
-    check(orvane.running(), "Orvane exited after a blocked diagnosis")
+    expect_blocked(layout, orvane, screen, log, listener, failed=2, passed=[6], connects=2)
 
 
 def setup_blocked_game_host_down(layout, args):
@@ -324,17 +331,8 @@ def setup_blocked_game_host_down(layout, args):
 def run_blocked_game_host_down(layout, orvane, screen, log, listener):
     """An unreachable game host blocks; "开始游戏" then refuses to start the launcher."""
     add_dotnet8()
-    orvane.start()
-    orvane.click("left")
-    grabbed = wait_blocked(orvane, screen)
-    screen.save("blocked")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(6)), DANGER), "game server row is not failed")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(2)), SUCCESS), ".NET row is not ok")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(5)), SUCCESS), "login server row is not ok")
-    listener.wait_count(1)   # the login host only; the game host's address has no listener
-    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
-    check(log.paths() == [], "an update check ran after a blocked diagnosis: %r" % log.paths())
-    check(orvane.running(), "Orvane exited after a blocked diagnosis")
+    # The login host only connects; the game host's address has no listener.
+    expect_blocked(layout, orvane, screen, log, listener, failed=6, passed=[2, 5], connects=1)
 
     orvane.click("right")
     box = orvane.dialog("网络异常")
@@ -602,13 +600,13 @@ def temporary_files(game_dir):
             if os.path.basename(rel).lower().startswith("orv") and rel.lower().endswith(".tmp")]
 
 
-def expect_update_complete(layout, orvane, portal_files_dir):
-    """The launcher starts, Orvane exits with 0, every published file is the
-    portal's, and no temporary file is left."""
+def expect_update_complete(layout, orvane):
+    """The launcher starts, Orvane exits with 0, every published file has the
+    portal's bytes (and so its digest), and no temporary file is left."""
     expect_launcher_started(layout, 120)
     code = orvane.wait_exit(30)
     check(code == 0, "Orvane exited with %d" % code)
-    differing = differing_files(portal_files_dir, layout.game)
+    differing = differing_files(layout.client, layout.game)
     check(differing == [], "files that differ from the portal's digest: %r" % differing)
     check(temporary_files(layout.game) == [], "temporary files left: %r" % temporary_files(layout.game))
 
@@ -689,7 +687,7 @@ def run_redetect_while_busy(layout, orvane, screen, log, listener):
         expect_same_caption(orvane, downloading, enabled)
         check(len(portal.downloads()) < len(SLOW_FILES), "the download was over before the click")
 
-        expect_update_complete(layout, orvane, os.path.join(layout.portal, "files"))
+        expect_update_complete(layout, orvane)
         check(portal.count("/files/filelist.json") == 1, "the list was fetched again: %r" % portal.paths())
         check(sorted(portal.downloads()) == sorted("/files/" + r for r in SLOW_FILES),
               "downloads: %r" % portal.downloads())
@@ -751,7 +749,7 @@ def run_close_during_download(layout, orvane, screen, log, listener):
         orvane.wait_button("right", SUCCESS, LIST_DELAY_S + 30)
         screen.save("second-start-update-offered")
         orvane.click("right")
-        expect_update_complete(layout, orvane, os.path.join(layout.portal, "files"))
+        expect_update_complete(layout, orvane)
         check(listener.count() == 0, "saved results were probed again")
     finally:
         portal.stop()
