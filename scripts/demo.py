@@ -22,33 +22,18 @@ Either way the outcome is checked and printed at the end.
 """
 
 import argparse
-import configparser
-import hashlib
 import os
 import random
 import shutil
 import subprocess
 import sys
-import tempfile
-import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-LAUNCHER_NAME = "Kaimor登录器.exe"
+from orvane_game import (BASE_ARCHIVE, LOCALE_ARCHIVE, add_dotnet8, differing_files, files_below,
+                         in_private_network, make_game, publish, read, read_setup_ini, setup_saved,
+                         write)
+from orvane_window import ACCENT, SUCCESS, Failure, Program, Screenshots, wait_until
+
 BASE_URL = "http://update.kaimor.com/files/"
-SUCCESS = (52, 199, 89)
-ACCENT = (66, 133, 244)
-
-
-def write(root, rel, data):
-    path = os.path.join(root, *rel.split("/"))
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(root, rel):
-    with open(os.path.join(root, *rel.split("/")), "rb") as f:
-        return f.read()
 
 
 def say(text):
@@ -61,25 +46,21 @@ def prepare(args):
     game = os.path.join(args.dir, "game")
     client = os.path.join(args.dir, "client")
 
-    write(game, "wow.exe", b"MZ demo game executable, release 1\n")
-    write(game, "Data/zhCN/base-zhCN.MPQ", b"MPQ\x1a demo base archive\n")
-    write(game, "Data/zhCN/lichking-locale-zhCN.MPQ", b"MPQ\x1a demo locale archive\n")
-    shutil.copy(args.orvane, os.path.join(game, "Orvane.exe"))
-    shutil.copy(args.launcher, os.path.join(game, LAUNCHER_NAME))
-    write(game, "config.ini", b"[Server]\r\nPortalUrl=http://update.kaimor.com/\r\n")
-
+    make_game(game, args.orvane, args.launcher, {
+        "wow.exe": b"MZ demo game executable, release 1\n",
+        BASE_ARCHIVE: b"MPQ\x1a demo base archive\n",
+        LOCALE_ARCHIVE: b"MPQ\x1a demo locale archive\n",
+    })
     write(client, "wow.exe", b"MZ demo game executable, release 2\n")
-    write(client, "Data/zhCN/base-zhCN.MPQ", read(game, "Data/zhCN/base-zhCN.MPQ"))
+    write(client, BASE_ARCHIVE, read(game, BASE_ARCHIVE))
     write(client, "Data/zhCN/patch-zhCN-5.MPQ", random.Random(2).randbytes(8 * 1024 * 1024))
     write(client, "Data/zhCN/更新说明.txt", "第二版: 新的补丁档案\r\n".encode("utf-8"))
     write(client, "Interface/AddOns/Kaimor/Kaimor.toc", b"## Interface: 30300\n## Title: Kaimor\n")
-
-    result = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "portal.py"), "publish",
-                             client, os.path.join(args.dir, "portal"), "--base-url", BASE_URL,
-                             "--sign", args.key], capture_output=True, text=True)
-    if result.returncode != 0:
-        sys.exit("demo: publishing failed: " + result.stderr)
-    say(result.stdout.strip() + " (signed with %s)" % args.key)
+    try:
+        said = publish(client, os.path.join(args.dir, "portal"), BASE_URL, args.key)
+    except Failure as e:
+        sys.exit("demo: %s" % e)
+    say(said + " (signed with %s)" % args.key)
 
 
 def local_display():
@@ -99,145 +80,56 @@ def outside(args):
         say("Orvane opens on your display %s" % display)
     else:
         say("no local display: Orvane runs on a private Xvfb display, clicked by the demo")
-    command = ["bash", os.path.join(ROOT, "scripts", "netns-portal.sh"),
-               "--www", os.path.join(args.dir, "portal"),
-               "--access-log", os.path.join(args.dir, "access.log"), "--wine"]
-    if not display:
-        command.append("--xvfb")
-    command += ["--", sys.executable, os.path.abspath(__file__), "--inside",
-                "--orvane", args.orvane, "--launcher", args.launcher, "--probe", args.probe,
-                "--key", args.key, "--dir", args.dir] + ([] if display else ["--headless"])
-    return subprocess.run(command).returncode
+    command = [sys.executable, os.path.abspath(__file__), "--inside",
+               "--orvane", args.orvane, "--launcher", args.launcher, "--probe", args.probe,
+               "--key", args.key, "--dir", args.dir] + ([] if display else ["--headless"])
+    return in_private_network(command, www=os.path.join(args.dir, "portal"),
+                              access_log=os.path.join(args.dir, "access.log"), xvfb=not display)
 
 
 # ---- inside the namespace ---------------------------------------------------
 
-class Window:
-    def __init__(self, probe, shots):
-        self.probe_exe = probe
-        self.shots = shots
-        self.count = 0
-        self.origin = self.size = None
-
-    def probe(self, *arguments):
-        with tempfile.TemporaryFile() as output:
-            subprocess.run([os.environ["ORVANE_WINE"], self.probe_exe] + list(arguments),
-                           stdout=output, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-            output.seek(0)
-            lines = output.read().decode("utf-8", "replace").splitlines()
-        return dict(line.partition("=")[::2] for line in lines)
-
-    def find(self):
-        facts = self.probe("wait-window", "60000")
-        if facts.get("found") != "1":
-            raise RuntimeError("the window did not appear")
-        self.origin = [int(v) for v in facts["client_origin"].split(",")]
-        self.size = [int(v) for v in facts["client_size"].split(",")]
-
-    def screenshot(self, name):
-        os.makedirs(self.shots, exist_ok=True)
-        self.count += 1
-        path = os.path.join(self.shots, "%d-%s.png" % (self.count, name))
-        subprocess.run(["import", "-window", "root", path], check=True)
-        say("screenshot: " + path)
-
-    def button(self, which):
-        width, height = self.size
-        left = (width - 376) // 2 + (0 if which == "left" else 196)
-        return left, height - 78
-
-    def click(self, which):
-        left, top = self.button(which)
-        x, y = self.origin[0] + left + 90, self.origin[1] + top + 20
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
-        subprocess.run(["xdotool", "mousemove", str(self.origin[0] + 10),
-                        str(self.origin[1] + self.size[1] - 100)], check=True)
-
-    def colour(self, which):
-        left, top = self.button(which)
-        x, y = self.origin[0] + left + 12, self.origin[1] + top + 8
-        text = subprocess.run(["import", "-window", "root", "-crop", "1x1+%d+%d" % (x, y),
-                               "-depth", "8", "txt:-"], capture_output=True, text=True).stdout
-        # "0,0: (52,199,89)  #34C759  srgb(52,199,89)"
-        values = text.splitlines()[-1].split("(", 1)[1].split(")", 1)[0].split(",")
-        return tuple(int(float(v)) for v in values[:3])
-
-    def wait_colour(self, which, colour, timeout):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if all(abs(a - b) <= 12 for a, b in zip(self.colour(which), colour)):
-                return True
-            time.sleep(0.3)
-        return False
-
-
-def wait(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.2)
-    return False
-
-
-def read_setup(game):
-    path = os.path.join(game, "setup.ini")
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        data = f.read()
-    parser = configparser.ConfigParser(interpolation=None)
-    parser.optionxform = str
-    try:
-        parser.read_string(data[2:].decode("utf-16-le") if data[:2] == b"\xff\xfe"
-                           else data.decode("latin-1"))
-    except configparser.Error:
-        return None
-    return parser
-
-
-def drive(window, game):
+def drive(orvane, game, shots):
     """The clicks a player makes, for a display nobody watches."""
-    window.screenshot("started")
-    window.click("left")
+    shots.save("started")
+    orvane.click("left")
     say('clicked "开始检测"')
-    saved = wait(lambda: read_setup(game) is not None
-                 and read_setup(game).has_option("Launcher", "SetupComplete"), 60)
+    saved = wait_until(lambda: setup_saved(game), 60)
     say("diagnosis passed, results saved in setup.ini" if saved else "the diagnosis did not pass")
-    if not window.wait_colour("right", SUCCESS, 60):
-        window.screenshot("no-update-offered")
+    try:
+        orvane.wait_button("right", SUCCESS, 60)
+    except Failure:
+        shots.save("no-update-offered")
         return False
-    window.screenshot("update-offered")
-    window.click("right")
+    shots.save("update-offered")
+    orvane.click("right")
     say('clicked "更新游戏"')
     # "更新完成!" stays about a second before the launcher starts.
-    if window.wait_colour("right", ACCENT, 60):
-        window.screenshot("updated")
+    try:
+        orvane.wait_button("right", ACCENT, 60)
+        shots.save("updated")
+    except Failure:
+        pass
     return True
 
 
 def report(args, code):
     game = os.path.join(args.dir, "game")
     client = os.path.join(args.dir, "client")
-    good = True
-    published = sorted(os.path.relpath(os.path.join(current, name), client).replace(os.sep, "/")
-                       for current, _, files in os.walk(client) for name in files)
-    for rel in published:
-        expected = hashlib.md5(read(client, rel)).hexdigest()
-        try:
-            actual = hashlib.md5(read(game, rel)).hexdigest()
-        except FileNotFoundError:
-            actual = "missing"
-        good &= actual == expected
-        say("  %s: %s" % ("same as the portal's" if actual == expected else "NOT updated", rel))
+    differing = differing_files(client, game)
+    for rel in files_below(client):
+        say("  %s: %s" % ("NOT updated" if rel in differing else "same as the portal's", rel))
+    good = not differing
     record = os.path.join(game, "launcher-started.txt")
-    if os.path.exists(record):
+    # Orvane exits as soon as the launcher has started; give it time to record
+    # itself before this namespace, and everything started in it, ends.
+    if code == 0 and wait_until(lambda: os.path.exists(record), 30):
         with open(record, encoding="utf-8") as f:
             say("launcher started: " + f.read().strip().replace("\n", "; "))
     else:
         say("the launcher was not started")
         good = False
-    setup = read_setup(game)
+    setup = read_setup_ini(game)
     if setup is not None:
         say("setup.ini: SetupComplete=%s, FileListVersion=%s" % (
             setup.get("Launcher", "SetupComplete", fallback="?"),
@@ -251,28 +143,27 @@ def inside(args):
     game = os.path.join(args.dir, "game")
     # The demo's throwaway copy of the Wine prefix gets a .NET 8 runtime folder:
     # without .NET the diagnosis stops, as on a PC that lacks it.
-    os.makedirs(os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "dotnet", "shared",
-                             "Microsoft.NETCore.App", "8.0.11"), exist_ok=True)
-    process = subprocess.Popen([os.environ["ORVANE_WINE"], os.path.join(game, "Orvane.exe")],
-                               cwd=game, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    window = Window(args.probe, os.path.join(args.dir, "screenshots"))
+    add_dotnet8()
+    shots = Screenshots(os.path.join(args.dir, "screenshots"), say)
+    orvane = Program(os.path.join(game, "Orvane.exe"), args.probe, cwd=game)
     code = None
     try:
-        window.find()
+        orvane.start()
         if args.headless:
-            if drive(window, game):
+            if drive(orvane, game, shots):
                 try:
-                    code = process.wait(120)
-                except subprocess.TimeoutExpired:
+                    code = orvane.wait_exit(120)
+                except Failure:
                     pass
         else:
             say('click "开始检测", then "更新游戏"; Orvane closes itself after starting the launcher')
-            code = process.wait()
+            code = orvane.process.wait()
+    except Failure as e:
+        say(str(e))
     finally:
-        if process.poll() is None:
-            window.screenshot("still-running")
-            process.kill()
+        if orvane.running():
+            shots.save("still-running")
+            orvane.kill()
     return report(args, code)
 
 

@@ -11,8 +11,9 @@
 #   - --www: nginx with a configuration of its own (no system configuration;
 #     pid, logs and temporary files in a scratch folder) serves DIR on
 #     127.0.0.1:80;
-#   - --xvfb: a private X server (display sockets, abstract ones included,
-#     belong to the namespace) and DISPLAY set to it for the command;
+#   - --xvfb: a private X server (scripts/xvfb.sh; display sockets, abstract
+#     ones included, belong to the namespace) and DISPLAY set to it for the
+#     command;
 #   - --wine: a throwaway overlay of the Wine prefix and a wineserver of its
 #     own (a Wine program's sockets are made by its wineserver, so it must run
 #     inside the namespace).
@@ -172,18 +173,9 @@ fi
 
 # --- display ----------------------------------------------------------------
 if [ "$xvfb" = 1 ]; then
-  mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
-  # Lock files stay in the shared /tmp: Xvfb picks a display number no one holds.
-  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-  pids+=($!)
-  unset XAUTHORITY
-  if ! wait_until 10 grep -q . "$work/display" ||
-     ! wait_until 10 xdpyinfo -display ":$(head -1 "$work/display")" >/dev/null; then
-    echo "$me: Xvfb did not start:" >&2
-    cat "$work/xvfb.log" >&2 || true
-    exit 1
-  fi
-  export DISPLAY=":$(head -1 "$work/display")"
+  source "$root/scripts/xvfb.sh"
+  xvfb_start --private-sockets "$screen" || exit 1
+  pids+=("$XVFB_PID")
 fi
 
 # --- Wine -------------------------------------------------------------------

@@ -12,10 +12,7 @@ exe="${1:?usage: netns-probe-test.sh <orvane_netns_tests.exe> [gtest arguments..
 shift
 
 source "$root/scripts/wine-env.sh"
-# A 32-bit program needs Wine's 32-bit loader, which some machines cannot run.
-pe_offset=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
-machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$exe" | tr -d ' ')
-if [ "$machine" = 014c ] && [ "$ORVANE_CAN_RUN_WIN32" != 1 ]; then
+if ! orvane_can_run "$exe"; then
   echo "netns-probe-test: skipped, this machine cannot run 32-bit Windows programs"
   exit $SKIP
 fi

@@ -15,16 +15,12 @@ for preset in mingw-i686 mingw-x86_64; do
 done
 
 # The window tests draw on a private virtual display.
-display_number=90
-while [ -e "/tmp/.X${display_number}-lock" ]; do display_number=$((display_number + 1)); done
-Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$display_number"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display_number" ] && break; sleep 0.1; done
+source scripts/xvfb.sh
+xvfb_start 1280x1024x24
 
 # A persistent wineserver makes each Wine start cheap (one start per test case).
 wineserver -p
-trap 'wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
+trap 'wineserver -k 2>/dev/null || true; xvfb_stop' EXIT
 # Wine's background services start with the first program and keep its output
 # pipe open; start them here, detached from ctest's pipes, so test discovery
 # does not wait on them.

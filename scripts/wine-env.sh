@@ -25,3 +25,12 @@ else
   ORVANE_WINE=wine64
 fi
 export ORVANE_WINE
+
+# True when this machine can run the Windows program $1: a 32-bit one (PE
+# machine 0x14c) needs Wine's 32-bit loader.
+orvane_can_run() {
+  local pe_offset machine
+  pe_offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$1" | tr -d ' ')
+  [ "$machine" != 014c ] || [ "$ORVANE_CAN_RUN_WIN32" = 1 ]
+}

@@ -19,37 +19,31 @@ Exit codes: 0 passed, 1 failed, 77 skipped (no namespace, not root, or a
 """
 
 import argparse
-import configparser
-import hashlib
 import os
 import random
 import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import traceback
 import urllib.parse
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "scripts"))
+from orvane_game import (BASE_ARCHIVE, LAUNCHER_NAME, LOCALE_ARCHIVE, ROOT,  # noqa: E402
+                         add_dotnet8, differing_files, in_private_network, read_setup_ini,
+                         setup_saved, windows_path, write)
+import orvane_game  # noqa: E402
+from orvane_window import (ACCENT, DANGER, NEUTRAL, PANEL, SUCCESS, WHITE, Failure,  # noqa: E402
+                           Program, Screenshots, grab, near, wait_for)
+
 SKIP = 77
-LAUNCHER_NAME = "Kaimor登录器.exe"
 PORTAL_BASE = "http://update.kaimor.com/files/"
 PROBE_HOST_ADDRESS = "127.0.0.3"   # a listener that counts the diagnosis' connects
 DEAD_ADDRESS = "127.0.0.2"         # nothing listens there
-
-# Window colours (RGB).
-ACCENT = (66, 133, 244)
-SUCCESS = (52, 199, 89)
-PANEL = (48, 52, 66)
-DANGER = (255, 69, 58)
-WARNING = (255, 159, 10)
-
-
-class Failure(Exception):
-    pass
+PROBE_HOSTS = ["api.kaimor.com=" + PROBE_HOST_ADDRESS, "game.kaimor.com=" + PROBE_HOST_ADDRESS]
 
 
 def check(condition, message):
@@ -57,37 +51,9 @@ def check(condition, message):
         raise Failure(message)
 
 
-def wait_for(what, predicate, timeout, interval=0.2):
-    """Polls predicate until it returns something true; fails after timeout s."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise Failure("timed out after %g s waiting for %s" % (timeout, what))
-        time.sleep(interval)
-
-
-def windows_path(path):
-    """How a Wine program sees a Unix path (drive Z: is the Unix root)."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def write(root, rel, data):
-    path = os.path.join(root, *rel.split("/"))
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
-
-
-def md5(data):
-    return hashlib.md5(data).hexdigest()
 
 
 # ---- scenario set-up (outside the namespace) ---------------------------------
@@ -109,28 +75,20 @@ def make_game(layout, args, launcher=True):
     """A client directory: wow.exe, Data with the two archives (not the real
     ones, so the integrity row fails, which does not block), Orvane.exe,
     config.ini pointing at the local portal and the stub launcher."""
-    game = layout.game
-    write(game, "wow.exe", b"MZ old game executable")
-    write(game, "Data/zhCN/base-zhCN.MPQ", b"MPQ\x1a base")
-    write(game, "Data/zhCN/lichking-locale-zhCN.MPQ", b"MPQ\x1a locale")
-    shutil.copy(args.orvane, os.path.join(game, "Orvane.exe"))
-    if launcher:
-        shutil.copy(args.launcher, os.path.join(game, LAUNCHER_NAME))
-    # ANSI (ASCII) INI, as an operator would ship it.
-    write(game, "config.ini", b"[Server]\r\nPortalUrl=http://update.kaimor.com/\r\n")
+    orvane_game.make_game(layout.game, args.orvane, args.launcher if launcher else None, {
+        "wow.exe": b"MZ old game executable",
+        BASE_ARCHIVE: b"MPQ\x1a base",
+        LOCALE_ARCHIVE: b"MPQ\x1a locale",
+    })
 
 
-def publish(layout, key=None):
-    sign = ["--sign", key] if key else []
-    result = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "portal.py"), "publish",
-                             layout.client, layout.portal, "--base-url", PORTAL_BASE] + sign,
-                            capture_output=True, text=True)
-    check(result.returncode == 0, "portal.py publish failed: " + result.stderr)
+def publish(layout, key=None, base_url=PORTAL_BASE):
+    orvane_game.publish(layout.client, layout.portal, base_url, key)
 
 
 def publish_same_as_game(layout):
     """A portal whose files all equal the game directory's: nothing to update."""
-    for rel in ["wow.exe", "Data/zhCN/base-zhCN.MPQ"]:
+    for rel in ["wow.exe", BASE_ARCHIVE]:
         write(layout.client, rel, read_bytes(os.path.join(layout.game, *rel.split("/"))))
     publish(layout)
 
@@ -161,18 +119,6 @@ def write_setup_ini(game_dir, game_reachable):
 
 
 # ---- inside the namespace ---------------------------------------------------
-
-def read_setup_ini(game_dir):
-    path = os.path.join(game_dir, "setup.ini")
-    if not os.path.exists(path):
-        return None
-    data = read_bytes(path)
-    text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("latin-1")
-    parser = configparser.ConfigParser(interpolation=None)
-    parser.optionxform = str
-    parser.read_string(text)
-    return parser
-
 
 class ProbeHostListener:
     """Accepts TCP connections on PROBE_HOST_ADDRESS:80 and counts them: the
@@ -235,177 +181,27 @@ class AccessLog:
         return self.paths().count(path)
 
 
-class Screen:
-    def __init__(self, shots):
-        self.shots = shots
-        os.makedirs(shots, exist_ok=True)
-        self.index = 0
+class Orvane(Program):
+    """The program in the scenario's game directory, started from another
+    folder: it must work beside its own exe."""
 
-    def save(self, name):
-        """Keeps a screenshot as an artifact; returns its path."""
-        self.index += 1
-        path = os.path.join(self.shots, "%02d-%s.png" % (self.index, name))
-        subprocess.run(["import", "-window", "root", path], check=True, capture_output=True)
-        return path
-
-    @staticmethod
-    def grab():
-        """The screen as (width, height, RGB bytes)."""
-        data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], check=True,
-                              capture_output=True).stdout
-        # P6\n<w> <h>\n<max>\n<pixels>
-        fields = []
-        position = 0
-        while len(fields) < 4:
-            while data[position:position + 1].isspace():
-                position += 1
-            start = position
-            while not data[position:position + 1].isspace():
-                position += 1
-            fields.append(data[start:position])
-        width, height = int(fields[1]), int(fields[2])
-        return width, height, data[position + 1:]
-
-
-def near(pixel, colour, tolerance=12):
-    return all(abs(a - b) <= tolerance for a, b in zip(pixel, colour))
-
-
-class Orvane:
-    """The running program and what can be seen of its window."""
-
-    def __init__(self, args, layout, screen):
+    def __init__(self, args, layout):
+        super().__init__(os.path.join(layout.game, "Orvane.exe"), args.probe, layout.scratch)
         self.args = args
-        self.layout = layout
-        self.screen = screen
-        self.process = None
-        self.origin = None
-        self.size = None
-        self.wine = os.environ["ORVANE_WINE"]
 
-    def start(self):
-        os.makedirs(self.layout.scratch, exist_ok=True)
-        # Started from another folder: the program must work beside its own exe.
-        self.process = subprocess.Popen([self.wine, os.path.join(self.layout.game, "Orvane.exe")],
-                                        cwd=self.layout.scratch, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        facts = self.probe("wait-window", "60000")
-        check(facts.get("found") == "1", "the main window did not appear")
-        self.origin = tuple(int(v) for v in facts["client_origin"].split(","))
-        self.size = tuple(int(v) for v in facts["client_size"].split(","))
+    def start(self, timeout=60):
+        os.makedirs(self.cwd, exist_ok=True)
+        super().start(timeout)
         check(self.size[0] >= 700 and self.size[1] >= 500, "odd client size %r" % (self.size,))
-
-    def probe(self, *arguments):
-        # Output through a file: a pipe would also wait for any Wine service
-        # that inherited it.
-        with tempfile.TemporaryFile() as output:
-            subprocess.run([self.wine, self.args.probe] + list(arguments), stdout=output,
-                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=120)
-            output.seek(0)
-            text = output.read().decode("utf-8", "replace")
-        facts = {}
-        for line in text.splitlines():
-            key, _, value = line.partition("=")
-            facts[key] = value
-        return facts
-
-    def running(self):
-        return self.process.poll() is None
-
-    def wait_exit(self, timeout):
-        try:
-            return self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            raise Failure("Orvane did not exit within %g s" % timeout)
-
-    def close(self):
-        if self.running():
-            self.probe("close")
-            try:
-                self.process.wait(20)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-
-    # Client-area geometry (the window's fixed layout).
-    def button_rect(self, which):
-        width, height = self.size
-        x0 = (width - 376) // 2
-        left = x0 if which == "left" else x0 + 196
-        return (left, height - 78, left + 180, height - 38)
-
-    def dot_point(self, row):
-        """A point inside the status dot of a table row, beside its mark."""
-        inner = self.size[0] - 32 - 20
-        scale = inner / 728.0
-        x3 = 26 + int(80 * scale) + int(150 * scale) + int(110 * scale)
-        centre = x3 + int(36 * scale) // 2
-        return (centre - 6, 126 + 30 * row + 15)
-
-    def to_screen(self, point):
-        return (self.origin[0] + point[0], self.origin[1] + point[1])
-
-    def click_client(self, point):
-        x, y = self.to_screen(point)
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
-        # Off the buttons again, so the next screenshot shows no hover colour.
-        rx, ry = self.to_screen((self.size[0] // 2, self.size[1] - 100))
-        subprocess.run(["xdotool", "mousemove", str(rx), str(ry)], check=True)
-
-    def click(self, which):
-        left, top, right, bottom = self.button_rect(which)
-        self.click_client(((left + right) // 2, (top + bottom) // 2))
-
-    def pixel(self, grabbed, point):
-        width, _, data = grabbed
-        x, y = self.to_screen(point)
-        offset = (y * width + x) * 3
-        return tuple(data[offset:offset + 3])
-
-    def button_colour(self, which, grabbed=None):
-        left, top, _, _ = self.button_rect(which)
-        return self.pixel(grabbed or Screen.grab(), (left + 12, top + 8))
-
-    def wait_button(self, which, colour, timeout):
-        return wait_for("the %s button to turn %r" % (which, colour),
-                        lambda: near(self.button_colour(which), colour), timeout, 0.3)
-
-    def status_is_red(self, grabbed=None):
-        """The status line is drawn in the danger colour when a step blocks."""
-        grabbed = grabbed or Screen.grab()
-        for y in range(366, 387, 2):
-            for x in range(28, min(self.size[0] - 28, 400)):
-                if near(self.pixel(grabbed, (x, y)), DANGER, 40):
-                    return True
-        return False
-
-    def dialog(self, caption, timeout_ms=30000):
-        facts = self.probe("wait-dialog", caption, str(timeout_ms))
-        check(facts.get("found") == "1", "no message box %r appeared" % caption)
-        return facts
-
-    def dismiss(self, facts):
-        x, y = (int(v) for v in facts["ok_centre"].split(","))
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
 
 
 # ---- the scenarios ------------------------------------------------------------
-# Each has a set-up run outside the namespace (returns netns-portal.sh options)
-# and a body run inside it.
-
-def add_dotnet8():
-    """A .NET 8 runtime folder in this run's private copy of the prefix."""
-    prefix = os.environ["WINEPREFIX"]
-    os.makedirs(os.path.join(prefix, "drive_c", "Program Files", "dotnet", "shared",
-                             "Microsoft.NETCore.App", "8.0.11"), exist_ok=True)
-
+# Each has a set-up run outside the namespace (returns in_private_network's
+# options: the host mappings, and www=None where the scenario serves the portal
+# itself) and a body run inside it.
 
 def wait_saved(game_dir, timeout):
-    """Waits for a complete setup.ini: SetupComplete is the last key written."""
-    def saved():
-        ini = read_setup_ini(game_dir)
-        return ini is not None and ini.get("Launcher", "SetupComplete", fallback=None) is not None
-    wait_for("setup.ini", saved, timeout)
+    wait_for("setup.ini", lambda: setup_saved(game_dir), timeout)
 
 
 def expect_setup(game_dir, **expected):
@@ -446,8 +242,7 @@ def setup_fresh_start(layout, args):
         write(layout.client, rel, data)
     write(layout.client, UNCHANGED, read_bytes(os.path.join(layout.game, *UNCHANGED.split("/"))))
     publish(layout)
-    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
-            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+    return {"hosts": PROBE_HOSTS}
 
 
 def run_fresh_start(layout, orvane, screen, log, listener):
@@ -498,50 +293,46 @@ def run_fresh_start(layout, orvane, screen, log, listener):
 def setup_blocked_without_dotnet(layout, args):
     make_game(layout, args)
     publish_same_as_game(layout)
-    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
-            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+    return {"hosts": PROBE_HOSTS}
 
 
-def wait_blocked(orvane, screen):
+ROWS = ["operating system", "architecture", ".NET", "game directory", "client integrity",
+        "login server", "game server"]
+
+
+def expect_blocked(layout, orvane, screen, log, listener, failed, passed, connects):
+    """"开始检测" blocks at row failed (red dot, red status line) with the rows
+    passed in green: nothing saved, no update check, Orvane still running."""
+    orvane.start()
+    orvane.click("left")
     wait_for("the blocked verdict (red status line)", orvane.status_is_red, 30, 0.3)
-    return Screen.grab()
+    grabbed = grab()
+    screen.save("blocked")
+    check(near(orvane.pixel(grabbed, orvane.dot_point(failed)), DANGER), "%s row is not failed" % ROWS[failed])
+    for row in passed:
+        check(near(orvane.pixel(grabbed, orvane.dot_point(row)), SUCCESS), "%s row is not ok" % ROWS[row])
+    listener.wait_count(connects)
+    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
+    check(log.paths() == [], "an update check ran after a blocked diagnosis: %r" % log.paths())
+    check(orvane.running(), "Orvane exited after a blocked diagnosis")
 
 
 def run_blocked_without_dotnet(layout, orvane, screen, log, listener):
     """No .NET at all blocks: nothing saved, no update check, still running."""
-    orvane.start()
-    orvane.click("left")
-    grabbed = wait_blocked(orvane, screen)
-    screen.save("blocked")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(2)), DANGER), ".NET row is not failed")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(6)), SUCCESS), "game server row is not ok")
-    listener.wait_count(2)
-    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
-    check(log.paths() == [], "an update check ran after a blocked diagnosis: %r" % log.paths())
-    check(orvane.running(), "Orvane exited after a blocked diagnosis")
+    expect_blocked(layout, orvane, screen, log, listener, failed=2, passed=[6], connects=2)
 
 
 def setup_blocked_game_host_down(layout, args):
     make_game(layout, args)
     publish_same_as_game(layout)
-    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
-            "--host", "game.kaimor.com=" + DEAD_ADDRESS]
+    return {"hosts": ["api.kaimor.com=" + PROBE_HOST_ADDRESS, "game.kaimor.com=" + DEAD_ADDRESS]}
 
 
 def run_blocked_game_host_down(layout, orvane, screen, log, listener):
     """An unreachable game host blocks; "开始游戏" then refuses to start the launcher."""
     add_dotnet8()
-    orvane.start()
-    orvane.click("left")
-    grabbed = wait_blocked(orvane, screen)
-    screen.save("blocked")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(6)), DANGER), "game server row is not failed")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(2)), SUCCESS), ".NET row is not ok")
-    check(near(orvane.pixel(grabbed, orvane.dot_point(5)), SUCCESS), "login server row is not ok")
-    listener.wait_count(1)   # the login host only; the game host's address has no listener
-    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
-    check(log.paths() == [], "an update check ran after a blocked diagnosis: %r" % log.paths())
-    check(orvane.running(), "Orvane exited after a blocked diagnosis")
+    # The login host only connects; the game host's address has no listener.
+    expect_blocked(layout, orvane, screen, log, listener, failed=6, passed=[2, 5], connects=1)
 
     orvane.click("right")
     box = orvane.dialog("网络异常")
@@ -565,8 +356,7 @@ def setup_update_failure(layout, args):
     # The file served never matches the listed digest.
     write(os.path.join(layout.portal, "files"), BROKEN, b"the archive, damaged")
     write_setup_ini(layout.game, game_reachable=True)
-    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
-            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+    return {"hosts": PROBE_HOSTS}
 
 
 def run_update_failure(layout, orvane, screen, log, listener):
@@ -599,8 +389,7 @@ def run_update_failure(layout, orvane, screen, log, listener):
 def setup_second_start(layout, args):
     make_game(layout, args)
     publish_same_as_game(layout)
-    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
-            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+    return {"hosts": PROBE_HOSTS}
 
 
 def run_second_start(layout, orvane, screen, log, listener):
@@ -635,8 +424,7 @@ def setup_launch_errors(layout, args):
     make_game(layout, args, launcher=False)
     publish_same_as_game(layout)
     write_setup_ini(layout.game, game_reachable=True)
-    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
-            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+    return {"hosts": PROBE_HOSTS}
 
 
 def run_launch_errors(layout, orvane, screen, log, listener):
@@ -678,8 +466,7 @@ def setup_signed_portal(layout, args):
     make_game(layout, args)
     write(layout.client, "wow.exe", b"MZ release 1")
     publish(layout, args.key)
-    return ["--host", "api.kaimor.com=" + PROBE_HOST_ADDRESS,
-            "--host", "game.kaimor.com=" + PROBE_HOST_ADDRESS]
+    return {"hosts": PROBE_HOSTS}
 
 
 def saved_list_version(game_dir):
@@ -749,6 +536,225 @@ def run_signed_portal(layout, orvane, screen, log, listener):
           "wow.exe changed although no update was started")
 
 
+# ---- a slow portal --------------------------------------------------------------
+# tests/fixtures/portal_server.py in place of nginx on 127.0.0.1:80, serving
+# what portal.py published, with the file list held back and the files sent
+# slowly, as over a poor link: long enough to act while a check or a download
+# runs.
+
+LIST_DELAY_S = 8       # the file list's answer is held back this long
+FILE_SECONDS = 3       # each file's body is spread over this long
+
+
+def setup_slow_portal(layout):
+    """routes.txt for portal_server.py over everything published in layout.portal."""
+    routes = []
+    for rel in orvane_game.files_below(layout.portal):
+        mode = "normal"
+        if rel == "files/filelist.json":
+            mode = "late=%g" % LIST_DELAY_S
+        elif rel.startswith("files/"):
+            mode = "slow=%g" % FILE_SECONDS
+        routes.append("\t".join(["/" + rel, "200", mode, os.path.join(layout.portal, *rel.split("/"))]))
+    write(layout.base, "slow-portal/routes.txt", ("\n".join(routes) + "\n").encode("utf-8"))
+    return {"hosts": PROBE_HOSTS, "www": None}
+
+
+class SlowPortal:
+    """portal_server.py on 127.0.0.1:80 inside the namespace; its requests.log
+    is read like nginx's access log."""
+
+    def __init__(self, layout):
+        self.dir = os.path.join(layout.base, "slow-portal")
+        self.process = subprocess.Popen(
+            [sys.executable, os.path.join(ROOT, "tests", "fixtures", "portal_server.py"),
+             "--dir", self.dir, "--listen", "127.0.0.1:80", "--lifetime", "280"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for("the slow portal", lambda: os.path.exists(os.path.join(self.dir, "port")), 10, 0.05)
+
+    def paths(self):
+        try:
+            with open(os.path.join(self.dir, "requests.log"), encoding="utf-8") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def count(self, path):
+        return self.paths().count(path)
+
+    def downloads(self):
+        return [p for p in self.paths() if p.startswith("/files/") and not p.startswith("/files/filelist")]
+
+    def stop(self):
+        write(self.dir, "stop", b"")
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def temporary_files(game_dir):
+    """Download leftovers (orv*.tmp) anywhere in the game directory."""
+    return [rel for rel in orvane_game.files_below(game_dir)
+            if os.path.basename(rel).lower().startswith("orv") and rel.lower().endswith(".tmp")]
+
+
+def expect_update_complete(layout, orvane):
+    """The launcher starts, Orvane exits with 0, every published file has the
+    portal's bytes (and so its digest), and no temporary file is left."""
+    expect_launcher_started(layout, 120)
+    code = orvane.wait_exit(30)
+    check(code == 0, "Orvane exited with %d" % code)
+    differing = differing_files(layout.client, layout.game)
+    check(differing == [], "files that differ from the portal's digest: %r" % differing)
+    check(temporary_files(layout.game) == [], "temporary files left: %r" % temporary_files(layout.game))
+
+
+SLOW_FILES = {
+    "wow.exe": b"MZ new game executable " + bytes(range(256)) * 512,
+    "Data/zhCN/patch-zhCN-5.MPQ": random.Random(15).randbytes(768 * 1024 + 5),
+    "Data/zhCN/patch-zhCN-6.MPQ": random.Random(16).randbytes(512 * 1024 + 3),
+    "Interface/AddOns/Kaimor/Kaimor.toc": b"## Interface: 30300\n## Title: Kaimor\n",
+}
+
+
+def setup_redetect_while_busy(layout, args):
+    make_game(layout, args)
+    for rel, data in SLOW_FILES.items():
+        write(layout.client, rel, data)
+    publish(layout)
+    return setup_slow_portal(layout)
+
+
+def expect_redetect_inert(orvane, screen, listener, name):
+    """While a check or a download runs, "重新检测" is drawn disabled and a
+    click on it starts no diagnosis. Returns the screen it was seen on."""
+    grabbed = grab()
+    screen.save(name)
+    problems = []
+    fill = orvane.button_colour("left", grabbed)
+    if not near(fill, PANEL, 3):
+        problems.append("the left button is filled %r, not the disabled %r" % (fill, PANEL))
+    connects = listener.count()
+    orvane.click("left")
+    time.sleep(3)   # a diagnosis reaches the probe hosts within about a second
+    screen.save(name + "-after-click")
+    if listener.count() != connects:
+        problems.append("a click on it started a diagnosis (%d new probe connects)"
+                        % (listener.count() - connects))
+    check(not problems, "while %s: %s" % (name, "; ".join(problems)))
+    return grabbed
+
+
+def expect_same_caption(orvane, disabled_screen, enabled_screen):
+    """The disabled button keeps its caption: its glyphs (neutral grey on the
+    panel fill) cover the same pixels as "重新检测" drawn enabled (white on blue)."""
+    disabled = orvane.caption_ink("left", disabled_screen, NEUTRAL, PANEL)
+    enabled = orvane.caption_ink("left", enabled_screen, WHITE, ACCENT)
+    check(len(enabled) > 40, "no caption found on the enabled button")
+    union = disabled | enabled
+    check(len(disabled ^ enabled) < 0.25 * len(union),
+          "the disabled button's caption differs from \"重新检测\" (%d of %d pixels)"
+          % (len(disabled ^ enabled), len(union)))
+
+
+def run_redetect_while_busy(layout, orvane, screen, log, listener):
+    """"重新检测" is disabled while an update check runs and while a download
+    runs (panel fill, same caption); clicks on it then change nothing, and the
+    update completes."""
+    portal = SlowPortal(layout)
+    try:
+        add_dotnet8()
+        orvane.start()
+        orvane.click("left")   # "开始检测"
+        wait_saved(layout.game, 30)
+        listener.wait_count(2)
+        # The diagnosis passed, the check started at once; its list is held back.
+        wait_for("the file list request", lambda: portal.count("/files/filelist.json"), 30, 0.1)
+        checking = expect_redetect_inert(orvane, screen, listener, "checking")
+
+        orvane.wait_button("right", SUCCESS, LIST_DELAY_S + 30)
+        enabled = grab()
+        screen.save("update-offered")
+        check(near(orvane.button_colour("left", enabled), ACCENT, 3),
+              "the left button is not enabled once the check is over")
+        expect_same_caption(orvane, checking, enabled)
+
+        orvane.click("right")   # "更新游戏"
+        wait_for("the first download", portal.downloads, 30, 0.1)
+        downloading = expect_redetect_inert(orvane, screen, listener, "downloading")
+        expect_same_caption(orvane, downloading, enabled)
+        check(len(portal.downloads()) < len(SLOW_FILES), "the download was over before the click")
+
+        expect_update_complete(layout, orvane)
+        check(portal.count("/files/filelist.json") == 1, "the list was fetched again: %r" % portal.paths())
+        check(sorted(portal.downloads()) == sorted("/files/" + r for r in SLOW_FILES),
+              "downloads: %r" % portal.downloads())
+        listener.wait_count(2)
+    finally:
+        portal.stop()
+
+
+CLOSE_FILES = {
+    "wow.exe": b"MZ new game executable " + bytes(range(256)) * 1024,
+    LOCALE_ARCHIVE: random.Random(25).randbytes(640 * 1024 + 1),
+    "Data/zhCN/patch-zhCN-4.MPQ": random.Random(24).randbytes(640 * 1024 + 7),
+}
+CLOSE_WITHIN_S = 4   # the window must be gone about 2 s after the request; slack for Wine
+
+
+def setup_close_during_download(layout, args):
+    make_game(layout, args)
+    write(layout.game, "Data/zhCN/patch-zhCN-4.MPQ", b"MPQ\x1a the old patch 4")
+    for rel, data in CLOSE_FILES.items():
+        write(layout.client, rel, data)
+    publish(layout)
+    write_setup_ini(layout.game, game_reachable=True)
+    return setup_slow_portal(layout)
+
+
+def run_close_during_download(layout, orvane, screen, log, listener):
+    """Closing the window in the middle of a download ends Orvane quickly; the
+    file being replaced keeps its old bytes, no temporary file is left, and the
+    next start completes the update."""
+    portal = SlowPortal(layout)
+    try:
+        old = {rel: orvane_game.read(layout.game, rel) for rel in CLOSE_FILES}
+        orvane.start()
+        orvane.wait_button("right", SUCCESS, LIST_DELAY_S + 30)
+        orvane.click("right")   # "更新游戏"
+        wait_for("a download in progress", lambda: temporary_files(layout.game), 30, 0.05)
+        in_progress = portal.downloads()[-1][len("/files/"):]
+        screen.save("downloading")
+        started = time.monotonic()
+        check(orvane.ask_close(), "could not ask the window to close")
+        try:
+            orvane.wait_exit(30)
+        finally:
+            took = time.monotonic() - started
+            print("e2e: Orvane ended %.2f s after the close request, during %s" % (took, in_progress))
+        check(took <= CLOSE_WITHIN_S, "Orvane took %.2f s to end after the close request" % took)
+        for rel, data in old.items():
+            now = orvane_game.read(layout.game, rel)
+            check(now in (data, CLOSE_FILES[rel]), "%s is neither the old nor the new file" % rel)
+        check(orvane_game.read(layout.game, in_progress) == old[in_progress],
+              "%s, downloading at the close, changed" % in_progress)
+        check(temporary_files(layout.game) == [],
+              "temporary files left after the close: %r" % temporary_files(layout.game))
+        check(not os.path.exists(os.path.join(layout.game, "launcher-started.txt")),
+              "the launcher was started")
+
+        orvane.start()
+        orvane.wait_button("right", SUCCESS, LIST_DELAY_S + 30)
+        screen.save("second-start-update-offered")
+        orvane.click("right")
+        expect_update_complete(layout, orvane)
+        check(listener.count() == 0, "saved results were probed again")
+    finally:
+        portal.stop()
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -757,6 +763,8 @@ SCENARIOS = {
     "second_start": (setup_second_start, run_second_start),
     "launch_errors": (setup_launch_errors, run_launch_errors),
     "signed_portal": (setup_signed_portal, run_signed_portal),
+    "redetect_while_busy": (setup_redetect_while_busy, run_redetect_while_busy),
+    "close_during_download": (setup_close_during_download, run_close_during_download),
 }
 
 
@@ -797,21 +805,20 @@ def outside(args):
     shutil.rmtree(layout.base, ignore_errors=True)
     os.makedirs(layout.base)
     setup, _ = SCENARIOS[args.scenario]
-    options = setup(layout, args)
-    command = ["bash", os.path.join(ROOT, "scripts", "netns-portal.sh"), "--www", layout.portal,
-               "--access-log", layout.access_log, "--xvfb", "--wine"] + options + [
-        "--", sys.executable, os.path.abspath(__file__), args.scenario, "--inside",
-        "--orvane", args.orvane, "--launcher", args.launcher, "--probe", args.probe,
-        "--artifacts", args.artifacts] + (["--key", args.key] if args.key else [])
-    status = subprocess.run(command).returncode
+    network = setup(layout, args)
+    network.setdefault("www", layout.portal)
+    command = [sys.executable, os.path.abspath(__file__), args.scenario, "--inside",
+               "--orvane", args.orvane, "--launcher", args.launcher, "--probe", args.probe,
+               "--artifacts", args.artifacts] + (["--key", args.key] if args.key else [])
+    status = in_private_network(command, access_log=layout.access_log, **network)
     print("e2e: artifacts (screenshots, access log, Orvane.log) in %s" % layout.base)
     return status
 
 
 def inside(args):
     layout = Layout(os.path.join(os.path.abspath(args.artifacts), args.scenario))
-    screen = Screen(layout.shots)
-    orvane = Orvane(args, layout, screen)
+    screen = Screenshots(layout.shots)
+    orvane = Orvane(args, layout)
     listener = ProbeHostListener()
     _, body = SCENARIOS[args.scenario]
     try:
@@ -827,8 +834,7 @@ def inside(args):
         traceback.print_exc()
         return 1
     finally:
-        if orvane.process is not None and orvane.running():
-            orvane.process.kill()
+        orvane.kill()
     print("e2e: passed %s" % args.scenario)
     return 0
 

@@ -13,18 +13,13 @@ import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, "scripts", "portal.py")
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+from orvane_game import write  # noqa: E402
 BASE = "http://update.kaimor.com/files/"
 
 
 def run(*args):
     return subprocess.run([sys.executable, SCRIPT] + list(args), capture_output=True, text=True)
-
-
-def write(root, rel, data):
-    path = os.path.join(root, *rel.split("/"))
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def served(portal, url):

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs one window test (tests/ui/window_test.py) against the real Orvane.exe on
 # a display of its own:
-#   - an Xvfb server on a free display number (chosen by Xvfb itself), stopped
-#     at the end;
+#   - an Xvfb server on a free display number (scripts/xvfb.sh), stopped at
+#     the end;
 #   - a Wine server of its own, so that the program's single-instance mutex and
 #     window cannot meet another copy started by someone else, and the program
 #     sees this display's screen: on a throwaway overlay of the test prefix when
@@ -30,10 +30,7 @@ mode="$1" exe="$2" probe="$3" artifacts="$4"
 source "$root/scripts/wine-env.sh"
 
 if [ $inside = 0 ]; then
-  # A 32-bit program needs Wine's 32-bit loader, which some machines cannot run.
-  pe_offset=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
-  machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$exe" | tr -d ' ')
-  if [ "$machine" = 014c ] && [ "$ORVANE_CAN_RUN_WIN32" != 1 ]; then
+  if ! orvane_can_run "$exe"; then
     echo "run-window-test: skipped, this machine cannot run 32-bit Windows programs" \
          "(ORVANE_CAN_RUN_WIN32=0); run it where it can"
     exit $SKIP
@@ -51,12 +48,9 @@ if [ $inside = 0 ]; then
 fi
 
 work=$(mktemp -d)
-xvfb_pid=
+source "$root/scripts/xvfb.sh"
 cleanup() {
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  xvfb_stop
   # This run's own Wine server ends by itself once its programs are gone.
   timeout 30 wineserver -w 2>/dev/null || true
   if [ $inside = 1 ]; then
@@ -78,25 +72,7 @@ if [ $inside = 1 ]; then
   mount -t tmpfs -o mode=0700 tmpfs "$server_dir"
 fi
 
-# Xvfb picks a free display and writes its number to the given descriptor.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  if ! kill -0 "$xvfb_pid" 2>/dev/null; then
-    echo "run-window-test: Xvfb did not start:" >&2
-    cat "$work/xvfb.log" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-if [ ! -s "$work/display" ]; then
-  echo "run-window-test: Xvfb gave no display number within 10 s" >&2
-  exit 1
-fi
-export DISPLAY=":$(head -n1 "$work/display")"
+xvfb_start || exit 1
 echo "run-window-test: Xvfb on $DISPLAY"
 
 if [ $inside = 0 ]; then

@@ -25,22 +25,16 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE = os.environ.get("ORVANE_WINE", "wine")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts"))
+from orvane_window import (ACCENT, ALTERNATE_ROW, BACKGROUND, BORDER, HEADER_ROW,  # noqa: E402
+                           NEUTRAL, PANEL, SECONDARY_TEXT, WHITE, Failure, Probe, Program,
+                           button_rect, capture, dot_centre, ink_mask, load_image, move_pointer,
+                           near, pair, table_columns, wine)
 
 TITLE = "Kaimor游戏下载/诊断器"
 NOTICE_CAPTION = "提示"
 NOTICE_TEXT = "Kaimor 下载器已经在运行了\\n\\n已切换到已打开的窗口"  # as the probe escapes it
 OUTER_SIZE = (780, 600)
-
-BACKGROUND = (32, 36, 46)
-PANEL = (48, 52, 66)
-ALTERNATE_ROW = (44, 48, 62)
-HEADER_ROW = (38, 42, 54)
-BORDER = (60, 64, 80)
-SECONDARY_TEXT = (150, 155, 170)
-ACCENT = (66, 133, 244)
-NEUTRAL = (90, 95, 110)
-WHITE = (255, 255, 255)
 
 START_TIMEOUT_S = 90  # a Wine server of its own starts cold on a busy 2-core machine
 STEP_TIMEOUT_S = 30
@@ -67,52 +61,29 @@ class Session:
     """Programs started by this test; whatever is still running at the end is killed."""
 
     def __init__(self, exe, probe, artifacts):
-        self.exe = exe
-        self.probe = probe
+        self.probe = Probe(probe)
         self.artifacts = artifacts
         self.started = []
         self.app_dir = tempfile.mkdtemp(prefix="orvane-ui-")
         shutil.copy(exe, os.path.join(self.app_dir, "Orvane.exe"))
 
     def start(self, *args, **kwargs):
-        process = subprocess.Popen([WINE, *args], **kwargs)
+        process = subprocess.Popen([wine(), *args], **kwargs)
         self.started.append(process)
         return process
 
     def start_app(self, name):
+        """A copy of the program with its output in ARTIFACTS/NAME.log (not waited for)."""
         log = open(os.path.join(self.artifacts, f"{name}.log"), "wb")
-        return self.start(os.path.join(self.app_dir, "Orvane.exe"), cwd=self.app_dir,
-                          stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
-
-    def probe_facts(self, *args, timeout=STEP_TIMEOUT_S + 30):
-        """Runs the probe; returns its key=value lines as a dict (found=0 when it failed).
-
-        Its output goes through a file, not a pipe: a Wine helper process that the
-        probe happens to start (the desktop) inherits the output and outlives it."""
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            try:
-                code = subprocess.run([WINE, self.probe, *args], stdin=subprocess.DEVNULL, stdout=out,
-                                      stderr=err, timeout=timeout).returncode
-            except subprocess.TimeoutExpired:
-                return {"found": "0", "error": f"probe {' '.join(args)} did not answer in {timeout} s"}
-            out.seek(0)
-            err.seek(0)
-            text, errors = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
-        facts = {}
-        for line in text.splitlines():
-            key, sep, value = line.partition("=")
-            if sep:
-                facts[key] = value
-        if code != 0:
-            facts.setdefault("found", "0")
-            facts["error"] = errors.strip()
-        return facts
+        program = Program(os.path.join(self.app_dir, "Orvane.exe"), self.probe, self.app_dir, log)
+        self.started.append(program.launch())
+        return program
 
     def start_cover(self):
         """Starts the probe's cover window; returns the process once it is shown, or None."""
         path = os.path.join(self.artifacts, "cover.out")
         with open(path, "wb") as out:
-            cover = self.start(self.probe, "cover", stdin=subprocess.DEVNULL, stdout=out,
+            cover = self.start(self.probe.exe, "cover", stdin=subprocess.DEVNULL, stdout=out,
                                stderr=subprocess.STDOUT)
         deadline = time.monotonic() + STEP_TIMEOUT_S
         while time.monotonic() < deadline and cover.poll() is None:
@@ -137,56 +108,7 @@ def wait_exit(process, timeout=STEP_TIMEOUT_S):
         return None
 
 
-def pair(text):
-    a, b = text.split(",")
-    return int(a), int(b)
-
-
-# ------------------------------------------------------------------ screen capture
-
-class Screen:
-    def __init__(self, width, height, rgb):
-        self.width, self.height, self.rgb = width, height, rgb
-
-    def at(self, x, y):
-        i = 3 * (y * self.width + x)
-        return tuple(self.rgb[i:i + 3])
-
-
-def capture(path):
-    subprocess.run(["import", "-window", "root", path], check=True, capture_output=True)
-    return load_image(path)
-
-
-def load_image(path):
-    size = subprocess.run(["identify", "-format", "%w %h", path], check=True,
-                          capture_output=True, text=True).stdout.split()
-    rgb = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True,
-                         capture_output=True).stdout
-    return Screen(int(size[0]), int(size[1]), rgb)
-
-
-def near(colour, want, tolerance=3):
-    return all(abs(a - b) <= tolerance for a, b in zip(colour, want))
-
-
 # ------------------------------------------------------------------ glyphs
-
-def ink_mask(screen, box, fg, bg):
-    """Pixels of box (left, top, right, bottom; screen coordinates) at least half-way
-    from the fill colour bg to the text colour fg."""
-    left, top, right, bottom = box
-    span = [f - b for f, b in zip(fg, bg)]
-    norm = sum(s * s for s in span)
-    mask = set()
-    for y in range(top, bottom):
-        for x in range(left, right):
-            p = screen.at(x, y)
-            t = sum((c - b) * s for c, b, s in zip(p, bg, span)) / norm
-            if t >= 0.5:
-                mask.add((x, y))
-    return mask
-
 
 def glyph_problems(screen, box, fg, bg, count, em):
     """Why the text in box does not look like `count` distinct square (CJK) glyphs
@@ -229,19 +151,6 @@ def glyph_problems(screen, box, fg, bg, count, em):
 
 
 # ------------------------------------------------------------------ layout
-
-def table_columns(client_width):
-    w = client_width - 32
-    iw = w - 20
-    e = iw / 728.0
-    c1, c2, c3, c4 = int(80 * e), int(150 * e), int(110 * e), int(36 * e)
-    c5 = iw - c1 - c2 - c3 - c4
-    x1 = 26 + c1
-    x2 = x1 + c2
-    x3 = x2 + c3
-    x4 = x3 + c4
-    return {"w": w, "c1": c1, "c2": c2, "c3": c3, "c4": c4, "c5": c5, "x1": x1, "x2": x2, "x3": x3, "x4": x4}
-
 
 def check_window_facts(facts, failures, capture_size):
     failures.check(facts.get("title") == TITLE, f"title {facts.get('title')!r}, want {TITLE!r}")
@@ -291,14 +200,14 @@ def screenshot_checks(screen, origin, size, failures):
         expect(f"{label} {i}", L["x4"] + L["c5"] - 10, top + 4, fill)
         for name in ("x1", "x2", "x3", "x4"):
             expect(f"row {i} separator {name}", L[name], top + 15, BORDER)
-        cx, cy = L["x3"] + L["c4"] // 2, top + 15
+        cx, cy = dot_centre(size, i)
         for dx, dy in ((0, 0), (-6, 0), (6, 0), (0, -6), (0, 6)):
             expect(f"row {i} status dot", cx + dx, cy + dy, NEUTRAL)
         for dx, dy in ((-8, -8), (8, 8), (-13, 0), (13, 0)):
             expect(f"row {i} around the dot", cx + dx, cy + dy, fill)
 
     # Buttons: the blue start button and the disabled game button.
-    x0 = (W - 376) // 2
+    x0 = button_rect(size, "left")[0]
     buttons = (("start button", x0, ACCENT), ("game button", x0 + 196, PANEL))
     for name, left, fill in buttons:
         for x, y in ((left + 8, H - 58), (left + 172, H - 58), (left + 90, H - 74), (left + 90, H - 41)):
@@ -337,21 +246,22 @@ def run_screenshot(session):
     failures = Failures()
     for name in ("setup.ini", "config.ini"):
         failures.check(not os.path.exists(os.path.join(session.app_dir, name)), f"{name} present")
-    session.start_app("orvane")
-    facts = session.probe_facts("wait-window", str(START_TIMEOUT_S * 1000), timeout=START_TIMEOUT_S + 30)
-    if facts.get("found") != "1":
-        failures.check(False, f"main window did not appear: {facts.get('error', '')}")
+    program = session.start_app("orvane")
+    try:
+        facts = program.find(START_TIMEOUT_S)
+    except Failure as e:
+        failures.check(False, str(e))
         return failures.report()
     # The pointer away from the window, so no button is hovered.
-    subprocess.run(["xdotool", "mousemove", "0", "0"], check=True)
+    move_pointer(0, 0)
 
     path = os.path.join(session.artifacts, "main-window.png")
-    origin, size = pair(facts["client_origin"]), pair(facts["client_size"])
+    origin, size = program.origin, program.size
     # Wait (bounded) until the window has painted its background.
     deadline = time.monotonic() + STEP_TIMEOUT_S
     while True:
         screen = capture(path)
-        painted = near(screen.at(origin[0] + 6, origin[1] + 6), BACKGROUND)
+        painted = near(screen.at(origin[0] + 6, origin[1] + 6), BACKGROUND, 3)
         if painted or time.monotonic() > deadline:
             break
         time.sleep(0.25)
@@ -363,7 +273,7 @@ def run_screenshot(session):
     if failures.check(inside, "the client area is not entirely on the display"):
         screenshot_checks(screen, origin, size, failures)
 
-    session.probe_facts("close")
+    program.ask_close()
     return failures.report()
 
 
@@ -372,14 +282,14 @@ def another_copy_round(session, failures, home, minimised):
     further copy must bring it back in front, show its notice and exit with 0."""
     state = "minimised" if minimised else "covered"
     if minimised:
-        facts = session.probe_facts("minimize", str(STEP_TIMEOUT_S * 1000))
+        facts = session.probe.facts("minimize", str(STEP_TIMEOUT_S * 1000))
         if not failures.check(facts.get("iconic") == "1", "the first window could not be minimised"):
             return False
     # Another window in front, so that "brought in front" can be seen.
     cover = session.start_cover()
     if not failures.check(cover is not None, "cover window did not start"):
         return False
-    facts = session.probe_facts("info")
+    facts = session.probe.facts("info")
     failures.check(facts.get("iconic") == ("1" if minimised else "0") and facts.get("on_top") == "0"
                    and facts.get("foreground") == "0",
                    f"{state}: before the next copy the first window should be {state} and behind the "
@@ -387,13 +297,13 @@ def another_copy_round(session, failures, home, minimised):
                    f"foreground={facts.get('foreground')}")
 
     other = session.start_app(f"copy-while-{state}")
-    notice = session.probe_facts("wait-dialog", NOTICE_CAPTION, str(STEP_TIMEOUT_S * 1000))
+    notice = session.probe.facts("wait-dialog", NOTICE_CAPTION, str(STEP_TIMEOUT_S * 1000))
     if not failures.check(notice.get("found") == "1", f"{state}: the next copy showed no notice"):
         return False
     failures.check(notice.get("text") == NOTICE_TEXT,
                    f"{state}: notice text {notice.get('text')!r}, want {NOTICE_TEXT!r}")
     failures.check(notice.get("ok_button") == "1", f"{state}: notice has no OK button")
-    facts = session.probe_facts("info")
+    facts = session.probe.facts("info")
     failures.check(facts.get("windows") == "1",
                    f"{state}: {facts.get('windows')} main windows, want 1 (a further copy opens none)")
     failures.check(facts.get("iconic") == "0", f"{state}: first window still minimised while the notice is shown")
@@ -407,15 +317,14 @@ def another_copy_round(session, failures, home, minimised):
 
     # The cover goes before the notice does: which window Wine (without a window
     # manager) activates when a message box closes is Wine's choice, not the program's.
-    session.probe_facts("close", "OrvaneProbeCover")
+    session.probe.facts("close", "OrvaneProbeCover")
     failures.check(wait_exit(cover) == 0, "cover window did not close")
     # Dismiss the notice with a click on its OK button.
-    ok_x, ok_y = pair(notice["ok_centre"])
-    subprocess.run(["xdotool", "mousemove", str(ok_x), str(ok_y), "click", "1"], check=True)
-    code = wait_exit(other)
+    Program.dismiss(notice)
+    code = wait_exit(other.process)
     failures.check(code == 0, f"{state}: the next copy's exit code {code}, want 0")
 
-    facts = session.probe_facts("info")
+    facts = session.probe.facts("info")
     failures.check(facts.get("iconic") == "0", f"{state}: first window minimised again after the notice")
     failures.check(facts.get("on_top") == "1" and facts.get("foreground") == "1",
                    f"{state}: first window not in front after the notice: on_top={facts.get('on_top')} "
@@ -426,17 +335,18 @@ def another_copy_round(session, failures, home, minimised):
 def run_single_instance(session):
     failures = Failures()
     first = session.start_app("first")
-    facts = session.probe_facts("wait-window", str(START_TIMEOUT_S * 1000), timeout=START_TIMEOUT_S + 30)
-    if not failures.check(facts.get("found") == "1", f"first window did not appear: {facts.get('error', '')}"):
+    try:
+        facts = first.find(START_TIMEOUT_S)
+    except Failure as e:
+        failures.check(False, f"first window: {e}")
         return failures.report()
     home = facts["window"]
 
     if another_copy_round(session, failures, home, minimised=True):
         another_copy_round(session, failures, home, minimised=False)
 
-    facts = session.probe_facts("close")
-    failures.check(facts.get("posted") == "WM_CLOSE", "could not ask the first window to close")
-    code = wait_exit(first)
+    failures.check(first.ask_close(), "could not ask the first window to close")
+    code = wait_exit(first.process)
     failures.check(code == 0, f"first copy exit code {code} after WM_CLOSE, want 0")
     return failures.report()
 
@@ -463,7 +373,7 @@ def main(argv):
     os.makedirs(artifacts, exist_ok=True)
     session = Session(exe, probe, artifacts)
     try:
-        existing = session.probe_facts("info", timeout=STEP_TIMEOUT_S + 30)
+        existing = session.probe.facts("info", timeout=STEP_TIMEOUT_S + 30)
         if existing.get("found") == "1":
             print("window-test: skipped, another Orvane window is open on this Wine server")
             return 77

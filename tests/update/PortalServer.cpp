@@ -44,7 +44,7 @@ const char* ModeName(Serve mode)
     case Serve::Stall: return "stall";
     case Serve::Silent: return "silent";
     case Serve::Endless: return "endless";
-    case Serve::Slow: return "slow";
+    case Serve::Slow: return "slow=3";
     }
     return "normal";
 }

@@ -20,7 +20,7 @@ enum class Serve {
     Stall,     // headers and half the body, then silence
     Silent,    // the request is never answered
     Endless,   // data without end
-    Slow,      // the whole body, 1 KiB every 50 ms
+    Slow,      // the whole body, in pieces spread over 3 s
 };
 
 class PortalServer {

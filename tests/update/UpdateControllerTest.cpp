@@ -739,7 +739,7 @@ TEST_F(UpdateControllerTest, ASecondRunIsRefusedWhileOneIsActive)
 TEST_F(UpdateControllerTest, CancelStopsADownloadAtItsNextChunkAndKeepsTheOldFile)
 {
     ASSERT_TRUE(Fixture::WriteBytes(Local(L"big.bin"), "old content"));
-    // At 1 KiB every 50 ms this body would take about 25 s.
+    // Spread over 3 s: the body is still arriving when the run is cancelled.
     Offer("big.bin", Pattern(500000, 3), Serve::Slow);
     PublishList();
     Check();

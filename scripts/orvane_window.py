@@ -1,0 +1,352 @@
+"""Drives Orvane's window under Wine on an X display, for the demo
+(scripts/demo.py), the end-to-end tests (tests/e2e/e2e.py) and the window tests
+(tests/ui/window_test.py).
+
+What a screenshot cannot tell (where the client area is, message boxes, the
+window's state) comes from orvane_window_probe (tests/ui/WindowProbe.cpp);
+clicks go through xdotool, screenshots through ImageMagick's `import`. Points
+inside the window are client-area coordinates of its fixed layout
+(src/ui/Layout.cpp, src/ui/MainWindow.cpp).
+
+  Probe(exe).facts(*args)          one probe command, its key=value lines
+  Program(exe, probe, cwd)         a running copy of the program and its window:
+    .launch() .start() .running() .wait_exit(s) .close() .kill()
+    .click(which) .button_colour(which) .wait_button(which, colour, s)
+    .pixel(image, point) .status_is_red() .dialog(caption) .dismiss(box)
+  grab(), capture(path), load_image(path) -> Image (.at(x, y) is RGB)
+  Screenshots(folder).save(name)   numbered screenshots kept as artifacts
+  wait_for / wait_until, near, ink_mask, the palette's colours
+"""
+
+import os
+import subprocess
+import tempfile
+import time
+
+# The window's colours (src/ui/Palette.h), RGB.
+BACKGROUND = (32, 36, 46)
+PANEL = (48, 52, 66)
+ALTERNATE_ROW = (44, 48, 62)
+HEADER_ROW = (38, 42, 54)
+BORDER = (60, 64, 80)
+SECONDARY_TEXT = (150, 155, 170)
+ACCENT = (66, 133, 244)
+SUCCESS = (52, 199, 89)
+WARNING = (255, 159, 10)
+DANGER = (255, 69, 58)
+NEUTRAL = (90, 95, 110)
+WHITE = (255, 255, 255)
+
+MAIN_WINDOW_CLASS = "OrvaneMainWindow"
+
+
+class Failure(Exception):
+    """Something the driver waited for or expected did not happen."""
+
+
+def wine():
+    return os.environ.get("ORVANE_WINE", "wine")
+
+
+def wait_until(predicate, timeout, interval=0.2):
+    """Polls predicate until it returns something true and returns that; None
+    after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            return None
+        time.sleep(interval)
+
+
+def wait_for(what, predicate, timeout, interval=0.2):
+    """wait_until, failing with Failure after timeout seconds."""
+    value = wait_until(predicate, timeout, interval)
+    if not value:
+        raise Failure("timed out after %g s waiting for %s" % (timeout, what))
+    return value
+
+
+def near(colour, want, tolerance=12):
+    return all(abs(a - b) <= tolerance for a, b in zip(colour, want))
+
+
+def pair(text):
+    a, b = text.split(",")
+    return int(a), int(b)
+
+
+# ---- X: pointer and screen ------------------------------------------------------
+
+def click_screen(x, y):
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+
+
+def move_pointer(x, y):
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
+
+
+class Image:
+    def __init__(self, width, height, rgb):
+        self.width, self.height, self.rgb = width, height, rgb
+
+    def at(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.rgb[i:i + 3])
+
+
+def _ppm(data):
+    """A binary PPM (P6 <w> <h> <max> <pixels>, 8 bits) as an Image."""
+    fields = []
+    position = 0
+    while len(fields) < 4:
+        while data[position:position + 1].isspace():
+            position += 1
+        start = position
+        while not data[position:position + 1].isspace():
+            position += 1
+        fields.append(data[start:position])
+    if fields[0] != b"P6":
+        raise ValueError("not a binary PPM image")
+    return Image(int(fields[1]), int(fields[2]), data[position + 1:])
+
+
+def grab():
+    """The whole screen now."""
+    return _ppm(subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], check=True,
+                               capture_output=True).stdout)
+
+
+def load_image(path):
+    return _ppm(subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
+                               capture_output=True).stdout)
+
+
+def capture(path):
+    """Saves the whole screen to path and returns what was saved."""
+    subprocess.run(["import", "-window", "root", path], check=True, capture_output=True)
+    return load_image(path)
+
+
+class Screenshots:
+    """Numbered screenshots in one folder, kept for whoever looks later."""
+
+    def __init__(self, folder, announce=None):
+        self.folder = folder
+        self.announce = announce
+        self.index = 0
+
+    def save(self, name):
+        os.makedirs(self.folder, exist_ok=True)
+        self.index += 1
+        path = os.path.join(self.folder, "%02d-%s.png" % (self.index, name))
+        subprocess.run(["import", "-window", "root", path], check=True, capture_output=True)
+        if self.announce:
+            self.announce("screenshot: " + path)
+        return path
+
+
+def ink_mask(image, box, fg, bg):
+    """Pixels of box (left, top, right, bottom; screen coordinates) at least
+    half-way from the fill colour bg to the text colour fg."""
+    left, top, right, bottom = box
+    span = [f - b for f, b in zip(fg, bg)]
+    norm = sum(s * s for s in span)
+    mask = set()
+    for y in range(top, bottom):
+        for x in range(left, right):
+            t = sum((c - b) * s for c, b, s in zip(image.at(x, y), bg, span)) / norm
+            if t >= 0.5:
+                mask.add((x, y))
+    return mask
+
+
+# ---- the probe ----------------------------------------------------------------------
+
+class Probe:
+    """orvane_window_probe.exe under Wine."""
+
+    def __init__(self, exe):
+        self.exe = exe
+
+    def facts(self, *args, timeout=120):
+        """Runs one probe command; its key=value lines as a dict (found=0 and
+        error when it failed or did not answer in time).
+
+        Its output goes through a file, not a pipe: a Wine helper process that
+        the probe happens to start inherits the output and outlives it."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            try:
+                code = subprocess.run([wine(), self.exe, *args], stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=err, timeout=timeout).returncode
+            except subprocess.TimeoutExpired:
+                return {"found": "0", "error": "probe %s did not answer in %g s" % (" ".join(args), timeout)}
+            out.seek(0)
+            err.seek(0)
+            text, errors = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+        facts = {}
+        for line in text.splitlines():
+            key, sep, value = line.partition("=")
+            if sep:
+                facts[key] = value
+        if code != 0:
+            facts.setdefault("found", "0")
+            facts["error"] = errors.strip()
+        return facts
+
+
+# ---- the window's fixed layout (client coordinates) ------------------------------------
+
+def table_columns(client_width):
+    """The results table's column widths (c1..c5) and separators (x1..x4)."""
+    w = client_width - 32
+    e = (w - 20) / 728.0
+    c1, c2, c3, c4 = int(80 * e), int(150 * e), int(110 * e), int(36 * e)
+    c5 = w - 20 - c1 - c2 - c3 - c4
+    x1 = 26 + c1
+    x2 = x1 + c2
+    x3 = x2 + c3
+    x4 = x3 + c4
+    return {"w": w, "c1": c1, "c2": c2, "c3": c3, "c4": c4, "c5": c5, "x1": x1, "x2": x2, "x3": x3, "x4": x4}
+
+
+def button_rect(size, which):
+    """"left" (start) or "right" (game) button: (left, top, right, bottom)."""
+    width, height = size
+    left = (width - 376) // 2 + (0 if which == "left" else 196)
+    return (left, height - 78, left + 180, height - 38)
+
+
+def dot_centre(size, row):
+    """The centre of a table row's status dot."""
+    columns = table_columns(size[0])
+    return (columns["x3"] + columns["c4"] // 2, 126 + 30 * row + 15)
+
+
+# ---- the program ------------------------------------------------------------------------
+
+class Program:
+    """One copy of Orvane.exe under Wine, and its main window once shown."""
+
+    def __init__(self, exe, probe, cwd, output=None):
+        self.exe = exe
+        self.probe = probe if isinstance(probe, Probe) else Probe(probe)
+        self.cwd = cwd
+        self.output = output          # a file for its output, else none is kept
+        self.process = None
+        self.facts = {}
+        self.origin = self.size = None
+
+    # The process.
+    def launch(self):
+        """Starts the program; returns its process."""
+        self.process = subprocess.Popen(
+            [wine(), self.exe], cwd=self.cwd, stdin=subprocess.DEVNULL,
+            stdout=self.output or subprocess.DEVNULL,
+            stderr=subprocess.STDOUT if self.output else subprocess.DEVNULL)
+        return self.process
+
+    def start(self, timeout=60):
+        """Starts the program and waits until its window is shown."""
+        self.launch()
+        self.find(timeout)
+
+    def find(self, timeout=60):
+        facts = self.probe.facts("wait-window", str(int(timeout * 1000)), timeout=timeout + 60)
+        if facts.get("found") != "1":
+            raise Failure("the main window did not appear: %s" % facts.get("error", ""))
+        self.facts = facts
+        self.origin = pair(facts["client_origin"])
+        self.size = pair(facts["client_size"])
+        return facts
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def wait_exit(self, timeout):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("Orvane did not exit within %g s" % timeout) from None
+
+    def ask_close(self, window_class=MAIN_WINDOW_CLASS):
+        """Posts WM_CLOSE to the window, as its close box or Alt+F4 do."""
+        return self.probe.facts("close", window_class).get("posted") == "WM_CLOSE"
+
+    def close(self, timeout=20):
+        """Asks the window to close; kills the program if it has not ended in time."""
+        if self.running():
+            self.ask_close()
+            try:
+                self.process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.kill()
+
+    def kill(self):
+        if self.running():
+            self.process.kill()
+            self.process.wait()
+
+    # The window.
+    def to_screen(self, point):
+        return (self.origin[0] + point[0], self.origin[1] + point[1])
+
+    def click_client(self, point):
+        click_screen(*self.to_screen(point))
+        # Off the buttons again, so the next screenshot shows no hover colour.
+        move_pointer(*self.to_screen((10, self.size[1] - 100)))
+
+    def button_rect(self, which):
+        return button_rect(self.size, which)
+
+    def click(self, which):
+        left, top, right, bottom = self.button_rect(which)
+        self.click_client(((left + right) // 2, (top + bottom) // 2))
+
+    def pixel(self, image, point):
+        return image.at(*self.to_screen(point))
+
+    def button_colour(self, which, image=None):
+        """The button's fill, sampled beside its rounded corner and caption."""
+        left, top, _, _ = self.button_rect(which)
+        return self.pixel(image or grab(), (left + 12, top + 8))
+
+    def wait_button(self, which, colour, timeout):
+        return wait_for("the %s button to turn %r" % (which, colour),
+                        lambda: near(self.button_colour(which), colour), timeout, 0.3)
+
+    def caption_ink(self, which, image, fg, bg):
+        """The button caption's ink, relative to the button: the same text
+        gives the same mask in any colours."""
+        left, top, right, bottom = self.button_rect(which)
+        sl, st = self.to_screen((left + 10, top + 6))
+        sr, sb = self.to_screen((right - 10, bottom - 6))
+        return {(x - sl, y - st) for x, y in ink_mask(image, (sl, st, sr, sb), fg, bg)}
+
+    def dot_point(self, row):
+        """A point inside a table row's status dot, beside its mark."""
+        x, y = dot_centre(self.size, row)
+        return (x - 6, y)
+
+    def status_is_red(self, image=None):
+        """The status line is drawn in the danger colour when a step blocks."""
+        image = image or grab()
+        for y in range(366, 387, 2):
+            for x in range(28, min(self.size[0] - 28, 400)):
+                if near(self.pixel(image, (x, y)), DANGER, 40):
+                    return True
+        return False
+
+    def dialog(self, caption, timeout_ms=30000):
+        """Waits for a message box with that caption; its facts (text, ok_centre)."""
+        facts = self.probe.facts("wait-dialog", caption, str(timeout_ms), timeout=timeout_ms / 1000 + 60)
+        if facts.get("found") != "1":
+            raise Failure("no message box %r appeared" % caption)
+        return facts
+
+    @staticmethod
+    def dismiss(box):
+        """Clicks a message box's OK button."""
+        click_screen(*pair(box["ok_centre"]))
