@@ -153,3 +153,31 @@ bool WriteAnsi(const std::wstring& path, const std::wstring& text)
 }
 
 }  // namespace Orvane::Fixture
+
+namespace Orvane::Fixture {
+
+bool PumpMessagesUntil(const std::function<bool()>& done, unsigned timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done()) {
+            return true;
+        }
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+void PumpPendingMessages()
+{
+    PumpMessagesUntil([] { return true; }, 0);
+}
+
+}  // namespace Orvane::Fixture

@@ -3,6 +3,7 @@
 // Small fixtures shared by the test programs: a private temporary directory and
 // whole-file helpers.
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -40,5 +41,15 @@ namespace Orvane::Fixture {
 // Text files as the Windows profile functions read them.
 bool WriteUtf16WithBom(const std::wstring& path, const std::wstring& text);
 bool WriteAnsi(const std::wstring& path, const std::wstring& text);
+
+}  // namespace Orvane::Fixture
+
+namespace Orvane::Fixture {
+
+// Handles this thread's window messages until `done` holds or `timeoutMs` has
+// passed. True when it held.
+bool PumpMessagesUntil(const std::function<bool()>& done, unsigned timeoutMs = 20000);
+// Handles what is queued now.
+void PumpPendingMessages();
 
 }  // namespace Orvane::Fixture

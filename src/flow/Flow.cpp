@@ -217,11 +217,7 @@ void Flow::StartCheck()
     screen_.status = L"正在检查更新...";
     Repaint();
     if (controller_.CheckForUpdates() != UpdateController::RunStart::Started) {
-        Apply(FlowEvent::CheckFailed);
-        screen_.status = kCheckFailedText;
-        Repaint();
-        view_.ShowMessage(std::wstring(L"无法启动更新检查: ") + kNoThreadText, kErrorCaption,
-                          MB_ICONERROR);
+        Fail(FlowEvent::CheckFailed, kCheckFailedText, std::wstring(L"无法启动更新检查: ") + kNoThreadText);
     }
 }
 
@@ -235,12 +231,17 @@ void Flow::StartDownload()
     Repaint();
     channel_->ResetProgress();
     if (controller_.StartUpdate() != UpdateController::RunStart::Started) {
-        Apply(FlowEvent::UpdateFailed);
-        screen_.status = kUpdateFailedText;
-        Repaint();
-        view_.ShowMessage(std::wstring(L"无法启动下载: ") + kNoThreadText, kErrorCaption,
-                          MB_ICONERROR);
+        Fail(FlowEvent::UpdateFailed, kUpdateFailedText, std::wstring(L"无法启动下载: ") + kNoThreadText);
     }
+}
+
+// A run that could not start: its failure phase, status and box.
+void Flow::Fail(FlowEvent event, const wchar_t* status, const std::wstring& reason)
+{
+    Apply(event);
+    screen_.status = status;
+    Repaint();
+    view_.ShowMessage(reason, kErrorCaption, MB_ICONERROR);
 }
 
 void Flow::OnUpdateState(const UpdateController::Report& report)

@@ -91,6 +91,7 @@ private:
     void Verdict();
     void StartCheck();
     void StartDownload();
+    void Fail(FlowEvent event, const wchar_t* status, const std::wstring& reason);
     void Launch();
     void ClearTransfer();
     void Repaint();

@@ -88,6 +88,29 @@ void UpdateController::Notify(State newState, const std::wstring& text, size_t f
     }
 }
 
+void UpdateController::Finish(State final, const std::wstring& text, size_t fileCount,
+                              std::optional<bool> completion)
+{
+    state = final;
+    // From here a new run may start, and a caller may then replace the
+    // callbacks: this run reports through copies.
+    const auto stateChanged = onStateChanged;
+    const auto complete = onComplete;
+    busy_ = false;
+    if (stateChanged) {
+        stateChanged(Report{final, text, fileCount});
+    }
+    if (completion && complete) {
+        complete(*completion);
+    }
+}
+
+void UpdateController::Abandon()
+{
+    state = State::Idle;
+    busy_ = false;
+}
+
 UpdateController::RunInput UpdateController::CurrentInput() const
 {
     RunInput input;
@@ -110,11 +133,12 @@ UpdateController::RunStart UpdateController::StartRun(State first, const wchar_t
 {
     // Only the caller's thread starts runs, so no run can begin between this
     // test and the increment.
-    if (activeRuns_.load() != 0) {
+    if (busy_.load()) {
         return RunStart::Refused;
     }
     const State before = state;
     cancel_ = false;
+    busy_ = true;
     ++activeRuns_;
     Notify(first, text);
     const bool started = startThread && startThread([this, run, input = std::move(input)] {
@@ -123,6 +147,7 @@ UpdateController::RunStart UpdateController::StartRun(State first, const wchar_t
         --activeRuns_;
     });
     if (!started) {
+        busy_ = false;
         --activeRuns_;
         state = before;
         Logger::Instance().Write(LogLevel::Error, "Cannot create a thread for an update run");
@@ -197,7 +222,7 @@ std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileE
 void UpdateController::RunCheck(const RunInput& input)
 {
     if (!ResolvePortal(input)) {
-        Notify(State::Error, message);
+        Finish(State::Error, message);
         return;
     }
     Notify(State::Checking, L"正在检查更新");
@@ -208,22 +233,22 @@ void UpdateController::RunCheck(const RunInput& input)
     const std::string listUrl = resolvedUrl_ + input.fileListName;
     if (!client.Get(listUrl, listText)) {
         message = L"下载文件列表失败";
-        Notify(State::Error, message);
+        Finish(State::Error, message);
         return;
     }
     const bool signedLists = !fileListPublicKey.empty();
     if (signedLists && !VerifyListSignature(client, listUrl, listText)) {
-        Notify(State::Error, message);
+        Finish(State::Error, message);
         return;
     }
     const ParsedFileList parsed = ParseFileList(listText);
     if (!parsed.ok) {
         message = Utf8ToWide(parsed.error);
-        Notify(State::Error, message);
+        Finish(State::Error, message);
         return;
     }
     if (signedLists && !AcceptListVersion(parsed.list.version)) {
-        Notify(State::Error, message);
+        Finish(State::Error, message);
         return;
     }
 
@@ -231,6 +256,7 @@ void UpdateController::RunCheck(const RunInput& input)
     int64_t differingBytes = 0;
     for (const FileEntry& entry : parsed.list.entries) {
         if (Cancelled()) {
+            Abandon();
             return;
         }
         const std::wstring localPath = LocalPathOf(input.root, entry);
@@ -249,9 +275,9 @@ void UpdateController::RunCheck(const RunInput& input)
     filesToUpdate = std::move(differing);
     totalBytes = differingBytes;
     if (filesToUpdate.empty()) {
-        Notify(State::UpToDate, L"游戏已是最新版本");
+        Finish(State::UpToDate, L"游戏已是最新版本");
     } else {
-        Notify(State::UpdateAvailable,
+        Finish(State::UpdateAvailable,
                L"需要更新 " + std::to_wstring(filesToUpdate.size()) + L" 个文件",
                filesToUpdate.size());
     }
@@ -365,24 +391,18 @@ void UpdateController::RunUpdate(const RunInput& input)
         }
         if (Cancelled()) {
             Logger::Instance().Write(LogLevel::Info, "Update cancelled");
-            state = State::Idle;
+            Abandon();
             return;
         }
         if (!ok) {
             message = L"下载失败: " + Utf8ToWide(entry.path);
-            Notify(State::Error, message);
-            if (onComplete) {
-                onComplete(false);
-            }
+            Finish(State::Error, message, 0, false);
             return;
         }
         completedBytes += entry.size;
     }
 
-    Notify(State::UpToDate, L"更新完成");
-    if (onComplete) {
-        onComplete(true);
-    }
+    Finish(State::UpToDate, L"更新完成", 0, true);
 }
 
 }  // namespace Orvane

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,8 @@ public:
     // Waits until every run started by this controller has returned, up to
     // `timeoutMs`. True when none is left. For orderly shutdown and tests.
     bool WaitForRuns(unsigned timeoutMs);
-    bool RunActive() const { return activeRuns_.load() != 0; }
+    // True from a run's start to its final report (a start is then refused).
+    bool RunActive() const { return busy_.load(); }
 
     // The file server's base URL from the portal's url.txt, asked for once per
     // controller; empty until a check has resolved it.
@@ -114,6 +116,12 @@ private:
     };
 
     void Notify(State newState, const std::wstring& text, size_t fileCount = 0);
+    // A run's final report (and, for a download, its completion). The run
+    // touches nothing of the controller after it but the thread count.
+    void Finish(State final, const std::wstring& text, size_t fileCount = 0,
+                std::optional<bool> completion = std::nullopt);
+    // A cancelled run's end: no report.
+    void Abandon();
     RunStart StartRun(State first, const wchar_t* text, void (UpdateController::*run)(const RunInput&),
                       RunInput input);
     RunInput CurrentInput() const;
@@ -141,6 +149,7 @@ private:
     SystemState& systemState_;
     std::atomic<int> activeRuns_{0};
     std::atomic<bool> cancel_{false};
+    std::atomic<bool> busy_{false};  // a run has started and not yet made its final report
     std::string resolvedUrl_;  // written and read by runs only, which never overlap
 };
 

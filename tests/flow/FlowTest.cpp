@@ -47,27 +47,15 @@ public:
     std::vector<ShownMessage> shown;
 };
 
+using Fixture::PumpPendingMessages;
+
 // Handles this thread's messages until the condition holds or time runs out.
-template <typename Condition>
-bool PumpUntil(Condition done, DWORD timeoutMs = 20000)
+bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs = 20000)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
-        }
-        if (done()) {
-            return true;
-        }
-        if (GetTickCount64() >= deadline) {
-            return false;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
+    return Fixture::PumpMessagesUntil(done, timeoutMs);
 }
 
-void PumpFor(DWORD milliseconds)
+void PumpFor(unsigned milliseconds)
 {
     PumpUntil([] { return false; }, milliseconds);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,31 +26,14 @@ struct ShownMessage {
     UINT style;
 };
 
+using Fixture::PumpPendingMessages;
+
 // Handles this thread's messages until the condition holds or time runs out.
-template <typename Condition>
-bool PumpUntil(Condition done, DWORD timeoutMs = 15000)
+bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs = 15000)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done()) {
-            return true;
-        }
-        if (GetTickCount64() >= deadline) {
-            return false;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
+    return Fixture::PumpMessagesUntil(done, timeoutMs);
 }
 
-void PumpPending()
-{
-    PumpUntil([] { return true; });
-}
 
 POINT CentreOf(const RECT& rect)
 {
@@ -78,7 +62,7 @@ protected:
             DestroyWindow(window->Handle());
         }
         controller.WaitForRuns(20000);
-        PumpPending();
+        PumpPendingMessages();
         window.reset();
         UnregisterClassW(L"OrvaneMainWindow", GetModuleHandleW(nullptr));
     }
@@ -99,7 +83,7 @@ protected:
             RunDiagnosis(probes, sink);
         };
         ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr)));
-        PumpPending();
+        PumpPendingMessages();
         ASSERT_FALSE(IsRectEmpty(&window->StartButton().rect)) << "the first paint stores the rects";
     }
 
@@ -204,7 +188,7 @@ TEST_F(MainWindowTest, ButtonActionsNeedAPressAndReleaseOverTheSameButton)
         for (const auto& [message, point] : gesture.messages) {
             Send(message, point);
         }
-        PumpPending();
+        PumpPendingMessages();
         EXPECT_EQ(detectionRuns.load(), 0);
         EXPECT_FALSE(Detecting());
         EXPECT_TRUE(shown.empty());
