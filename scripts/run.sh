@@ -9,9 +9,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-./scripts/setup.sh
-./scripts/wine-prefix.sh >/dev/null
-source scripts/wine-env.sh
+source scripts/prepare.sh
 
 echo "== building the shipped program (mingw-i686)"
 cmake --preset mingw-i686 >/dev/null

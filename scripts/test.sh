@@ -5,9 +5,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-./scripts/setup.sh
-./scripts/wine-prefix.sh >/dev/null
-source scripts/wine-env.sh
+source scripts/prepare.sh
 
 for preset in mingw-i686 mingw-x86_64; do
   echo "== build $preset"
