@@ -265,10 +265,9 @@ void UpdateController::RunCheck(const RunInput& input)
             return;
         }
         const std::wstring localPath = LocalPathOf(input.root, entry);
-        if (localPath.empty()) {
-            continue;
-        }
-        const DWORD attributes = GetFileAttributesW(localPath.c_str());
+        // A listed file that cannot be placed is not up to date: the update
+        // then fails on it rather than the check passing over it.
+        const DWORD attributes = localPath.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(localPath.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
             SameDigest(ComputeFileMd5(localPath), entry.hash)) {
             continue;
