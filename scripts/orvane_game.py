@@ -6,7 +6,7 @@ published by scripts/portal.py, the private network it is served in
   make_game(game, orvane, launcher, files)   a client directory to start in
   publish(client, portal, base_url, key)     scripts/portal.py publish
   in_private_network(command, ...)           runs command in netns-portal.sh
-  add_dotnet8()                              a .NET 8 folder in the private prefix
+  add_dotnet8()                              .NET 8 registered in the private prefix
   read_setup_ini(game), setup_saved(game)    the saved diagnosis
   differing_files(client, game)              published files the game lacks
 """
@@ -82,11 +82,23 @@ def in_private_network(command, www=None, access_log=None, hosts=(), xvfb=True):
                           ["--"] + command).returncode
 
 
-def add_dotnet8():
-    """A .NET 8 runtime folder in the private copy of the Wine prefix: without
-    any .NET the diagnosis stops at its row."""
-    os.makedirs(os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "dotnet", "shared",
-                             "Microsoft.NETCore.App", "8.0.11"), exist_ok=True)
+DOTNET_RUNTIMES_KEY = r"HKLM\SOFTWARE\dotnet\Setup\InstalledVersions\x64\sharedfx\Microsoft.NETCore.App"
+
+
+def add_dotnet8(runtime_folder=True):
+    """.NET 8 in the private copy of the Wine prefix, as its installer leaves
+    it: a DWORD value named after the version under the runtime's key in the
+    32-bit registry view and, unless installed elsewhere (runtime_folder
+    false), the runtime folder below C:\\Program Files\\dotnet. Without any
+    .NET the diagnosis stops at its row. Needs the prefix's wineserver."""
+    if runtime_folder:
+        os.makedirs(os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "dotnet", "shared",
+                                 "Microsoft.NETCore.App", "8.0.11"), exist_ok=True)
+    result = subprocess.run([os.environ.get("ORVANE_WINE", "wine"), "reg", "add", DOTNET_RUNTIMES_KEY,
+                             "/v", "8.0.11", "/t", "REG_DWORD", "/d", "1", "/reg:32", "/f"],
+                            stdin=subprocess.DEVNULL, capture_output=True)
+    if result.returncode != 0:
+        raise Failure("reg add of the .NET 8 runtime failed: %r" % result.stderr)
 
 
 def read_setup_ini(game):

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -54,7 +55,13 @@ bool IniFile::Write(const wchar_t* section, const wchar_t* key, const std::wstri
 
 bool IniFile::Write(const wchar_t* section, const wchar_t* key, const wchar_t* value) const
 {
-    return WritePrivateProfileStringW(section, key, value, path_.c_str()) != FALSE;
+    // A line break inside a value would end it there and turn the rest into
+    // lines of their own (a forged key, or a section header).
+    std::wstring oneLine = value;
+    oneLine.erase(std::remove_if(oneLine.begin(), oneLine.end(),
+                                 [](wchar_t c) { return c == L'\r' || c == L'\n'; }),
+                  oneLine.end());
+    return WritePrivateProfileStringW(section, key, oneLine.c_str(), path_.c_str()) != FALSE;
 }
 
 bool IniFile::Write(const wchar_t* section, const wchar_t* key, bool value) const

@@ -22,7 +22,50 @@ bool IsExistingDirectory(const std::wstring& path)
 std::wstring DirectoryOfPath(const std::wstring& path)
 {
     const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+    if (separator == std::wstring::npos) {
+        return std::wstring();
+    }
+    const bool isRoot = separator == 0 || (separator == 2 && path[1] == L':');
+    return path.substr(0, isRoot ? separator + 1 : separator);
+}
+
+std::wstring WithRootSeparator(const std::wstring& directory)
+{
+    return directory.size() == 2 && directory[1] == L':' ? directory + L'\\' : directory;
+}
+
+std::wstring FullPathOf(const std::wstring& path)
+{
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (length == 0) {
+        return std::wstring();
+    }
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), length, &full[0], nullptr);
+    full.resize(written < length ? written : 0);
+    return full;
+}
+
+bool SameDirectory(const std::wstring& a, const std::wstring& b)
+{
+    auto normalised = [](const std::wstring& path) {
+        std::wstring full = path.empty() ? std::wstring() : FullPathOf(WithRootSeparator(path));
+        for (wchar_t& c : full) {
+            if (c == L'/') {
+                c = L'\\';
+            }
+        }
+        // A drive root keeps its separator: "D:" names the drive's current directory.
+        while (full.size() > 3 && full.back() == L'\\') {
+            full.pop_back();
+        }
+        return full;
+    };
+    const std::wstring first = normalised(a);
+    const std::wstring second = normalised(b);
+    return !first.empty() && first.size() == second.size() &&
+           CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
 }
 
 std::wstring GetExecutablePath()

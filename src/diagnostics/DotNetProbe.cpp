@@ -9,7 +9,7 @@ namespace Orvane {
 
 namespace {
 
-// The 64-bit view also from a 32-bit process: the runtimes register there.
+// Framework setup keys: the 64-bit view also from a 32-bit process.
 constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
 constexpr int kFirstModernMajor = 5;
 constexpr int kNet8Major = 8;
@@ -36,14 +36,24 @@ void ConsiderRuntimeFolders(const std::wstring& directory, RuntimeChoice& choice
     } while (FindNextFileW(find.Get(), &entry));
 }
 
-// Version subkeys of one runtime key, from index 0 until enumeration fails.
-void ConsiderRuntimeKey(HKEY root, const std::wstring& path, RuntimeChoice& choice)
+// The versions one runtime key names in one registry view: the installers
+// write a value per version ("8.0.11" = 1); subkeys of that name count too.
+// Each enumeration runs from index 0 until it fails.
+void ConsiderRuntimeKey(HKEY root, const std::wstring& path, REGSAM view, RuntimeChoice& choice)
 {
-    const RegistryKey key = OpenRegistryKey(root, path.c_str(), kReadAccess);
+    const RegistryKey key = OpenRegistryKey(root, path.c_str(), KEY_READ | view);
     if (!key.Valid()) {
         return;
     }
     wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        choice.Consider(std::wstring(name, length));
+    }
     for (DWORD index = 0;; ++index) {
         DWORD length = 256;
         if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
@@ -177,14 +187,11 @@ DotNetLocations DefaultDotNetLocations()
         L"C:\\Program Files\\dotnet\\shared\\Microsoft.NETCore.App",
     };
     locations.registryRoot = HKEY_LOCAL_MACHINE;
-    // The WOW6432Node branch is searched for the desktop runtime only.
     locations.runtimeKeys = {
         L"SOFTWARE\\dotnet\\Setup\\InstalledVersions\\x64\\sharedfx\\Microsoft.WindowsDesktop.App",
         L"SOFTWARE\\dotnet\\Setup\\InstalledVersions\\x64\\sharedfx\\Microsoft.NETCore.App",
         L"SOFTWARE\\dotnet\\Setup\\InstalledVersions\\x86\\sharedfx\\Microsoft.WindowsDesktop.App",
         L"SOFTWARE\\dotnet\\Setup\\InstalledVersions\\x86\\sharedfx\\Microsoft.NETCore.App",
-        L"SOFTWARE\\WOW6432Node\\dotnet\\Setup\\InstalledVersions\\x64\\sharedfx\\Microsoft.WindowsDesktop.App",
-        L"SOFTWARE\\WOW6432Node\\dotnet\\Setup\\InstalledVersions\\x86\\sharedfx\\Microsoft.WindowsDesktop.App",
     };
     locations.frameworkSetupKey = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP";
     return locations;
@@ -205,9 +212,13 @@ void DetectDotNetIn(const DotNetLocations& locations, EnvironmentInfo& info)
         return;
     }
 
+    // The installers register in the 32-bit view, x64 runtimes included; the
+    // 64-bit view is read too. On 32-bit Windows both name the same keys.
     RuntimeChoice keys;
-    for (const std::wstring& path : locations.runtimeKeys) {
-        ConsiderRuntimeKey(locations.registryRoot, path, keys);
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        for (const std::wstring& path : locations.runtimeKeys) {
+            ConsiderRuntimeKey(locations.registryRoot, path, view, keys);
+        }
     }
     if (keys.Found()) {
         UseModernRuntime(keys, info);

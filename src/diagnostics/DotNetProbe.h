@@ -12,12 +12,13 @@ namespace Orvane {
 
 // Finds the newest installed .NET and fills HasDotNet, DotNetVersion and
 // HasNet8: a modern .NET (5 or later) from the runtime folders, else from the
-// runtime registry keys, else a .NET Framework from its setup keys. Reports no
+// runtime registry keys (version values or subkeys), else a .NET Framework from its setup keys. Reports no
 // error; nothing found leaves the three fields cleared.
 void DetectDotNet(EnvironmentInfo& info);
 
-// Where DetectDotNet looks. Key paths are relative to registryRoot and are
-// opened in the 64-bit registry view.
+// Where DetectDotNet looks. Key paths are relative to registryRoot; the
+// runtime keys are read in the 32-bit and then the 64-bit registry view, the
+// Framework keys in the 64-bit view.
 struct DotNetLocations {
     std::vector<std::wstring> runtimeDirectories;
     HKEY registryRoot = HKEY_LOCAL_MACHINE;
@@ -26,8 +27,8 @@ struct DotNetLocations {
     std::wstring frameworkSetupKey;
 };
 
-// The two runtime folders on C:, the six runtime keys and the Framework setup
-// key, in search order.
+// The two runtime folders on C:, the four runtime keys (x64 and x86, desktop
+// and NETCore) and the Framework setup key, in search order.
 DotNetLocations DefaultDotNetLocations();
 
 // DetectDotNet on explicit locations.

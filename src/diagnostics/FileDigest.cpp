@@ -39,7 +39,13 @@ std::string ComputeFileMd5(const std::wstring& path)
     // than md5sum under Wine, 256 KiB within a few percent).
     std::vector<BYTE> buffer(kReadChunkBytes);
     DWORD bytesRead = 0;
-    while (ReadFile(file.Get(), buffer.data(), kReadChunkBytes, &bytesRead, nullptr) && bytesRead > 0) {
+    for (;;) {
+        if (!ReadFile(file.Get(), buffer.data(), kReadChunkBytes, &bytesRead, nullptr)) {
+            return {};  // the digest of the part read would pass for the file's
+        }
+        if (bytesRead == 0) {
+            break;
+        }
         if (!CryptHashData(hash.Get(), buffer.data(), bytesRead, 0)) {
             return {};
         }

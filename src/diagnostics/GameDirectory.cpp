@@ -27,8 +27,11 @@ void DetectGameDirectoryOf(const std::wstring& executablePath, EnvironmentInfo& 
     if (executablePath.find_last_of(L"\\/") != std::wstring::npos) {
         info.GameDir = DirectoryOfPath(executablePath);
     }
-    const DWORD wowExe = GetFileAttributesW((info.GameDir + L"\\wow.exe").c_str());
-    const DWORD data = GetFileAttributesW((info.GameDir + L"\\Data").c_str());
+    // No directory known: nothing is looked up (joined to nothing, the names would mean the current directory).
+    const DWORD wowExe = info.GameDir.empty() ? INVALID_FILE_ATTRIBUTES
+                                              : GetFileAttributesW(JoinPath(info.GameDir, L"wow.exe").c_str());
+    const DWORD data = info.GameDir.empty() ? INVALID_FILE_ATTRIBUTES
+                                            : GetFileAttributesW(JoinPath(info.GameDir, L"Data").c_str());
     info.HasWowExe = wowExe != INVALID_FILE_ATTRIBUTES;
     info.HasDataDir = data != INVALID_FILE_ATTRIBUTES && (data & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.HasGameDir = info.HasWowExe && info.HasDataDir;

@@ -6,7 +6,9 @@
 #include <utility>
 
 #include "base/Ini.h"
+#include "base/Logger.h"
 #include "base/Paths.h"
+#include "base/Text.h"
 
 namespace Orvane {
 
@@ -66,10 +68,23 @@ bool SystemState::Load()
     LastCheckDate = ini.Text(L"Launcher", L"LastCheckDate");
     SetupComplete = ini.Bool(L"Launcher", L"SetupComplete");
 
-    if (!SetupComplete || GameDir.empty() || !PathExists(GameDir) || !HasWowExe) {
+    const std::wstring ownDirectory = DirectoryOfPath(iniPath_);
+    if (!GameDir.empty() && !SameDirectory(GameDir, ownDirectory)) {
+        Logger::Instance().Write(LogLevel::Info, "setup.ini describes another game directory; starting afresh");
+        Record() = DiagnosisRecord();
         return false;
     }
-    if (LauncherType == L"NET8_LAUNCHER" && (LauncherPath.empty() || !PathExists(LauncherPath))) {
+    return SavedSetupUsable(*this, ownDirectory, PathExists);
+}
+
+bool SavedSetupUsable(const DiagnosisRecord& saved, const std::wstring& ownDirectory,
+                      const std::function<bool(const std::wstring&)>& exists)
+{
+    if (!saved.SetupComplete || saved.GameDir.empty() || !saved.HasWowExe ||
+        !SameDirectory(saved.GameDir, ownDirectory) || !exists(saved.GameDir)) {
+        return false;
+    }
+    if (saved.LauncherType == L"NET8_LAUNCHER" && (saved.LauncherPath.empty() || !exists(saved.LauncherPath))) {
         return false;
     }
     return true;
@@ -79,33 +94,44 @@ bool SystemState::Save()
 {
     const IniFile ini(iniPath_);
     ini.CreateAsUnicodeIfMissing();
+    bool allWritten = true;
+    // Every value is tried, so one refused key does not leave the others stale.
+    auto write = [&](const wchar_t* section, const wchar_t* key, const auto& value) {
+        if (!ini.Write(section, key, value)) {
+            const DWORD error = GetLastError();
+            allWritten = false;
+            Logger::Instance().Write(LogLevel::Warning, "Cannot write " + WideToUtf8(key) + " to " +
+                                                            WideToUtf8(iniPath_) + ", error " +
+                                                            std::to_string(error));
+        }
+    };
 
-    ini.Write(L"System", L"OSName", OSName);
-    ini.Write(L"System", L"OSVersion", OSVersion);
-    ini.Write(L"System", L"OSBuild", OSBuild);
-    ini.Write(L"System", L"Is64Bit", Is64Bit);
-    ini.Write(L"System", L"IsWin7", IsWin7);
-    ini.Write(L"System", L"IsWin10OrLater", IsWin10OrLater);
-    ini.Write(L"System", L"HasDotNet", HasDotNet);
-    ini.Write(L"System", L"DotNetVersion", DotNetVersion);
-    ini.Write(L"System", L"HasNet8", HasNet8);
+    write(L"System", L"OSName", OSName);
+    write(L"System", L"OSVersion", OSVersion);
+    write(L"System", L"OSBuild", OSBuild);
+    write(L"System", L"Is64Bit", Is64Bit);
+    write(L"System", L"IsWin7", IsWin7);
+    write(L"System", L"IsWin10OrLater", IsWin10OrLater);
+    write(L"System", L"HasDotNet", HasDotNet);
+    write(L"System", L"DotNetVersion", DotNetVersion);
+    write(L"System", L"HasNet8", HasNet8);
 
-    ini.Write(L"Game", L"GameDir", GameDir);
-    ini.Write(L"Game", L"HasGameDir", HasGameDir);
-    ini.Write(L"Game", L"HasDataDir", HasDataDir);
-    ini.Write(L"Game", L"HasWowExe", HasWowExe);
-    ini.Write(L"Game", L"HasCompleteClient", HasCompleteClient);
+    write(L"Game", L"GameDir", GameDir);
+    write(L"Game", L"HasGameDir", HasGameDir);
+    write(L"Game", L"HasDataDir", HasDataDir);
+    write(L"Game", L"HasWowExe", HasWowExe);
+    write(L"Game", L"HasCompleteClient", HasCompleteClient);
 
-    ini.Write(L"Server", L"ApiReachable", ApiReachable);
-    ini.Write(L"Server", L"ApiLatencyMs", ApiLatencyMs);
-    ini.Write(L"Server", L"GameReachable", GameReachable);
-    ini.Write(L"Server", L"GameLatencyMs", GameLatencyMs);
+    write(L"Server", L"ApiReachable", ApiReachable);
+    write(L"Server", L"ApiLatencyMs", ApiLatencyMs);
+    write(L"Server", L"GameReachable", GameReachable);
+    write(L"Server", L"GameLatencyMs", GameLatencyMs);
 
-    ini.Write(L"Launcher", L"LauncherType", LauncherType);
-    ini.Write(L"Launcher", L"LauncherPath", LauncherPath);
-    ini.Write(L"Launcher", L"LastCheckDate", LastCheckDate);
-    ini.Write(L"Launcher", L"SetupComplete", SetupComplete);
-    return true;
+    write(L"Launcher", L"LauncherType", LauncherType);
+    write(L"Launcher", L"LauncherPath", LauncherPath);
+    write(L"Launcher", L"LastCheckDate", LastCheckDate);
+    write(L"Launcher", L"SetupComplete", SetupComplete);
+    return allWritten;
 }
 
 int64_t SystemState::LoadFileListVersion() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "diagnostics/DiagnosisRecord.h"
@@ -8,6 +9,13 @@
 namespace Orvane {
 
 // The last diagnosis and the setup decision that followed it, persisted in
+// Whether a saved record describes a finished setup still usable by the
+// program in `ownDirectory`: set up completely, for that very directory
+// (SameDirectory), which exists and held wow.exe, with the full launcher it
+// chose (if any) still present. `exists` tells whether a path exists.
+bool SavedSetupUsable(const DiagnosisRecord& saved, const std::wstring& ownDirectory,
+                      const std::function<bool(const std::wstring&)>& exists);
+
 // setup.ini beside the executable. Field names are the INI keys.
 class SystemState : public DiagnosisRecord {
 public:
@@ -18,11 +26,15 @@ public:
     explicit SystemState(std::wstring iniPath);
 
     // Reads the file into the record (every field is overwritten) and tells
-    // whether it describes a finished setup that is still usable. False, with
-    // the record untouched, when the file does not exist.
+    // whether it describes a finished setup that is still usable
+    // (SavedSetupUsable, the directory holding the file being the program's
+    // own). False, with the record untouched, when the file does not exist;
+    // false with an empty record when it describes another directory (a
+    // copied or moved client): nothing of that folder applies here.
     bool Load();
-    // Writes the record. Always true: a directory that cannot be written simply
-    // leaves no valid state for the next start.
+    // Writes the record. False when any value could not be written (each such
+    // write is logged as a warning with its error code); the next start then
+    // finds no usable state and diagnoses again.
     bool Save();
 
     const std::wstring& IniPath() const { return iniPath_; }
@@ -40,6 +52,13 @@ public:
 private:
     std::wstring iniPath_;
 };
+
+// Whether a saved record describes a finished setup still usable by the
+// program in `ownDirectory`: set up completely, for that very directory
+// (SameDirectory), which exists and held wow.exe, with the full launcher it
+// chose (if any) still present. `exists` tells whether a path exists.
+bool SavedSetupUsable(const DiagnosisRecord& saved, const std::wstring& ownDirectory,
+                      const std::function<bool(const std::wstring&)>& exists);
 
 // setup.ini beside the executable, or the bare name when the program's
 // directory is unknown.

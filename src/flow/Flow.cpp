@@ -19,6 +19,15 @@ constexpr wchar_t kUpdateFailedText[] = L"更新失败";
 constexpr wchar_t kErrorCaption[] = L"错误";
 constexpr wchar_t kNoThreadText[] = L"系统无法创建新的线程, 请关闭其他程序后重试";
 
+// The status line after a failed run: `failed`, and the reason when the
+// report's text gives one on a line after the failure itself.
+std::wstring FailureStatus(const wchar_t* failed, const std::wstring& reportText)
+{
+    const size_t lineBreak = reportText.find(L'\n');
+    return lineBreak == std::wstring::npos ? std::wstring(failed)
+                                           : failed + std::wstring(L": ") + reportText.substr(lineBreak + 1);
+}
+
 // Hands a diagnosis run's results to the UI thread.
 class PostingSink : public DiagnosisSink {
 public:
@@ -40,7 +49,9 @@ bool StartLauncherProcess(const std::wstring& path, const std::wstring& director
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+    // CreateProcessW may write into the command line, so it gets a copy of its own.
+    std::wstring commandLine = LauncherCommandLine(path);
+    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                         directory.c_str(), &startup, &process)) {
         error = GetLastError();
         return false;
@@ -169,7 +180,12 @@ void Flow::OnDiagnosisDone(const DiagnosisDoneMessage& message)
             record_.LauncherPath.clear();
         }
         record_.SetupComplete = true;
-        record_.Save();
+        if (!record_.Save()) {
+            // The diagnosis stands for this run; only the next start cannot
+            // skip it. Each refused write is logged with its error code.
+            Logger::Instance().Write(LogLevel::Warning,
+                                     "The diagnosis could not be saved; the next start diagnoses again");
+        }
     }
     Verdict();
     Repaint();
@@ -269,8 +285,10 @@ void Flow::OnUpdateState(const UpdateController::Report& report)
         break;
     case State::Error:
         ClearTransfer();
+        // A download's failure is shown by the completion that follows.
+        lastFailure_ = report.text;
         if (Apply(FlowEvent::CheckFailed)) {
-            screen_.status = kCheckFailedText;
+            screen_.status = FailureStatus(kCheckFailedText, lastFailure_);
         }
         Repaint();
         view_.ShowMessage(report.text, kErrorCaption, MB_ICONERROR);
@@ -317,7 +335,8 @@ void Flow::OnCompletion(bool success)
         if (!Apply(FlowEvent::UpdateFailed)) {
             return;
         }
-        screen_.status = kUpdateFailedText;
+        screen_.status = FailureStatus(kUpdateFailedText, lastFailure_);
+        lastFailure_.clear();
         ClearTransfer();
     }
     Repaint();
@@ -336,7 +355,7 @@ void Flow::Launch()
         return;
     }
     const std::wstring directory = LauncherDirectoryOf(GetExecutablePath());
-    const std::wstring launcherPath = directory + L"\\" + kLauncherFileName;
+    const std::wstring launcherPath = JoinPath(directory, kLauncherFileName);
     const DWORD attributes = GetFileAttributesW(launcherPath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         view_.ShowMessage(LauncherMissingText(launcherPath), kErrorCaption, MB_ICONERROR);

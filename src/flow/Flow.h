@@ -105,6 +105,7 @@ private:
     std::shared_ptr<std::atomic<int>> diagnosisRuns_ = std::make_shared<std::atomic<int>>(0);
     Phase phase_ = Phase::Welcome;
     Screen screen_;
+    std::wstring lastFailure_;  // the text of the last Error report
 };
 
 // Starts the launcher with its own directory as working directory. False with

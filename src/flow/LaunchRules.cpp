@@ -5,7 +5,16 @@ namespace Orvane {
 std::wstring LauncherDirectoryOf(const std::wstring& modulePath)
 {
     const size_t separator = modulePath.rfind(L'\\');
-    return separator == std::wstring::npos ? L"." : modulePath.substr(0, separator);
+    if (separator == std::wstring::npos) {
+        return L".";
+    }
+    const bool driveRoot = separator == 2 && modulePath[1] == L':';
+    return modulePath.substr(0, driveRoot ? separator + 1 : separator);
+}
+
+std::wstring LauncherCommandLine(const std::wstring& launcherPath)
+{
+    return L"\"" + launcherPath + L"\"";
 }
 
 std::wstring LauncherMissingText(const std::wstring& launcherPath)

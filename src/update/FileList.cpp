@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/Logger.h"
+#include "base/Paths.h"
 
 namespace Orvane {
 
@@ -113,7 +114,8 @@ bool LiesInsideDirectory(const std::wstring& root, const std::wstring& path)
         full.resize(written < length ? written : 0);
         return full;
     };
-    std::wstring fullRoot = fullPath(root);
+    // A bare drive is the game directory at that drive's root, not its current directory.
+    std::wstring fullRoot = fullPath(WithRootSeparator(root));
     const std::wstring fullTarget = fullPath(path);
     if (fullRoot.empty() || fullTarget.empty()) {
         return false;

@@ -4,6 +4,7 @@
 
 
 #include "base/Config.h"
+#include "base/Handles.h"
 #include "base/Logger.h"
 #include "base/Paths.h"
 #include "base/Text.h"
@@ -59,9 +60,37 @@ private:
 };
 
 const wchar_t kSignatureInvalid[] = L"文件列表签名无效";
+const wchar_t kDownloadFailedPrefix[] = L"下载失败: ";
 const wchar_t kVersionTooOld[] = L"文件列表版本过旧";
 
 }  // namespace
+
+std::wstring UpdateFailureText(const std::string& path, bool writeDenied)
+{
+    std::wstring text = kDownloadFailedPrefix + Utf8ToWide(path);
+    if (writeDenied) {
+        text += L"\n";
+        text += kWriteDeniedReason;
+    }
+    return text;
+}
+
+bool WritingDeniedIn(const std::wstring& directory)
+{
+    std::wstring folder = directory;
+    while (!folder.empty() && GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::wstring parent = DirectoryOfPath(folder);
+        folder = parent == folder ? std::wstring() : parent;
+    }
+    if (folder.empty()) {
+        return false;
+    }
+    const std::wstring probe = JoinPath(folder, L"orvane-write-test-" + std::to_wstring(GetCurrentProcessId()) +
+                                                    L"-" + std::to_wstring(GetTickCount64()) + L".tmp");
+    const KernelHandle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return !file && GetLastError() == ERROR_ACCESS_DENIED;
+}
 
 UpdateController& UpdateController::Instance()
 {
@@ -232,6 +261,8 @@ void UpdateController::RunCheck(const RunInput& input)
     client.cancel = &cancel_;
     const std::string listUrl = resolvedUrl_ + input.fileListName;
     if (!client.Get(listUrl, listText)) {
+        // The relay may have moved the file server: the next check asks it again.
+        resolvedUrl_.clear();
         message = L"下载文件列表失败";
         Finish(State::Error, message);
         return;
@@ -260,10 +291,9 @@ void UpdateController::RunCheck(const RunInput& input)
             return;
         }
         const std::wstring localPath = LocalPathOf(input.root, entry);
-        if (localPath.empty()) {
-            continue;
-        }
-        const DWORD attributes = GetFileAttributesW(localPath.c_str());
+        // A listed file that cannot be placed is not up to date: the update
+        // then fails on it rather than the check passing over it.
+        const DWORD attributes = localPath.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(localPath.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
             SameDigest(ComputeFileMd5(localPath), entry.hash)) {
             continue;
@@ -366,13 +396,19 @@ void UpdateController::RunUpdate(const RunInput& input)
     int64_t completedBytes = 0;
     HttpClient client(timeouts);
     client.cancel = &cancel_;
+    const auto fail = [this](const std::wstring& text) {
+        message = text;
+        Finish(State::Error, message, 0, false);
+    };
 
     for (int i = 0; i < fileCount; ++i) {
         const FileEntry& entry = input.files[static_cast<size_t>(i)];
         const std::string url = resolvedUrl_ + entry.path;
         const std::wstring localPath = LocalPathOf(input.root, entry);
         if (localPath.empty()) {
-            continue;
+            // A listed file that cannot be placed is not up to date.
+            fail(UpdateFailureText(entry.path, false));
+            return;
         }
         const std::wstring parent = DirectoryOfPath(localPath);
         if (!parent.empty()) {
@@ -395,8 +431,7 @@ void UpdateController::RunUpdate(const RunInput& input)
             return;
         }
         if (!ok) {
-            message = L"下载失败: " + Utf8ToWide(entry.path);
-            Finish(State::Error, message, 0, false);
+            fail(UpdateFailureText(entry.path, WritingDeniedIn(DirectoryOfPath(localPath))));
             return;
         }
         completedBytes += entry.size;

@@ -15,6 +15,19 @@ namespace Orvane {
 class Config;
 class SystemState;
 
+// Why an update could not write into the game directory when the system
+// denied access (a client under Program Files without administrator rights).
+inline constexpr wchar_t kWriteDeniedReason[] = L"无法写入游戏目录, 请以管理员身份运行本程序或将游戏客户端移出此文件夹";
+
+// The failure of one file of an update run: "下载失败: " + its path, and on a
+// line of its own kWriteDeniedReason when writing there was denied.
+std::wstring UpdateFailureText(const std::string& path, bool writeDenied);
+
+// True when the system refuses to create a file in `directory`, or in the
+// nearest existing folder above it, with ERROR_ACCESS_DENIED. The test file
+// is removed again.
+bool WritingDeniedIn(const std::wstring& directory);
+
 // Checks the game files against the portal's file list and downloads the ones
 // that differ. Each run works on a thread of its own, on values copied when it
 // starts, and reports through the callbacks: the first notification of a run

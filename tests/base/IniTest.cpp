@@ -74,6 +74,19 @@ TEST_F(IniFileTest, WrittenValuesReadBack)
     EXPECT_EQ(ini.Int(L"S", L"Number"), -42);
 }
 
+TEST_F(IniFileTest, LineBreaksInAValueCannotAddKeysOrSections)
+{
+    const IniFile ini(path);
+    ini.CreateAsUnicodeIfMissing();
+    EXPECT_TRUE(ini.Write(L"Game", L"GameDir", std::wstring(L"D:\\a\r\nSetupComplete=1\n[Launcher]\rb")));
+    EXPECT_TRUE(ini.Write(L"Game", L"After", L"x"));
+
+    EXPECT_EQ(ini.Text(L"Game", L"GameDir"), L"D:\\aSetupComplete=1[Launcher]b");
+    EXPECT_EQ(ini.Text(L"Game", L"SetupComplete", L"absent"), L"absent");
+    EXPECT_EQ(ini.Text(L"Game", L"After"), L"x");
+    EXPECT_EQ(ini.Text(L"Launcher", L"b", L"absent"), L"absent");
+}
+
 TEST_F(IniFileTest, OnlyAMissingFileIsStartedAsUtf16)
 {
     const IniFile fresh(path);

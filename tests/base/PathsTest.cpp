@@ -37,6 +37,43 @@ TEST(DirectoryOfPath, CutsBeforeTheLastSeparatorOfEitherKind)
     EXPECT_EQ(DirectoryOfPath(L"D:\\Games/sub\\Orvane.exe"), L"D:\\Games/sub");
     EXPECT_EQ(DirectoryOfPath(L"D:/Games/Orvane.exe"), L"D:/Games");
     EXPECT_EQ(DirectoryOfPath(L"Orvane.exe"), L"");
+    // A root keeps its separator: "D:" alone is the drive's current directory.
+    EXPECT_EQ(DirectoryOfPath(L"D:\\Orvane.exe"), L"D:\\");
+    EXPECT_EQ(DirectoryOfPath(L"D:/Orvane.exe"), L"D:/");
+    EXPECT_EQ(DirectoryOfPath(L"\\Orvane.exe"), L"\\");
+    EXPECT_EQ(JoinPath(DirectoryOfPath(L"D:\\Orvane.exe"), L"wow.exe"), L"D:\\wow.exe");
+}
+
+TEST(SameDirectory, ComparesNormalisedPathsWithoutLetterCase)
+{
+    struct Case {
+        const wchar_t* a;
+        const wchar_t* b;
+        bool same;
+    };
+    const Case cases[] = {
+        {L"C:\\Games\\Client", L"C:\\Games\\Client", true},
+        {L"C:\\Games\\Client", L"c:\\games\\CLIENT", true},
+        {L"C:\\Games\\Client", L"C:\\Games\\Client\\", true},
+        {L"C:\\Games\\Client\\\\", L"C:\\Games\\Client", true},
+        {L"C:/Games/Client", L"C:\\Games\\Client", true},
+        {L"C:\\Games\\Other\\..\\Client", L"C:\\Games\\Client", true},
+        {L"C:\\Games\\.\\Client", L"C:\\Games\\Client", true},
+        {L"C:\\魔兽世界", L"c:\\魔兽世界\\", true},
+        {L"D:\\", L"D:", true},
+        {L"D:\\", L"d:/", true},
+        {L"C:\\Games\\Client", L"C:\\Games\\Client B", false},
+        {L"C:\\Games\\Client", L"C:\\Games", false},
+        {L"C:\\Games\\Client", L"D:\\Games\\Client", false},
+        {L"D:\\", L"D:\\Games", false},
+        {L"", L"", false},
+        {L"C:\\Games", L"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SameDirectory(c.a, c.b), c.same)
+            << testing::PrintToString(std::wstring(c.a)) << " vs " << testing::PrintToString(std::wstring(c.b));
+        EXPECT_EQ(SameDirectory(c.b, c.a), c.same) << "not symmetric";
+    }
 }
 
 TEST(GetProgramDirectory, IsTheDirectoryOfThisExecutable)

@@ -14,10 +14,10 @@ namespace {
 
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 
-RegistryKey CreateKey(HKEY root, const std::wstring& path)
+RegistryKey CreateKey(HKEY root, const std::wstring& path, REGSAM view = kView)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | kView,
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view,
                         nullptr, &key, nullptr) != ERROR_SUCCESS) {
         return RegistryKey();
     }
@@ -51,10 +51,11 @@ bool RunningUnderWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-OwnedRegistryTree::OwnedRegistryTree(HKEY root, std::wstring path) : root_(root), path_(std::move(path))
+OwnedRegistryTree::OwnedRegistryTree(HKEY root, std::wstring path, REGSAM view)
+    : root_(root), path_(std::move(path)), view_(view)
 {
     created_ = RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_ALL_ACCESS | kView, nullptr, &key_, nullptr) == ERROR_SUCCESS;
+                               KEY_ALL_ACCESS | view_, nullptr, &key_, nullptr) == ERROR_SUCCESS;
 }
 
 OwnedRegistryTree::~OwnedRegistryTree()
@@ -63,11 +64,11 @@ OwnedRegistryTree::~OwnedRegistryTree()
         return;
     }
     RegCloseKey(key_);
-    // RegDeleteTreeW takes no view flag: open the parent in the 64-bit view.
+    // RegDeleteTreeW takes no view flag: open the parent in the tree's view.
     const size_t separator = path_.find_last_of(L'\\');
     const std::wstring parentPath = separator == std::wstring::npos ? L"" : path_.substr(0, separator);
     const std::wstring name = separator == std::wstring::npos ? path_ : path_.substr(separator + 1);
-    const RegistryKey parent = OpenRegistryKey(root_, parentPath.c_str(), KEY_ALL_ACCESS | kView);
+    const RegistryKey parent = OpenRegistryKey(root_, parentPath.c_str(), KEY_ALL_ACCESS | view_);
     if (parent.Valid()) {
         RegDeleteTreeW(parent.Get(), name.c_str());
     }
@@ -78,22 +79,22 @@ bool RegistryKeyExists(HKEY root, const std::wstring& path)
     return OpenRegistryKey(root, path.c_str(), KEY_READ | kView).Valid();
 }
 
-bool CreateRegistryKey(HKEY root, const std::wstring& path)
+bool CreateRegistryKey(HKEY root, const std::wstring& path, REGSAM view)
 {
-    return CreateKey(root, path).Valid();
+    return CreateKey(root, path, view).Valid();
 }
 
 bool SetRegistryBytes(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
-                      const void* data, DWORD size)
+                      const void* data, DWORD size, REGSAM view)
 {
-    const RegistryKey key = CreateKey(root, path);
+    const RegistryKey key = CreateKey(root, path, view);
     return key.Valid() &&
            RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
 }
 
-bool SetRegistryDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value)
+bool SetRegistryDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value, REGSAM view)
 {
-    return SetRegistryBytes(root, path, name, REG_DWORD, &value, sizeof value);
+    return SetRegistryBytes(root, path, name, REG_DWORD, &value, sizeof value, view);
 }
 
 bool SetRegistryString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)

@@ -13,12 +13,13 @@ namespace Orvane::Fixture {
 // True when the tests run under Wine rather than on Windows.
 bool RunningUnderWine();
 
-// Creates root\path (and its missing parents) in the 64-bit registry view and
-// deletes root\path with everything below it when the object goes away. Only
-// create keys that did not exist before: the whole tree is removed.
+// Creates root\path (and its missing parents) in the given registry view
+// (KEY_WOW64_64KEY or KEY_WOW64_32KEY) and deletes root\path with everything
+// below it in that view when the object goes away. Only create keys that did
+// not exist before: the whole tree is removed.
 class OwnedRegistryTree {
 public:
-    OwnedRegistryTree(HKEY root, std::wstring path);
+    OwnedRegistryTree(HKEY root, std::wstring path, REGSAM view = KEY_WOW64_64KEY);
     ~OwnedRegistryTree();
     OwnedRegistryTree(const OwnedRegistryTree&) = delete;
     OwnedRegistryTree& operator=(const OwnedRegistryTree&) = delete;
@@ -29,6 +30,7 @@ public:
 private:
     HKEY root_;
     std::wstring path_;
+    REGSAM view_;
     HKEY key_ = nullptr;
     bool created_ = false;
 };
@@ -36,12 +38,14 @@ private:
 // True when root\path exists in the 64-bit view.
 bool RegistryKeyExists(HKEY root, const std::wstring& path);
 // Creates root\path\... in the 64-bit view; the value helpers create the key too.
-bool CreateRegistryKey(HKEY root, const std::wstring& path);
-bool SetRegistryDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value);
+bool CreateRegistryKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+// The value helpers write in the 64-bit view unless told another.
+bool SetRegistryDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value,
+                      REGSAM view = KEY_WOW64_64KEY);
 // Stores exactly the given bytes under the given type (a string keeps no
 // terminator unless the bytes hold one).
 bool SetRegistryBytes(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
-                      const void* data, DWORD size);
+                      const void* data, DWORD size, REGSAM view = KEY_WOW64_64KEY);
 bool SetRegistryString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text);
 
 // Copies the probe helper to executablePath, starts it there and returns the

@@ -84,7 +84,7 @@ TEST(FrameworkNameForRelease, EveryLowerBoundAndTheValueBelowIt)
 class DotNetSearch {
 public:
     enum Folder { Desktop, NetCore };
-    enum Key { X64Desktop, X64NetCore, X86Desktop, X86NetCore, Wow64X64Desktop, Wow64X86Desktop };
+    enum Key { X64Desktop, X64NetCore, X86Desktop, X86NetCore };
 
     DotNetSearch(const std::wstring& directory, HKEY parentKey, const std::wstring& keyName)
         : root_(parentKey, keyName)
@@ -95,7 +95,7 @@ public:
         locations_.registryRoot = root_.Key();
     }
 
-    bool Valid() const { return root_.Valid() && locations_.runtimeKeys.size() == 6; }
+    bool Valid() const { return root_.Valid() && locations_.runtimeKeys.size() == 4; }
 
     bool AddFolder(Folder folder, const std::wstring& name) const
     {
@@ -198,9 +198,8 @@ TEST_F(DotNetSearchTest, ModernRuntimeFromFoldersThenKeys)
         {"keys in search order, equal major keeps the first", {},
          {{Key::X64Desktop, L"8.0.3"}, {Key::X64NetCore, L"8.0.9"}, {Key::X86Desktop, L"3.1.0"}}, 0,
          L"NET 8.0.3", true},
-        {"WOW6432Node desktop keys are searched", {},
-         {{Key::X86NetCore, L"6.0.1"}, {Key::Wow64X86Desktop, L"9.0.1"}}, 0, L"NET 9.0.1", true},
-        {"WOW6432Node x64 desktop key", {}, {{Key::Wow64X64Desktop, L"6.0.2"}}, 0, L"NET 6.0.2", false},
+        {"higher major wins across keys", {},
+         {{Key::X86NetCore, L"6.0.1"}, {Key::X86Desktop, L"9.0.1"}}, 0, L"NET 9.0.1", true},
         {"3.1 everywhere: .NET Framework 4 decides", {{Folder::NetCore, L"3.1.32"}},
          {{Key::X64NetCore, L"3.1.32"}}, 528040, L"Framework 4.8", false},
     };
@@ -225,11 +224,11 @@ TEST_F(DotNetSearchTest, ModernRuntimeFromFoldersThenKeys)
     }
 }
 
-TEST_F(DotNetSearchTest, FilesAndTheWow6432NodeNetCoreKeyDoNotCount)
+TEST_F(DotNetSearchTest, FilesAndOtherRuntimesDoNotCount)
 {
     ASSERT_TRUE(search.AddFile(Folder::NetCore, L"9.0.0"));
-    ASSERT_TRUE(search.AddKeyPath(L"SOFTWARE\\WOW6432Node\\dotnet\\Setup\\InstalledVersions\\x64\\sharedfx\\"
-                                  L"Microsoft.NETCore.App\\10.0.0"));
+    ASSERT_TRUE(search.AddKeyPath(L"SOFTWARE\\dotnet\\Setup\\InstalledVersions\\x64\\sharedfx\\"
+                                  L"Microsoft.AspNetCore.App\\10.0.0"));
     ASSERT_TRUE(search.SetFrameworkDword(L"v4\\Full", L"Release", 378388));
     const EnvironmentInfo info = search.Detect();
     EXPECT_EQ(info.DotNetVersion, L"Framework 4.0");
@@ -294,6 +293,62 @@ TEST_F(DotNetSearchTest, VersionTextFillingOrOverflowingItsBuffer)
     // With its terminator it no longer fits: the version is left out.
     ASSERT_TRUE(search.SetFrameworkString(L"v3.5", L"Version", full));
     EXPECT_EQ(search.Detect().DotNetVersion, L"Framework 3.5");
+}
+
+// The runtime keys as the official installers leave them: a DWORD value named
+// after the version ("8.0.11" = 1), in the 32-bit registry view, for x64 and
+// x86 runtimes alike. Subkeys named after the version, and either view, count
+// too. Written below HKLM\SOFTWARE, where the two views differ.
+TEST(DotNetRegistry, RuntimesRegisteredAsValuesOrSubkeysInEitherView)
+{
+    struct Case {
+        const char* name;
+        const wchar_t* arch;
+        const wchar_t* runtime;
+        REGSAM view;
+        bool asValue;
+        const wchar_t* version;
+        bool hasNet8;
+    };
+    const wchar_t* const netCore = L"Microsoft.NETCore.App";
+    const wchar_t* const desktop = L"Microsoft.WindowsDesktop.App";
+    const Case cases[] = {
+        {"x64 NETCore value, 32-bit view", L"x64", netCore, KEY_WOW64_32KEY, true, L"8.0.11", true},
+        {"x64 desktop value, 32-bit view", L"x64", desktop, KEY_WOW64_32KEY, true, L"8.0.11", true},
+        {"x86 NETCore value, 32-bit view", L"x86", netCore, KEY_WOW64_32KEY, true, L"8.0.4", true},
+        {"x86 desktop value, 32-bit view", L"x86", desktop, KEY_WOW64_32KEY, true, L"9.0.0", true},
+        {"x64 NETCore value, 64-bit view", L"x64", netCore, KEY_WOW64_64KEY, true, L"8.0.11", true},
+        {"x64 NETCore subkey, 32-bit view", L"x64", netCore, KEY_WOW64_32KEY, false, L"8.0.2", true},
+        {"x86 desktop subkey, 64-bit view", L"x86", desktop, KEY_WOW64_64KEY, false, L"8.0.3", true},
+        {"an older runtime by value", L"x64", netCore, KEY_WOW64_32KEY, true, L"6.0.36", false},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::wstring root = L"SOFTWARE\\Orvane-test-dotnet-" + std::to_wstring(GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(index++);
+        const Fixture::OwnedRegistryTree tree(HKEY_LOCAL_MACHINE, root, c.view);
+        ASSERT_TRUE(tree.Valid()) << c.name;
+        const std::wstring runtimeKey =
+            L"dotnet\\Setup\\InstalledVersions\\" + std::wstring(c.arch) + L"\\sharedfx\\" + c.runtime;
+        if (c.asValue) {
+            ASSERT_TRUE(Fixture::SetRegistryDword(tree.Key(), runtimeKey, c.version, 1, c.view)) << c.name;
+        } else {
+            ASSERT_TRUE(Fixture::CreateRegistryKey(tree.Key(), runtimeKey + L"\\" + c.version, c.view)) << c.name;
+        }
+
+        DotNetLocations locations = DefaultDotNetLocations();
+        locations.runtimeDirectories.clear();
+        locations.registryRoot = HKEY_LOCAL_MACHINE;
+        for (std::wstring& key : locations.runtimeKeys) {
+            key = root + key.substr(key.find(L'\\'));  // "SOFTWARE\..." below the test's key
+        }
+        locations.frameworkSetupKey = root + L"\\NDP";
+        EnvironmentInfo info;
+        DetectDotNetIn(locations, info);
+        EXPECT_TRUE(info.HasDotNet) << c.name;
+        EXPECT_EQ(info.DotNetVersion, L"NET " + std::wstring(c.version)) << c.name;
+        EXPECT_EQ(info.HasNet8, c.hasNet8) << c.name;
+    }
 }
 
 // The real probe in the test prefix: a runtime folder under C:\Program Files,

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <thread>
+
 #include "TestSupport.h"
 #include "base/Handles.h"
 #include "diagnostics/FileDigest.h"
@@ -73,6 +76,27 @@ TEST(ComputeFileMd5, FileHeldWithoutReadSharingGivesEmptyText)
         EXPECT_EQ(ComputeFileMd5(path), "");
     }
     EXPECT_EQ(ComputeFileMd5(path), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+TEST(ComputeFileMd5, AReadThatFailsPartWayGivesEmptyText)
+{
+    // A source that delivers part of its bytes and then fails the next read,
+    // as a share that drops or a failing disk does: a pipe whose writer goes away.
+    const std::wstring name = L"\\\\.\\pipe\\orvane-digest-" + std::to_wstring(GetCurrentProcessId());
+    KernelHandle pipe(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                       1 << 20, 1 << 20, 0, nullptr));
+    ASSERT_TRUE(pipe.Valid());
+    std::thread writer([&pipe] {
+        ConnectNamedPipe(pipe.Get(), nullptr);
+        const std::string part(300 * 1024, 'x');  // more than one read of the digest
+        DWORD written = 0;
+        WriteFile(pipe.Get(), part.data(), static_cast<DWORD>(part.size()), &written, nullptr);
+        FlushFileBuffers(pipe.Get());
+        pipe.Reset();
+    });
+    const std::string digest = ComputeFileMd5(name);
+    writer.join();
+    EXPECT_EQ(digest, "");
 }
 
 TEST(ComputeFileMd5, ReleasesTheFileAfterHashing)

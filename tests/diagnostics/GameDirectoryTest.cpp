@@ -212,6 +212,27 @@ TEST_F(IntegrityCheckTest, EmptyGameDirectoryIsNotSet)
     EXPECT_EQ(result.Info, L"游戏目录未设置");
 }
 
+TEST(ExpectedClientFiles, TheTwoArchivesOfTheReleasedClient)
+{
+    // The released zhCN client's archives; a changed digest here would call
+    // every intact client broken.
+    const std::vector<ClientFileEntry> files = ExpectedClientFiles();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].RelativePath, L"Data\\zhCN\\base-zhCN.MPQ");
+    EXPECT_EQ(files[0].ExpectedMd5, "c98b5e25449f918c46ce506898bc6d3b");
+    EXPECT_EQ(files[0].DisplayName, L"base-zhCN.MPQ");
+    EXPECT_EQ(files[1].RelativePath, L"Data\\zhCN\\lichking-locale-zhCN.MPQ");
+    EXPECT_EQ(files[1].ExpectedMd5, "d58757c065d603e46358d990b79e490a");
+    EXPECT_EQ(files[1].DisplayName, L"lichking-locale-zhCN.MPQ");
+}
+
+TEST(DetectGameDirectoryOf, AClientAtADriveRoot)
+{
+    EnvironmentInfo info;
+    DetectGameDirectoryOf(L"C:\\Orvane.exe", info);
+    EXPECT_EQ(info.GameDir, L"C:\\");
+}
+
 TEST(ClientIntegrityChecker, ProgramChecksTheTwoZhCnArchives)
 {
     const ClientIntegrityChecker checker;

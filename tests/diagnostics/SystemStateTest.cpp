@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -140,14 +141,16 @@ TEST_F(SystemStateTest, GameDirOutsideTheAnsiCodePageSurvives)
     ASSERT_TRUE(lossy) << "the test name must not fit the ANSI code page";
     const std::wstring dir = temp / name;
     ASSERT_TRUE(CreateDirectories(dir));
+    // Saved results count only in their own directory.
+    const std::wstring ownIni = dir + L"\\setup.ini";
 
-    SystemState saved(iniPath);
+    SystemState saved(ownIni);
     saved.GameDir = dir;
     saved.HasWowExe = true;
     saved.SetupComplete = true;
     saved.Save();
 
-    SystemState loaded(iniPath);
+    SystemState loaded(ownIni);
     EXPECT_TRUE(loaded.Load());
     EXPECT_EQ(loaded.GameDir, dir);
 }
@@ -195,6 +198,75 @@ TEST_F(SystemStateTest, ValidityRules)
     }
 }
 
+TEST(SavedSetupUsable, OnlyAFinishedSetupOfTheProgramsOwnDirectory)
+{
+    const std::wstring own = L"C:\\Games\\魔兽世界";
+    const std::wstring launcher = own + L"\\Full.exe";
+    auto saved = [&](std::wstring gameDir) {
+        DiagnosisRecord record;
+        record.GameDir = std::move(gameDir);
+        record.HasWowExe = true;
+        record.SetupComplete = true;
+        return record;
+    };
+    auto withLauncher = [](DiagnosisRecord record, std::wstring path) {
+        record.LauncherType = L"NET8_LAUNCHER";
+        record.LauncherPath = std::move(path);
+        return record;
+    };
+    DiagnosisRecord unfinished = saved(own);
+    unfinished.SetupComplete = false;
+    DiagnosisRecord noWowExe = saved(own);
+    noWowExe.HasWowExe = false;
+    struct Case {
+        const char* name;
+        DiagnosisRecord record;
+        std::vector<std::wstring> existing;
+        bool usable;
+    };
+    const std::vector<Case> cases = {
+        {"own directory", saved(own), {own}, true},
+        {"own directory, other letter case", saved(L"c:\\GAMES\\魔兽世界"), {L"c:\\GAMES\\魔兽世界"}, true},
+        {"own directory, trailing separator", saved(own + L"\\"), {own + L"\\"}, true},
+        {"own directory, forward slashes", saved(L"C:/Games/魔兽世界"), {L"C:/Games/魔兽世界"}, true},
+        {"own directory through ..", saved(L"C:\\Games\\x\\..\\魔兽世界"), {L"C:\\Games\\x\\..\\魔兽世界"}, true},
+        {"the folder it was copied from", saved(L"C:\\Games\\魔兽世界 A"), {L"C:\\Games\\魔兽世界 A", own}, false},
+        {"a parent folder", saved(L"C:\\Games"), {L"C:\\Games", own}, false},
+        {"a sub-folder", saved(own + L"\\Data"), {own + L"\\Data", own}, false},
+        {"own directory gone", saved(own), {}, false},
+        {"GameDir empty", saved(L""), {own}, false},
+        {"setup not finished", unfinished, {own}, false},
+        {"no wow.exe", noWowExe, {own}, false},
+        {"full launcher present", withLauncher(saved(own), launcher), {own, launcher}, true},
+        {"full launcher gone", withLauncher(saved(own), launcher), {own}, false},
+        {"full launcher unnamed", withLauncher(saved(own), L""), {own}, false},
+    };
+    for (const Case& c : cases) {
+        const auto exists = [&](const std::wstring& path) {
+            return std::find(c.existing.begin(), c.existing.end(), path) != c.existing.end();
+        };
+        EXPECT_EQ(SavedSetupUsable(c.record, own, exists), c.usable) << c.name;
+    }
+}
+
+TEST_F(SystemStateTest, ResultsSavedForAnotherDirectoryStartAfresh)
+{
+    // A client folder copied with its setup.ini: GameDir names the original,
+    // which still exists and is complete.
+    const std::wstring original = temp / L"A";
+    ASSERT_TRUE(CreateDirectories(original));
+    WriteIni(L"[System]\r\nOSName=Windows 10\r\n[Game]\r\nGameDir=" + original +
+             L"\r\nHasWowExe=1\r\n[Launcher]\r\nLauncherType=NET8_LAUNCHER\r\nLauncherPath=" + original +
+             L"\\Full.exe\r\nSetupComplete=1\r\n");
+    SystemState state(iniPath);
+    EXPECT_FALSE(state.Load());
+    // Nothing of the other folder carries over, not even the launcher it chose.
+    EXPECT_EQ(state.GameDir, L"");
+    EXPECT_EQ(state.OSName, L"");
+    EXPECT_EQ(state.LauncherPath, L"");
+    EXPECT_FALSE(state.SetupComplete);
+}
+
 TEST_F(SystemStateTest, InvalidStateStillLoadsItsFields)
 {
     WriteIni(L"[System]\r\nOSName=Windows 8\r\n[Launcher]\r\nSetupComplete=0\r\n");
@@ -238,11 +310,21 @@ TEST_F(SystemStateTest, AbsentLastCheckDateIsWrittenEmpty)
     EXPECT_NE(FileText().find(L"LastCheckDate=\r\n"), std::wstring::npos);
 }
 
-TEST_F(SystemStateTest, UnwritableDirectoryStillReportsSaved)
+TEST_F(SystemStateTest, SaveIntoAMissingFolderReportsFailure)
 {
     SystemState state(temp / L"no-such-folder\\setup.ini");
-    EXPECT_TRUE(state.Save());
+    state.SetupComplete = true;
+    EXPECT_FALSE(state.Save());
     EXPECT_FALSE(Fixture::Exists(temp / L"no-such-folder"));
+}
+
+TEST_F(SystemStateTest, SaveOverAFolderOfTheFilesNameReportsFailure)
+{
+    // A folder named setup.ini: the directory is writable, the file is not.
+    ASSERT_TRUE(CreateDirectories(iniPath));
+    SystemState state(iniPath);
+    state.SetupComplete = true;
+    EXPECT_FALSE(state.Save());
 }
 
 TEST(GetSetupIniPath, LiesBesideTheExecutable)

@@ -216,13 +216,14 @@ def expect_setup(game_dir, **expected):
         check(actual == value, "setup.ini %s=%r, expected %r" % (key, actual, value))
 
 
-def expect_launcher_started(layout, timeout):
-    record = os.path.join(layout.game, "launcher-started.txt")
+def expect_launcher_started(layout, timeout, game=None):
+    game = game or layout.game
+    record = os.path.join(game, "launcher-started.txt")
     wait_for("the launcher to start", lambda: os.path.exists(record), timeout)
     lines = dict(line.split("=", 1) for line in
                  read_bytes(record).decode("utf-8").splitlines() if "=" in line)
     # Started in its own directory, whatever Orvane's current directory was.
-    check(lines.get("cwd", "").rstrip("\\").lower() == windows_path(layout.game).lower(),
+    check(lines.get("cwd", "").rstrip("\\").lower() == windows_path(game).lower(),
           "launcher's current directory %r, expected the game directory" % lines.get("cwd"))
     return os.path.getmtime(record)
 
@@ -757,6 +758,129 @@ def run_close_during_download(layout, orvane, screen, log, listener):
         portal.stop()
 
 
+# ---- a copied client, a client at a drive root, .NET registered by value ------
+
+def copied_game(layout):
+    return os.path.join(layout.base, "魔兽世界 副本")
+
+
+def snapshot(folder):
+    return {rel: orvane_game.read(folder, rel) for rel in orvane_game.files_below(folder)}
+
+
+def setup_copied_client(layout, args):
+    """Client A, diagnosed and saved (its setup.ini names A), copied as a
+    whole to B; the portal has a newer client."""
+    make_game(layout, args)
+    write_setup_ini(layout.game, game_reachable=True)
+    for rel, data in UPDATE_FILES.items():
+        write(layout.client, rel, data)
+    publish(layout)
+    shutil.copytree(layout.game, copied_game(layout))
+    return {"hosts": PROBE_HOSTS}
+
+
+def run_copied_client(layout, orvane, screen, log, listener):
+    """B starts as on a first run (A's saved results are not B's), diagnoses,
+    saves its own directory and updates itself, never A."""
+    add_dotnet8()
+    copy = copied_game(layout)
+    before = snapshot(layout.game)
+    b = Program(os.path.join(copy, "Orvane.exe"), orvane.probe, layout.scratch)
+    os.makedirs(layout.scratch, exist_ok=True)
+    try:
+        b.start()
+        screen.save("copy-started")
+        time.sleep(3)
+        check(log.paths() == [], "the copy checked for updates with A's saved results: %r" % log.paths())
+        check(near(b.button_colour("right"), PANEL), "the copy offers more than a diagnosis at its start")
+        listener.wait_count(0)
+
+        b.click("left")
+        wait_for("the copy's own setup.ini", lambda: (read_setup_ini(copy) or {}) and
+                 read_setup_ini(copy).get("Game", "GameDir", fallback="") == windows_path(copy), 30)
+        expect_setup(copy, SetupComplete="1", GameDir=windows_path(copy), HasGameDir="1")
+        b.wait_button("right", SUCCESS, 30)
+        screen.save("copy-update-offered")
+        b.click("right")
+        expect_launcher_started(layout, 90, game=copy)
+        check(b.wait_exit(30) == 0, "the copy did not exit with 0 after starting its launcher")
+    finally:
+        b.kill()
+    check(differing_files(layout.client, copy) == [], "the copy was not updated: %r" %
+          differing_files(layout.client, copy))
+    check(snapshot(layout.game) == before, "client A changed while its copy was updated")
+
+
+DRIVE = "q:"
+
+
+def drive_folder(layout):
+    return os.path.join(layout.base, "drive-q")
+
+
+def setup_drive_root(layout, args):
+    """A client whose folder is the root of drive Q:."""
+    make_game(layout, args)
+    for rel, data in UPDATE_FILES.items():
+        write(layout.client, rel, data)
+    write(layout.client, UNCHANGED, read_bytes(os.path.join(layout.game, *UNCHANGED.split("/"))))
+    publish(layout)
+    os.rename(layout.game, drive_folder(layout))
+    return {"hosts": PROBE_HOSTS}
+
+
+def run_drive_root(layout, orvane, screen, log, listener):
+    """Started as Q:\\Orvane.exe: the game directory is Q:\\, the listed files
+    are updated there and the launcher starts in Q:\\."""
+    add_dotnet8()
+    root = drive_folder(layout)
+    # The private overlay of the prefix gets the drive: what winecfg does.
+    os.symlink(root, os.path.join(os.environ["WINEPREFIX"], "dosdevices", DRIVE))
+    q = Program(DRIVE.upper() + "\\Orvane.exe", orvane.probe, layout.scratch)
+    os.makedirs(layout.scratch, exist_ok=True)
+    try:
+        q.start()
+        q.click("left")
+        wait_saved(root, 30)
+        expect_setup(root, SetupComplete="1", GameDir="Q:\\", HasGameDir="1", HasWowExe="1")
+        q.wait_button("right", SUCCESS, 30)
+        screen.save("update-offered")
+        check(log.paths() == ["/url.txt", "/files/filelist.json"], "check requests: %r" % log.paths())
+        q.click("right")
+        record = os.path.join(root, "launcher-started.txt")
+        wait_for("the launcher to start", lambda: os.path.exists(record), 90)
+        check(q.wait_exit(30) == 0, "Orvane did not exit with 0 after starting the launcher")
+    finally:
+        q.kill()
+    check(differing_files(layout.client, root) == [], "not updated at the drive root: %r" %
+          differing_files(layout.client, root))
+    lines = dict(line.split("=", 1) for line in
+                 read_bytes(record).decode("utf-8").splitlines() if "=" in line)
+    check(lines.get("cwd", "").lower() == "q:\\", "launcher's current directory %r" % lines.get("cwd"))
+
+
+def setup_dotnet_by_value(layout, args):
+    make_game(layout, args)
+    publish_same_as_game(layout)
+    return {"hosts": PROBE_HOSTS}
+
+
+def run_dotnet_by_value(layout, orvane, screen, log, listener):
+    """.NET 8 installed outside C:\\Program Files\\dotnet, registered by its
+    installer (a value in the 32-bit view): the .NET row passes, HasNet8 is saved."""
+    add_dotnet8(runtime_folder=False)
+    orvane.start()
+    orvane.click("left")
+    wait_saved(layout.game, 30)
+    expect_setup(layout.game, SetupComplete="1", HasNet8="1")
+    check(near(orvane.pixel(grab(), orvane.dot_point(2)), SUCCESS), "the .NET row is not ok")
+    screen.save("diagnosed")
+    ini = read_setup_ini(layout.game)
+    check(ini.get("System", "DotNetVersion", fallback="") == "NET 8.0.11",
+          "DotNetVersion=%r" % ini.get("System", "DotNetVersion", fallback=None))
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -767,6 +891,9 @@ SCENARIOS = {
     "signed_portal": (setup_signed_portal, run_signed_portal),
     "redetect_while_busy": (setup_redetect_while_busy, run_redetect_while_busy),
     "close_during_download": (setup_close_during_download, run_close_during_download),
+    "copied_client": (setup_copied_client, run_copied_client),
+    "drive_root": (setup_drive_root, run_drive_root),
+    "dotnet_registered_by_value": (setup_dotnet_by_value, run_dotnet_by_value),
 }
 
 

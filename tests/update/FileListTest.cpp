@@ -218,5 +218,20 @@ TEST(LiesInsideDirectory, ComparesFullPaths)
     EXPECT_FALSE(LiesInsideDirectory(root, L"C:\\a.txt"));
 }
 
+TEST(LiesInsideDirectory, ADriveRootIsTheRootNotTheDrivesCurrentDirectory)
+{
+    // The current directory of C: lies below its root, as on a player's machine.
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\windows"));
+    for (const wchar_t* root : {L"C:\\", L"C:", L"c:/"}) {
+        EXPECT_TRUE(LiesInsideDirectory(root, L"C:\\wow.exe")) << testing::PrintToString(std::wstring(root));
+        EXPECT_TRUE(LiesInsideDirectory(root, L"C:\\Data/zhCN/a.MPQ")) << testing::PrintToString(std::wstring(root));
+        EXPECT_FALSE(LiesInsideDirectory(root, L"C:\\")) << testing::PrintToString(std::wstring(root));
+        EXPECT_FALSE(LiesInsideDirectory(root, L"D:\\wow.exe")) << testing::PrintToString(std::wstring(root));
+    }
+    SetCurrentDirectoryW(previous);
+}
+
 }  // namespace
 }  // namespace Orvane

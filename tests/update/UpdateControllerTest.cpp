@@ -214,6 +214,57 @@ protected:
     std::vector<bool> completions;
 };
 
+TEST_F(UpdateControllerTest, AFailedListFetchAsksTheRelayAgain)
+{
+    Offer("wow.exe", "new client");
+    PublishList();
+    server.Route("files/filelist.json", "", 404);
+    Check();
+    ASSERT_EQ(controller.state, State::Error);
+    EXPECT_EQ(controller.ResolvedBaseUrl(), "");
+
+    // The operators moved the file server and pointed the relay at it.
+    server.Route("url.txt", server.Url("moved/"));
+    server.Route("moved/filelist.json", "[{\"path\":\"wow.exe\",\"hash\":\"" + Md5("new client") +
+                                            "\",\"size\":10}]");
+    Check();
+    EXPECT_EQ(controller.state, State::UpdateAvailable) << testing::PrintToString(controller.message);
+    EXPECT_EQ(server.RequestCount("url.txt"), 2);
+    EXPECT_EQ(controller.ResolvedBaseUrl(), server.Url("moved/"));
+}
+
+TEST_F(UpdateControllerTest, AnEntryThatCannotBePlacedFailsTheUpdate)
+{
+    // "." passes the list's path rules but names the game directory itself.
+    Offer("a.bin", "a");
+    Offer(".", "the directory");
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"a.bin", "."}));
+    Reset();
+    Update();
+    EXPECT_EQ(controller.state, State::Error);
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: ."));
+    EXPECT_EQ(completions, std::vector<bool>{false});
+}
+
+TEST(UpdateFailureText, NamesThePathAndWhyWritingWasDenied)
+{
+    EXPECT_EQ(UpdateFailureText("Data/补丁.MPQ", false), L"下载失败: Data/补丁.MPQ");
+    EXPECT_EQ(UpdateFailureText("wow.exe", true), L"下载失败: wow.exe\n" + std::wstring(kWriteDeniedReason));
+}
+
+TEST(WritingDeniedIn, WritableFoldersAndTheirMissingSubfoldersAreNotDenied)
+{
+    Fixture::TempDir temp;
+    EXPECT_FALSE(WritingDeniedIn(temp.Path()));
+    EXPECT_FALSE(WritingDeniedIn(temp / L"missing\\deeper"));
+    EXPECT_FALSE(WritingDeniedIn(L""));
+    // The test file is removed again.
+    EXPECT_TRUE(Fixture::FilesBelow(temp.Path()).empty());
+}
+
 TEST_F(UpdateControllerTest, RelayAnswerIsTrimmedAndAskedForOnce)
 {
     PublishList();
@@ -412,19 +463,20 @@ TEST_F(UpdateControllerTest, HostileFileListTouchesNothingOutsideTheGameDirector
     PublishList();
 
     Check();
-    EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 1 个文件"));
-    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{"sub/ok.dat"});
+    // "." passes the list's rules but not the full-path test: it stays listed
+    // as not up to date, and the update fails on it instead of passing it over.
+    EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 2 个文件"));
+    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{".", "sub/ok.dat"}));
     Update();
-    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: ."));
 
-    EXPECT_EQ(Fixture::ReadBytes(Local(L"sub\\ok.dat")), "good data");
+    // The run ends at ".", listed first: nothing is fetched or written.
     EXPECT_EQ(Fixture::ReadBytes(outside), "outside");
-    EXPECT_EQ(Fixture::FilesBelow(temp.Path()),
-              (std::set<std::wstring>{L"x", L"test.log", L"game\\sub\\ok.dat"}));
-    const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json", "/files/sub/ok.dat"};
+    EXPECT_EQ(Fixture::FilesBelow(temp.Path()), (std::set<std::wstring>{L"x", L"test.log"}));
+    const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json"};
     EXPECT_EQ(server.Requests(), requests);
 
-    // One warning per hostile entry, the last of them (".") from the final full-path test.
+    // One warning per hostile entry; "." is warned of by the check and by the update.
     const std::string log = Fixture::ReadBytes(temp / L"test.log");
     size_t warnings = 0;
     for (size_t at = 0; (at = log.find("[WARNING] Skipping invalid file entry in JSON", at)) !=
@@ -432,7 +484,7 @@ TEST_F(UpdateControllerTest, HostileFileListTouchesNothingOutsideTheGameDirector
          ++at) {
         ++warnings;
     }
-    EXPECT_EQ(warnings, std::size(hostile));
+    EXPECT_EQ(warnings, std::size(hostile) + 1);
 }
 
 TEST_F(UpdateControllerTest, UpdatesEveryDifferingFile)
