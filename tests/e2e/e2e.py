@@ -763,6 +763,7 @@ def setup_keyboard_and_screen_reader(layout, args):
 
 
 WELCOME = "欢迎使用, 请点击 开始检测"
+UNCHECKED = "未检测"  # a row's grey dot, in words (its parts are joined by "，")
 S_OK = "0x00000000"
 DISP_E_MEMBERNOTFOUND = "0x80020003"
 
@@ -796,7 +797,7 @@ def run_keyboard_and_screen_reader(layout, orvane, screen, log, listener):
     rows, status, start, game, links, focus = read_window(orvane)
     for row in rows:
         expect_child(row, "statictext", has=["readonly"])
-        check("未检测" in row["name"], "row before a diagnosis reads %r" % row["name"])
+        check(UNCHECKED in row["name"].split("，"), "row before a diagnosis reads %r" % row["name"])
     expect_child(status, "statictext", WELCOME)
     expect_child(start, "pushbutton", "开始检测", has=["focusable", "focused"], lacks=["unavailable"])
     check(start["action"] != "", "the start button has no default action")
@@ -829,7 +830,7 @@ def run_keyboard_and_screen_reader(layout, orvane, screen, log, listener):
     rows, status, start, game, links, focus = read_window(orvane)
     check(status["name"] not in ("", WELCOME), "status line reads %r after the diagnosis" % status["name"])
     check("失败" in rows[2]["name"], ".NET row reads %r" % rows[2]["name"])
-    check(not any("未检测" in row["name"] for row in rows), "a row still reads unchecked")
+    check(not any(UNCHECKED in row["name"].split("，") for row in rows), "a row still reads unchecked")
     expect_child(start, "pushbutton", "重新检测", has=["focused"], lacks=["unavailable"])
     check(orvane.focus_mark_around(grab(), start["rect"]), "no focus mark on \"重新检测\" after the run")
 
