@@ -14,10 +14,11 @@ bool ChildId(const VARIANT& child, long& id)
     return true;
 }
 
-void SetChild(VARIANT* out, long id)
+HRESULT SetChild(VARIANT* out, long id)
 {
     out->vt = VT_I4;
     out->lVal = id;
+    return S_OK;
 }
 
 HRESULT ReturnText(const std::wstring& text, BSTR* out)
@@ -213,64 +214,38 @@ HRESULT WindowAccessible::get_accChild(VARIANT child, IDispatch** dispatch)
 
 HRESULT WindowAccessible::get_accName(VARIANT child, BSTR* name)
 {
-    AccessibleItem item;
-    const HRESULT found = Find(child, item);
-    if (found == S_FALSE) {
-        return system_.Get()->get_accName(child, name);
-    }
-    return found == S_OK ? ReturnText(item.name, name) : found;
+    return Answer(
+        child, name, [&](IAccessible& system) { return system.get_accName(child, name); },
+        [name](const AccessibleItem& item) { return ReturnText(item.name, name); });
 }
 
 HRESULT WindowAccessible::get_accValue(VARIANT child, BSTR* value)
 {
-    AccessibleItem item;
-    const HRESULT found = Find(child, item);
-    if (found == S_FALSE) {
-        return system_.Get()->get_accValue(child, value);
-    }
-    return found == S_OK ? ReturnText({}, value) : found;
+    return Answer(
+        child, value, [&](IAccessible& system) { return system.get_accValue(child, value); },
+        [value](const AccessibleItem&) { return ReturnText({}, value); });
 }
 
 HRESULT WindowAccessible::get_accDescription(VARIANT child, BSTR* description)
 {
-    AccessibleItem item;
-    const HRESULT found = Find(child, item);
-    if (found == S_FALSE) {
-        return system_.Get()->get_accDescription(child, description);
-    }
-    return found == S_OK ? ReturnText({}, description) : found;
+    return Answer(
+        child, description,
+        [&](IAccessible& system) { return system.get_accDescription(child, description); },
+        [description](const AccessibleItem&) { return ReturnText({}, description); });
 }
 
 HRESULT WindowAccessible::get_accRole(VARIANT child, VARIANT* role)
 {
-    if (role == nullptr) {
-        return E_POINTER;
-    }
-    AccessibleItem item;
-    const HRESULT found = Find(child, item);
-    if (found == S_FALSE) {
-        return system_.Get()->get_accRole(child, role);
-    }
-    if (found == S_OK) {
-        SetChild(role, item.role);
-    }
-    return found;
+    return Answer(
+        child, role, [&](IAccessible& system) { return system.get_accRole(child, role); },
+        [role](const AccessibleItem& item) { return SetChild(role, item.role); });
 }
 
 HRESULT WindowAccessible::get_accState(VARIANT child, VARIANT* state)
 {
-    if (state == nullptr) {
-        return E_POINTER;
-    }
-    AccessibleItem item;
-    const HRESULT found = Find(child, item);
-    if (found == S_FALSE) {
-        return system_.Get()->get_accState(child, state);
-    }
-    if (found == S_OK) {
-        SetChild(state, item.state);
-    }
-    return found;
+    return Answer(
+        child, state, [&](IAccessible& system) { return system.get_accState(child, state); },
+        [state](const AccessibleItem& item) { return SetChild(state, item.state); });
 }
 
 HRESULT WindowAccessible::get_accHelp(VARIANT child, BSTR* help)
@@ -293,12 +268,10 @@ HRESULT WindowAccessible::get_accHelpTopic(BSTR* file, VARIANT, long* topic)
 
 HRESULT WindowAccessible::get_accKeyboardShortcut(VARIANT child, BSTR* shortcut)
 {
-    AccessibleItem item;
-    const HRESULT found = Find(child, item);
-    if (found == S_FALSE) {
-        return system_.Get()->get_accKeyboardShortcut(child, shortcut);
-    }
-    return found == S_OK ? ReturnText({}, shortcut) : found;
+    return Answer(
+        child, shortcut,
+        [&](IAccessible& system) { return system.get_accKeyboardShortcut(child, shortcut); },
+        [shortcut](const AccessibleItem&) { return ReturnText({}, shortcut); });
 }
 
 HRESULT WindowAccessible::get_accFocus(VARIANT* child)
@@ -335,12 +308,9 @@ HRESULT WindowAccessible::get_accSelection(VARIANT* children)
 
 HRESULT WindowAccessible::get_accDefaultAction(VARIANT child, BSTR* action)
 {
-    AccessibleItem item;
-    const HRESULT found = Find(child, item);
-    if (found == S_FALSE) {
-        return system_.Get()->get_accDefaultAction(child, action);
-    }
-    return found == S_OK ? ReturnText(item.defaultAction, action) : found;
+    return Answer(
+        child, action, [&](IAccessible& system) { return system.get_accDefaultAction(child, action); },
+        [action](const AccessibleItem& item) { return ReturnText(item.defaultAction, action); });
 }
 
 HRESULT WindowAccessible::accSelect(long flags, VARIANT child)

@@ -89,6 +89,22 @@ private:
     // S_OK with `item` set, S_FALSE for the window itself, or the error to return.
     HRESULT Find(const VARIANT& child, AccessibleItem& item) const;
 
+    // A query about the window itself goes to the system's object, one about
+    // a child to `fromItem` with the child's item.
+    template <typename Out, typename SystemAnswer, typename ItemAnswer>
+    HRESULT Answer(const VARIANT& child, Out* out, SystemAnswer fromSystem, ItemAnswer fromItem) const
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        AccessibleItem item;
+        const HRESULT found = Find(child, item);
+        if (found == S_FALSE) {
+            return fromSystem(*system_.Get());
+        }
+        return found == S_OK ? fromItem(item) : found;
+    }
+
     LONG references_ = 1;
     HWND window_;
     AccessibleSource* source_;

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "AccessibleChild.h"
 #include "TestSupport.h"
 #include "base/Config.h"
 #include "diagnostics/SystemState.h"
@@ -83,14 +84,6 @@ constexpr LONG kStartChild = 9;
 constexpr LONG kGameChild = 10;
 constexpr LONG kFirstLinkChild = 11;
 
-VARIANT Child(LONG id)
-{
-    VARIANT child;
-    VariantInit(&child);
-    child.vt = VT_I4;
-    child.lVal = id;
-    return child;
-}
 
 
 class MainWindowTest : public testing::Test {
@@ -492,16 +485,16 @@ TEST_F(MainWindowTest, ScreenReadersFindTheButtonsLinksStatusAndRows)
     auto expect = [accessible](const Expected& e) {
         SCOPED_TRACE(e.child);
         BSTR name = nullptr;
-        ASSERT_EQ(accessible->get_accName(Child(e.child), &name), S_OK);
+        ASSERT_EQ(accessible->get_accName(AccessibleChild(e.child), &name), S_OK);
         EXPECT_EQ(std::wstring(name, SysStringLen(name)), e.name);
         SysFreeString(name);
         VARIANT role;
         VariantInit(&role);
-        ASSERT_EQ(accessible->get_accRole(Child(e.child), &role), S_OK);
+        ASSERT_EQ(accessible->get_accRole(AccessibleChild(e.child), &role), S_OK);
         EXPECT_EQ(role.lVal, e.role);
         VARIANT state;
         VariantInit(&state);
-        ASSERT_EQ(accessible->get_accState(Child(e.child), &state), S_OK);
+        ASSERT_EQ(accessible->get_accState(AccessibleChild(e.child), &state), S_OK);
         EXPECT_EQ(state.lVal, e.state);
     };
     for (const Expected& e : before) {
@@ -511,7 +504,7 @@ TEST_F(MainWindowTest, ScreenReadersFindTheButtonsLinksStatusAndRows)
     EXPECT_NE(RowSpokenText(window->Work().Shown().rows[0]).find(L"未检测"), std::wstring::npos);
     // Where a screen reader's pointer finds the start button.
     long left = 0, top = 0, width = 0, height = 0;
-    ASSERT_EQ(accessible->accLocation(&left, &top, &width, &height, Child(kStartChild)), S_OK);
+    ASSERT_EQ(accessible->accLocation(&left, &top, &width, &height, AccessibleChild(kStartChild)), S_OK);
     VARIANT hit;
     VariantInit(&hit);
     ASSERT_EQ(accessible->accHitTest(left + width / 2, top + height / 2, &hit), S_OK);
@@ -523,8 +516,8 @@ TEST_F(MainWindowTest, ScreenReadersFindTheButtonsLinksStatusAndRows)
     EXPECT_EQ(focus.lVal, kStartChild);
 
     // The disabled button has nothing to do; the start button's action clicks it.
-    EXPECT_EQ(accessible->accDoDefaultAction(Child(kGameChild)), DISP_E_MEMBERNOTFOUND);
-    ASSERT_EQ(accessible->accDoDefaultAction(Child(kStartChild)), S_OK);
+    EXPECT_EQ(accessible->accDoDefaultAction(AccessibleChild(kGameChild)), DISP_E_MEMBERNOTFOUND);
+    ASSERT_EQ(accessible->accDoDefaultAction(AccessibleChild(kStartChild)), S_OK);
     ASSERT_TRUE(PumpUntil([this] { return detectionRuns.load() == 1 && !Detecting(); }));
     PumpPending();
 

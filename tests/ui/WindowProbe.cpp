@@ -33,6 +33,7 @@
 #include <string>
 #include <utility>
 
+#include "AccessibleChild.h"
 #include "base/Handles.h"
 
 namespace {
@@ -238,15 +239,6 @@ struct OwnedBstr {
     std::wstring Value() const { return text != nullptr ? std::wstring(text, SysStringLen(text)) : L""; }
 };
 
-VARIANT Child(long id)
-{
-    VARIANT child;
-    VariantInit(&child);
-    child.vt = VT_I4;
-    child.lVal = id;
-    return child;
-}
-
 std::string RoleName(const VARIANT& role)
 {
     if (role.vt != VT_I4) {
@@ -319,10 +311,10 @@ int PrintAccessible()
     std::printf("found=1\n");
     {
         OwnedBstr name;
-        object->get_accName(Child(CHILDID_SELF), &name.text);
+        object->get_accName(AccessibleChild(CHILDID_SELF), &name.text);
         VARIANT role;
         VariantInit(&role);
-        object->get_accRole(Child(CHILDID_SELF), &role);
+        object->get_accRole(AccessibleChild(CHILDID_SELF), &role);
         std::printf("name=%s\nrole=%s\n", Escaped(name.Value()).c_str(), RoleName(role).c_str());
     }
     std::printf("children=%ld\n", count);
@@ -333,12 +325,12 @@ int PrintAccessible()
         VARIANT state;
         VariantInit(&role);
         VariantInit(&state);
-        object->get_accName(Child(id), &name.text);
-        object->get_accRole(Child(id), &role);
-        object->get_accState(Child(id), &state);
-        object->get_accDefaultAction(Child(id), &action.text);
+        object->get_accName(AccessibleChild(id), &name.text);
+        object->get_accRole(AccessibleChild(id), &role);
+        object->get_accState(AccessibleChild(id), &state);
+        object->get_accDefaultAction(AccessibleChild(id), &action.text);
         long left = 0, top = 0, width = 0, height = 0;
-        object->accLocation(&left, &top, &width, &height, Child(id));
+        object->accLocation(&left, &top, &width, &height, AccessibleChild(id));
         std::printf("child.%ld.role=%s\n", id, RoleName(role).c_str());
         std::printf("child.%ld.name=%s\n", id, Escaped(name.Value()).c_str());
         std::printf("child.%ld.state=%s\n", id, StateNames(state).c_str());
@@ -359,7 +351,7 @@ int DoDefaultAction(long id)
     if (!client) {
         return NotFound("accessible object of the main window");
     }
-    const HRESULT result = client.Get()->accDoDefaultAction(Child(id));
+    const HRESULT result = client.Get()->accDoDefaultAction(AccessibleChild(id));
     std::printf("found=1\nresult=0x%08lx\n", static_cast<unsigned long>(result));
     return 0;
 }
