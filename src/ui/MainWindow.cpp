@@ -19,7 +19,6 @@ constexpr UINT WM_ACTIVATE_STOP = WM_APP + 1;
 
 // The accessible children in reading order: the result rows, the status line,
 // the two buttons, the two links.
-constexpr size_t kStatusItem = kRowCount;
 constexpr size_t kStartItem = kRowCount + 1;
 constexpr size_t kItemCount = kRowCount + 5;
 
@@ -103,23 +102,26 @@ bool MainWindow::Create(HINSTANCE instance)
 
     // Centred on the primary screen at its DPI; a window that lands on a
     // monitor of another scale is sized again for it.
+    struct Placement {
+        int x, y, width, height;
+    };
     const auto place = [](UINT dpi) {
         const int width = Scaled(kWindowWidth, dpi);
         const int height = Scaled(kWindowHeight, dpi);
-        return RECT{(GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                    (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height};
+        return Placement{(GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                         (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height};
     };
     dpi_ = WindowDpi(nullptr);
-    const RECT wanted = place(dpi_);
-    hwnd_ = CreateWindowExW(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, wanted.left, wanted.top,
-                            wanted.right, wanted.bottom, nullptr, nullptr, instance, this);
+    const Placement wanted = place(dpi_);
+    hwnd_ = CreateWindowExW(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, wanted.x, wanted.y,
+                            wanted.width, wanted.height, nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) {
         return false;
     }
     if (WindowDpi(hwnd_) != dpi_) {
         dpi_ = WindowDpi(hwnd_);
-        const RECT again = place(dpi_);
-        SetWindowPos(hwnd_, nullptr, again.left, again.top, again.right, again.bottom,
+        const Placement again = place(dpi_);
+        SetWindowPos(hwnd_, nullptr, again.x, again.y, again.width, again.height,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
     fonts_.Create(dpi_);
