@@ -13,7 +13,10 @@ inside the window are client-area coordinates of its fixed layout
     .launch() .start() .running() .wait_exit(s) .close() .kill()
     .click(which) .button_colour(which) .wait_button(which, colour, s)
     .pixel(image, point) .status_is_red() .dialog(caption) .dismiss(box)
+    .accessible() .accessible_do(child) .focus_mark_around(image, rect)
   grab(), capture(path), load_image(path) -> Image (.at(x, y) is RGB)
+  press_keys(*keys)                keys through xdotool
+  hide_keyboard_cues()             the Wine prefix's focus cues as Windows ships them
   Screenshots(folder).save(name)   numbered screenshots kept as artifacts
   wait_for / wait_until, near, ink_mask, the palette's colours
 """
@@ -36,6 +39,10 @@ WARNING = (255, 159, 10)
 DANGER = (255, 69, 58)
 NEUTRAL = (90, 95, 110)
 WHITE = (255, 255, 255)
+FOCUS = (255, 255, 255)  # the keyboard focus ring
+
+# The layout is designed at 96 DPI and scaled to the window's DPI.
+DESIGN_DPI = 96
 
 MAIN_WINDOW_CLASS = "OrvaneMainWindow"
 
@@ -86,6 +93,26 @@ def click_screen(x, y):
 
 def move_pointer(x, y):
     subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
+
+
+# HKCU\Control Panel\Desktop\UserPreferencesMask as Windows 10 ships it: focus
+# marks hidden until the keyboard is used (bit 0x20 of the first byte clear).
+# Wine's own default has that bit set, so windows show their marks at once.
+WINDOWS_USER_PREFERENCES_MASK = "9E1E078012000000"
+
+
+def hide_keyboard_cues():
+    """Sets the current Wine prefix's user preferences to Windows' default, for
+    programs started afterwards (use on a throwaway prefix only)."""
+    subprocess.run([wine(), "reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "UserPreferencesMask",
+                    "/t", "REG_BINARY", "/d", WINDOWS_USER_PREFERENCES_MASK, "/f"],
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+
+
+def press_keys(*keys):
+    """Keys as the keyboard sends them to the focused window, e.g. "Tab",
+    "Return", "alt+F4"."""
+    subprocess.run(["xdotool", "key", "--delay", "150", *keys], check=True)
 
 
 class Image:
@@ -199,30 +226,40 @@ class Probe:
 
 # ---- the window's fixed layout (client coordinates) ------------------------------------
 
-def table_columns(client_width):
+def scaled(length, dpi=DESIGN_DPI):
+    """A design length (pixels at 96 DPI) at dpi, rounded half up as the window
+    rounds (Scaled in src/ui/Layout.h)."""
+    return (2 * length * dpi + DESIGN_DPI) // (2 * DESIGN_DPI)
+
+
+def table_columns(client_width, dpi=DESIGN_DPI):
     """The results table's column widths (c1..c5) and separators (x1..x4)."""
-    w = client_width - 32
-    e = (w - 20) / 728.0
+    w = client_width - scaled(32, dpi)
+    inner = w - scaled(20, dpi)
+    e = inner / 728.0
     c1, c2, c3, c4 = int(80 * e), int(150 * e), int(110 * e), int(36 * e)
-    c5 = w - 20 - c1 - c2 - c3 - c4
-    x1 = 26 + c1
+    c5 = inner - c1 - c2 - c3 - c4
+    x1 = scaled(26, dpi) + c1
     x2 = x1 + c2
     x3 = x2 + c3
     x4 = x3 + c4
     return {"w": w, "c1": c1, "c2": c2, "c3": c3, "c4": c4, "c5": c5, "x1": x1, "x2": x2, "x3": x3, "x4": x4}
 
 
-def button_rect(size, which):
+def button_rect(size, which, dpi=DESIGN_DPI):
     """"left" (start) or "right" (game) button: (left, top, right, bottom)."""
     width, height = size
-    left = (width - 376) // 2 + (0 if which == "left" else 196)
-    return (left, height - 78, left + 180, height - 38)
+    left = (width - scaled(376, dpi)) // 2
+    button = scaled(180, dpi)
+    if which != "left":
+        left += scaled(376, dpi) - button
+    return (left, height - scaled(78, dpi), left + button, height - scaled(38, dpi))
 
 
-def dot_centre(size, row):
+def dot_centre(size, row, dpi=DESIGN_DPI):
     """The centre of a table row's status dot."""
-    columns = table_columns(size[0])
-    return (columns["x3"] + columns["c4"] // 2, 126 + 30 * row + 15)
+    columns = table_columns(size[0], dpi)
+    return (columns["x3"] + columns["c4"] // 2, scaled(126 + 30 * (row + 1), dpi) - scaled(15, dpi))
 
 
 # ---- the program ------------------------------------------------------------------------
@@ -238,6 +275,7 @@ class Program:
         self.process = None
         self.facts = {}
         self.origin = self.size = None
+        self.dpi = DESIGN_DPI
 
     # The process.
     def launch(self):
@@ -260,6 +298,8 @@ class Program:
         self.facts = facts
         self.origin = pair(facts["client_origin"])
         self.size = pair(facts["client_size"])
+        # dpi is 0 where the system has no per-window DPI: the system DPI applies.
+        self.dpi = int(facts.get("dpi") or 0) or int(facts.get("system_dpi") or DESIGN_DPI)
         return facts
 
     def running(self):
@@ -299,7 +339,7 @@ class Program:
         move_pointer(*self.to_screen((10, self.size[1] - 100)))
 
     def button_rect(self, which):
-        return button_rect(self.size, which)
+        return button_rect(self.size, which, self.dpi)
 
     def click(self, which):
         left, top, right, bottom = self.button_rect(which)
@@ -311,7 +351,7 @@ class Program:
     def button_colour(self, which, image=None):
         """The button's fill, sampled beside its rounded corner and caption."""
         left, top, _, _ = self.button_rect(which)
-        return self.pixel(image or grab(), (left + 12, top + 8))
+        return self.pixel(image or grab(), (left + scaled(12, self.dpi), top + scaled(8, self.dpi)))
 
     def wait_button(self, which, colour, timeout):
         return wait_for("the %s button to turn %r" % (which, colour),
@@ -321,20 +361,22 @@ class Program:
         """The button caption's ink, relative to the button: the same text
         gives the same mask in any colours."""
         left, top, right, bottom = self.button_rect(which)
-        sl, st = self.to_screen((left + 10, top + 6))
-        sr, sb = self.to_screen((right - 10, bottom - 6))
+        s = lambda length: scaled(length, self.dpi)  # noqa: E731
+        sl, st = self.to_screen((left + s(10), top + s(6)))
+        sr, sb = self.to_screen((right - s(10), bottom - s(6)))
         return {(x - sl, y - st) for x, y in ink_mask(image, (sl, st, sr, sb), fg, bg)}
 
     def dot_point(self, row):
         """A point inside a table row's status dot, beside its mark."""
-        x, y = dot_centre(self.size, row)
-        return (x - 6, y)
+        x, y = dot_centre(self.size, row, self.dpi)
+        return (x - scaled(6, self.dpi), y)
 
     def status_is_red(self, image=None):
         """The status line is drawn in the danger colour when a step blocks."""
         image = image or grab()
-        for y in range(366, 387, 2):
-            for x in range(28, min(self.size[0] - 28, 400)):
+        s = lambda length: scaled(length, self.dpi)  # noqa: E731
+        for y in range(s(366), s(387), 2):
+            for x in range(s(28), min(self.size[0] - s(28), s(400))):
                 if near(self.pixel(image, (x, y)), DANGER, 40):
                     return True
         return False
@@ -345,6 +387,39 @@ class Program:
         if facts.get("found") != "1":
             raise Failure("no message box %r appeared" % caption)
         return facts
+
+    def accessible(self):
+        """The window's client area as a screen reader reads it: its children in
+        order, each a dict of role, name, state (a set), action and rect (screen
+        left, top, width, height); the focused child's id under "focus"."""
+        facts = self.probe.facts("accessible")
+        if facts.get("found") != "1":
+            raise Failure("no accessible object for the window: %s" % facts.get("error", ""))
+        children = []
+        for i in range(1, int(facts["children"]) + 1):
+            children.append({
+                "id": i,
+                "role": facts["child.%d.role" % i],
+                "name": facts["child.%d.name" % i],
+                "state": set(facts["child.%d.state" % i].split("+")),
+                "action": facts["child.%d.action" % i],
+                "rect": tuple(int(v) for v in facts["child.%d.rect" % i].split(",")),
+            })
+        return {"name": facts.get("name"), "role": facts.get("role"), "children": children,
+                "focus": int(facts.get("focus", "-1"))}
+
+    def accessible_do(self, child):
+        """A child's default action, as a screen reader does it: the HRESULT."""
+        return self.probe.facts("accessible-do", str(child)).get("result")
+
+    def focus_mark_around(self, image, rect):
+        """Whether the focus ring is drawn around rect (screen left, top, width,
+        height): sampled on its left and right sides, beside the control."""
+        left, top, width, height = rect
+        gap = scaled(2, self.dpi)
+        middle = top + height // 2
+        return (near(image.at(left - gap, middle), FOCUS, 24)
+                and near(image.at(left + width - 1 + gap, middle), FOCUS, 24))
 
     @staticmethod
     def dismiss(box):

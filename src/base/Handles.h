@@ -130,6 +130,15 @@ using BitmapHandle = UniqueHandle<NullHandleTraits<HBITMAP, DeleteObject>>;
 // Memory device contexts from CreateCompatibleDC.
 using MemoryDc = UniqueHandle<NullHandleTraits<HDC, DeleteDC>>;
 
+// One reference to a COM object.
+template <typename T>
+void ReleaseReference(T* object)
+{
+    object->Release();
+}
+template <typename T>
+using ComReference = UniqueHandle<NullHandleTraits<T*, ReleaseReference<T>>>;
+
 // CryptoAPI: a provider context and a hash object made from it.
 inline void ReleaseCryptProvider(HCRYPTPROV provider)
 {

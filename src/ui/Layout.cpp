@@ -11,21 +11,44 @@ namespace {
 constexpr int kButtonWidth = 180;
 constexpr int kButtonsSpan = 376;  // two buttons and the 16-pixel gap between them
 
-int ContentWidth(int clientWidth)
+int ContentWidth(int clientWidth, UINT dpi)
 {
-    return clientWidth - 32;
+    return clientWidth - Scaled(32, dpi);
 }
 
-int ButtonsLeft(int clientWidth)
+int ButtonsLeft(int clientWidth, UINT dpi)
 {
-    return (clientWidth - kButtonsSpan) / 2;
+    return (clientWidth - Scaled(kButtonsSpan, dpi)) / 2;
+}
+
+bool Available(FocusStop stop, bool startEnabled, bool gameEnabled)
+{
+    switch (stop) {
+    case FocusStop::StartButton:
+        return startEnabled;
+    case FocusStop::GameButton:
+        return gameEnabled;
+    case FocusStop::FirstLink:
+    case FocusStop::SecondLink:
+        return true;
+    case FocusStop::None:
+        break;
+    }
+    return false;
 }
 
 }  // namespace
 
-TableColumns ComputeTableColumns(int clientWidth)
+Band ProgressBand(UINT dpi)
 {
-    const int innerWidth = ContentWidth(clientWidth) - 20;
+    return Band{Scaled(406, dpi), Scaled(462, dpi)};
+}
+
+TableColumns ComputeTableColumns(int clientWidth, UINT dpi)
+{
+    // The columns share the row's inner width in fixed proportions, so they
+    // follow the DPI through the width alone.
+    const int innerWidth = ContentWidth(clientWidth, dpi) - Scaled(20, dpi);
     const double scale = innerWidth / 728.0;
     TableColumns columns;
     columns.c1 = static_cast<int>(std::floor(80 * scale));
@@ -33,35 +56,81 @@ TableColumns ComputeTableColumns(int clientWidth)
     columns.c3 = static_cast<int>(std::floor(110 * scale));
     columns.c4 = static_cast<int>(std::floor(36 * scale));
     columns.c5 = innerWidth - columns.c1 - columns.c2 - columns.c3 - columns.c4;
-    columns.x1 = 26 + columns.c1;
+    columns.x1 = Scaled(26, dpi) + columns.c1;
     columns.x2 = columns.x1 + columns.c2;
     columns.x3 = columns.x2 + columns.c3;
     columns.x4 = columns.x3 + columns.c4;
     return columns;
 }
 
-RECT StartButtonRect(int clientWidth, int clientHeight)
+RECT TableRowRect(int clientWidth, int row, UINT dpi)
 {
-    const int left = ButtonsLeft(clientWidth);
-    return RECT{left, clientHeight - 78, left + kButtonWidth, clientHeight - 38};
+    return RECT{Scaled(26, dpi), Scaled(126 + 30 * row, dpi),
+                ContentWidth(clientWidth, dpi) + Scaled(6, dpi), Scaled(156 + 30 * row, dpi)};
 }
 
-RECT GameButtonRect(int clientWidth, int clientHeight)
+RECT StatusRect(int clientWidth, UINT dpi)
 {
-    const int left = ButtonsLeft(clientWidth);
-    return RECT{left + kButtonsSpan - kButtonWidth, clientHeight - 78, left + kButtonsSpan,
-                clientHeight - 38};
+    return RECT{Scaled(16, dpi), Scaled(356, dpi), ContentWidth(clientWidth, dpi) + Scaled(16, dpi),
+                Scaled(396, dpi)};
 }
 
-RECT FirstLinkRect(int clientHeight, int captionWidth)
+RECT StartButtonRect(int clientWidth, int clientHeight, UINT dpi)
 {
-    return RECT{16, clientHeight - 28, 16 + captionWidth, clientHeight - 8};
+    const int left = ButtonsLeft(clientWidth, dpi);
+    return RECT{left, clientHeight - Scaled(78, dpi), left + Scaled(kButtonWidth, dpi),
+                clientHeight - Scaled(38, dpi)};
 }
 
-RECT SecondLinkRect(int clientWidth, int clientHeight, int captionWidth)
+RECT GameButtonRect(int clientWidth, int clientHeight, UINT dpi)
 {
-    const int right = ContentWidth(clientWidth) + 16;
-    return RECT{right - captionWidth, clientHeight - 28, right, clientHeight - 8};
+    const int right = ButtonsLeft(clientWidth, dpi) + Scaled(kButtonsSpan, dpi);
+    return RECT{right - Scaled(kButtonWidth, dpi), clientHeight - Scaled(78, dpi), right,
+                clientHeight - Scaled(38, dpi)};
+}
+
+RECT FirstLinkRect(int clientHeight, int captionWidth, UINT dpi)
+{
+    const int left = Scaled(16, dpi);
+    return RECT{left, clientHeight - Scaled(28, dpi), left + captionWidth, clientHeight - Scaled(8, dpi)};
+}
+
+RECT SecondLinkRect(int clientWidth, int clientHeight, int captionWidth, UINT dpi)
+{
+    const int right = ContentWidth(clientWidth, dpi) + Scaled(16, dpi);
+    return RECT{right - captionWidth, clientHeight - Scaled(28, dpi), right,
+                clientHeight - Scaled(8, dpi)};
+}
+
+FocusStop NextFocusStop(FocusStop current, bool forward, bool startEnabled, bool gameEnabled)
+{
+    constexpr int kStops = 4;  // StartButton .. SecondLink
+    // From nothing, forward starts before the first stop and backward after the last.
+    int index = current == FocusStop::None ? (forward ? 0 : kStops + 1) : static_cast<int>(current);
+    for (int step = 0; step < kStops; ++step) {
+        index += forward ? 1 : -1;
+        if (index > kStops) {
+            index = 1;
+        } else if (index < 1) {
+            index = kStops;
+        }
+        const auto stop = static_cast<FocusStop>(index);
+        if (Available(stop, startEnabled, gameEnabled)) {
+            return stop;
+        }
+    }
+    return current;
+}
+
+FocusStop SettledFocus(FocusStop current, bool startEnabled, bool gameEnabled)
+{
+    if (current != FocusStop::None && Available(current, startEnabled, gameEnabled)) {
+        return current;
+    }
+    if (startEnabled) {
+        return FocusStop::StartButton;
+    }
+    return gameEnabled ? FocusStop::GameButton : FocusStop::None;
 }
 
 COLORREF ToneColor(ButtonTone tone)

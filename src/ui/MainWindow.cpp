@@ -13,7 +13,42 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"OrvaneMainWindow";
 
+// Runs a focus stop's action (wParam: FocusStop) after a screen reader's
+// request has been answered.
+constexpr UINT WM_ACTIVATE_STOP = WM_APP + 1;
+
+// The accessible children in reading order: the result rows, the status line,
+// the two buttons, the two links.
+constexpr size_t kStartItem = kRowCount + 1;
+constexpr size_t kItemCount = kRowCount + 5;
+
+constexpr FocusStop kItemStops[] = {FocusStop::StartButton, FocusStop::GameButton,
+                                    FocusStop::FirstLink, FocusStop::SecondLink};
+
+// The child id (item index + 1) of a focus stop.
+LONG ChildIdOf(FocusStop stop)
+{
+    return static_cast<LONG>(kStartItem) + static_cast<LONG>(stop);
+}
+
 }  // namespace
+
+UINT WindowDpi(HWND window)
+{
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (window != nullptr && getDpiForWindow != nullptr) {
+        const UINT dpi = getDpiForWindow(window);
+        if (dpi != 0) {
+            return dpi;
+        }
+    }
+    // Before Windows 10 1607 every window has the system DPI.
+    MemoryDc screen(CreateCompatibleDC(nullptr));
+    const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
+    return dpi > 0 ? static_cast<UINT>(dpi) : kDesignDpi;
+}
 
 MainWindow::MainWindow(SystemState& record, UpdateController& controller)
     : flow_(record, controller, *this)
@@ -65,15 +100,37 @@ bool MainWindow::Create(HINSTANCE instance)
     // The class uses the brush for as long as the process runs.
     background.Release();
 
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
-    hwnd_ = CreateWindowExW(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, x, y, kWindowWidth,
-                            kWindowHeight, nullptr, nullptr, instance, this);
+    // Centred on the primary screen at its DPI; a window that lands on a
+    // monitor of another scale is sized again for it.
+    struct Placement {
+        int x, y, width, height;
+    };
+    const auto place = [](UINT dpi) {
+        const int width = Scaled(kWindowWidth, dpi);
+        const int height = Scaled(kWindowHeight, dpi);
+        return Placement{(GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                         (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height};
+    };
+    dpi_ = WindowDpi(nullptr);
+    const Placement wanted = place(dpi_);
+    hwnd_ = CreateWindowExW(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, wanted.x, wanted.y,
+                            wanted.width, wanted.height, nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) {
         return false;
     }
-    fonts_.Create();
+    if (WindowDpi(hwnd_) != dpi_) {
+        dpi_ = WindowDpi(hwnd_);
+        const Placement again = place(dpi_);
+        SetWindowPos(hwnd_, nullptr, again.x, again.y, again.width, again.height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    fonts_.Create(dpi_);
+    BOOL cues = FALSE;
+    keyboardCues_ = SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0) && cues;
+    // The primary action has the focus from the start.
+    focus_ = SettledFocus(FocusStop::None, start_.look.enabled, game_.look.enabled);
     flow_.Start(hwnd_);
+    announced_ = AccessibleItems();
 
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
@@ -108,6 +165,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // The window goes at once; runs stop at their next chunk, and the
         // process waits for them after its message loop.
         flow_.Cancel();
+        // Clients may hold the accessible object longer than the window lives.
+        if (accessible_) {
+            accessible_.Get()->Disconnect();
+            accessible_.Reset();
+        }
         PostQuitMessage(0);
         return 0;
     case WM_SIZE:
@@ -120,10 +182,32 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 1;
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize.x = kWindowWidth;
-        info->ptMinTrackSize.y = kWindowHeight;
+        info->ptMinTrackSize.x = Scaled(kWindowWidth, dpi_);
+        info->ptMinTrackSize.y = Scaled(kWindowHeight, dpi_);
         return 0;
     }
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_KEYDOWN:
+        if (OnKeyDown(wParam, lParam)) {
+            return 0;
+        }
+        break;
+    case WM_SETFOCUS:
+        InvalidateRect(hwnd_, nullptr, FALSE);
+        if (focus_ != FocusStop::None) {
+            NotifyWinEvent(EVENT_OBJECT_FOCUS, hwnd_, OBJID_CLIENT, ChildIdOf(focus_));
+        }
+        return 0;
+    case WM_KILLFOCUS:
+        InvalidateRect(hwnd_, nullptr, FALSE);
+        return 0;
+    case WM_GETOBJECT:
+        return OnGetObject(wParam, lParam);
+    case WM_ACTIVATE_STOP:
+        Activate(static_cast<FocusStop>(wParam));
+        return 0;
     case WM_SETCURSOR:
         // Keeps the hand over a link; elsewhere the class arrow applies.
         if (LOWORD(lParam) == HTCLIENT && (links_[0].hovered || links_[1].hovered)) {
@@ -159,13 +243,16 @@ void MainWindow::Repaint(Area area)
     if (area == Area::ProgressBand) {
         RECT client{};
         GetClientRect(hwnd_, &client);
-        const RECT band{0, kProgressBandTop, client.right, kProgressBandBottom};
-        InvalidateRect(hwnd_, &band, FALSE);
+        const Band band = ProgressBand(dpi_);
+        const RECT rect{0, band.top, client.right, band.bottom};
+        InvalidateRect(hwnd_, &rect, FALSE);
         return;
     }
     start_.look = StartButtonLook(flow_.CurrentPhase());
     game_.look = GameButtonLook(flow_.CurrentPhase());
+    MoveFocus(SettledFocus(focus_, start_.look.enabled, game_.look.enabled));
     InvalidateRect(hwnd_, nullptr, FALSE);
+    Announce();
 }
 
 void MainWindow::ShowMessage(const std::wstring& text, const std::wstring& caption, UINT style)
@@ -185,11 +272,12 @@ void MainWindow::Quit()
 // Buttons follow the bottom edge; the links are as wide as their captions.
 void MainWindow::PlaceControls(HDC dc, const RECT& client)
 {
-    start_.rect = StartButtonRect(client.right, client.bottom);
-    game_.rect = GameButtonRect(client.right, client.bottom);
-    links_[0].rect = FirstLinkRect(client.bottom, TextWidth(dc, fonts_.small.Get(), links_[0].caption));
+    start_.rect = StartButtonRect(client.right, client.bottom, dpi_);
+    game_.rect = GameButtonRect(client.right, client.bottom, dpi_);
+    links_[0].rect =
+        FirstLinkRect(client.bottom, TextWidth(dc, fonts_.small.Get(), links_[0].caption), dpi_);
     links_[1].rect = SecondLinkRect(client.right, client.bottom,
-                                    TextWidth(dc, fonts_.small.Get(), links_[1].caption));
+                                    TextWidth(dc, fonts_.small.Get(), links_[1].caption), dpi_);
 }
 
 void MainWindow::OnPaint()
@@ -208,10 +296,14 @@ void MainWindow::OnPaint()
             PlaceControls(memoryDc.Get(), client);
             const Phase phase = flow_.CurrentPhase();
             const Screen& screen = flow_.Shown();
-            const Frame frame{screen,  phase == Phase::Blocked,
+            const Frame frame{screen,
+                              phase == Phase::Blocked,
                               phase == Phase::Updating || screen.progress > 0,
-                              start_,  game_,
-                              links_};
+                              start_,
+                              game_,
+                              links_,
+                              dpi_,
+                              FocusMarkShown() ? focus_ : FocusStop::None};
             PaintFrame(memoryDc.Get(), client, fonts_, frame);
             BitBlt(windowDc, 0, 0, width, height, memoryDc.Get(), 0, 0, SRCCOPY);
         }
@@ -288,10 +380,13 @@ void MainWindow::OnLeftButtonUp(int x, int y)
         return PtInRect(&button.rect, point) && button.look.enabled;
     };
 
+    // A clicked button takes the focus, as a push button does.
     if (released(start_)) {
+        MoveFocus(FocusStop::StartButton);
         flow_.PressStart();
     }
     if (released(game_)) {
+        MoveFocus(FocusStop::GameButton);
         flow_.PressGame();
     }
     for (const FooterLink& link : links_) {
@@ -309,6 +404,158 @@ void MainWindow::OnMouseLeave()
     links_[1].hovered = false;
     trackingMouse_ = false;
     InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+// ---- Display scale ------------------------------------------------------------
+
+void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested)
+{
+    // The new DPI first: the move below asks for the minimum size at it.
+    dpi_ = dpi;
+    fonts_.Create(dpi_);
+    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+// ---- Keyboard ------------------------------------------------------------------
+
+bool MainWindow::FocusMarkShown() const
+{
+    return keyboardCues_ && focus_ != FocusStop::None && GetFocus() == hwnd_;
+}
+
+bool MainWindow::OnKeyDown(WPARAM key, LPARAM flags)
+{
+    switch (key) {
+    case VK_TAB:
+        keyboardCues_ = true;
+        MoveFocus(NextFocusStop(focus_, GetKeyState(VK_SHIFT) >= 0, start_.look.enabled,
+                                game_.look.enabled));
+        InvalidateRect(hwnd_, nullptr, FALSE);
+        return true;
+    case VK_RETURN:
+    case VK_SPACE:
+        keyboardCues_ = true;
+        InvalidateRect(hwnd_, nullptr, FALSE);
+        // A held key repeats: one press, one action.
+        if ((flags & (LPARAM{1} << 30)) == 0) {
+            Activate(focus_);
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::MoveFocus(FocusStop stop)
+{
+    if (stop == focus_) {
+        return;
+    }
+    focus_ = stop;
+    InvalidateRect(hwnd_, nullptr, FALSE);
+    if (stop != FocusStop::None && GetFocus() == hwnd_) {
+        NotifyWinEvent(EVENT_OBJECT_FOCUS, hwnd_, OBJID_CLIENT, ChildIdOf(stop));
+    }
+}
+
+// What a click on it does, for the keyboard and screen readers.
+void MainWindow::Activate(FocusStop stop)
+{
+    switch (stop) {
+    case FocusStop::StartButton:
+        if (start_.look.enabled) {
+            flow_.PressStart();
+        }
+        break;
+    case FocusStop::GameButton:
+        if (game_.look.enabled) {
+            flow_.PressGame();
+        }
+        break;
+    case FocusStop::FirstLink:
+    case FocusStop::SecondLink:
+        if (openUrl) {
+            openUrl(links_[stop == FocusStop::FirstLink ? 0 : 1].url);
+        }
+        break;
+    case FocusStop::None:
+        break;
+    }
+}
+
+// ---- Screen readers ------------------------------------------------------------
+
+std::vector<AccessibleItem> MainWindow::AccessibleItems() const
+{
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const Screen& screen = flow_.Shown();
+    const bool hasFocus = GetFocus() == hwnd_;
+
+    std::vector<AccessibleItem> items;
+    items.reserve(kItemCount);
+    for (size_t i = 0; i < screen.rows.size(); ++i) {
+        items.push_back({ROLE_SYSTEM_STATICTEXT, RowSpokenText(screen.rows[i]), STATE_SYSTEM_READONLY,
+                         TableRowRect(client.right, static_cast<int>(i), dpi_), {}});
+    }
+    items.push_back({ROLE_SYSTEM_STATICTEXT, screen.status, STATE_SYSTEM_READONLY,
+                     StatusRect(client.right, dpi_), {}});
+    for (FocusStop stop : kItemStops) {
+        const LONG focused = hasFocus && focus_ == stop ? STATE_SYSTEM_FOCUSED : 0;
+        if (stop == FocusStop::StartButton || stop == FocusStop::GameButton) {
+            const ButtonFace& button = stop == FocusStop::StartButton ? start_ : game_;
+            const LONG state = button.look.enabled ? STATE_SYSTEM_FOCUSABLE | focused
+                                                   : STATE_SYSTEM_UNAVAILABLE;
+            items.push_back({ROLE_SYSTEM_PUSHBUTTON, button.look.text, state, button.rect, L"按下"});
+        } else {
+            const FooterLink& link = links_[stop == FocusStop::FirstLink ? 0 : 1];
+            items.push_back({ROLE_SYSTEM_LINK, link.caption,
+                             STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED | focused, link.rect,
+                             L"跳转"});
+        }
+    }
+    return items;
+}
+
+void MainWindow::RequestDefaultAction(size_t index)
+{
+    if (index >= kStartItem && index < kItemCount) {
+        PostMessageW(hwnd_, WM_ACTIVATE_STOP, static_cast<WPARAM>(kItemStops[index - kStartItem]), 0);
+    }
+}
+
+void MainWindow::Announce()
+{
+    std::vector<AccessibleItem> items = AccessibleItems();
+    for (size_t i = 0; i < items.size() && i < announced_.size(); ++i) {
+        const LONG child = static_cast<LONG>(i + 1);
+        if (items[i].name != announced_[i].name) {
+            NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, hwnd_, OBJID_CLIENT, child);
+        }
+        if (items[i].state != announced_[i].state) {
+            NotifyWinEvent(EVENT_OBJECT_STATECHANGE, hwnd_, OBJID_CLIENT, child);
+        }
+    }
+    announced_ = std::move(items);
+}
+
+LRESULT MainWindow::OnGetObject(WPARAM wParam, LPARAM lParam)
+{
+    // Only the client area is drawn by this window; the system answers for
+    // the rest. The object id is 32 bits, which 64-bit Windows may pass
+    // without sign extension.
+    if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) {
+        return DefWindowProcW(hwnd_, WM_GETOBJECT, wParam, lParam);
+    }
+    if (!accessible_) {
+        accessible_.Reset(WindowAccessible::Create(hwnd_, *this));
+    }
+    if (!accessible_) {
+        return DefWindowProcW(hwnd_, WM_GETOBJECT, wParam, lParam);
+    }
+    return LresultFromObject(__uuidof(IAccessible), wParam, static_cast<IAccessible*>(accessible_.Get()));
 }
 
 }  // namespace Orvane

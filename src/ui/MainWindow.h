@@ -5,8 +5,10 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "flow/Flow.h"
+#include "ui/Accessibility.h"
 #include "ui/Painting.h"
 
 namespace Orvane {
@@ -14,10 +16,15 @@ namespace Orvane {
 class SystemState;
 class UpdateController;
 
+// The DPI the window is drawn at: the window's own where the system can say
+// (Windows 10 1607 and later), else the system DPI.
+UINT WindowDpi(HWND window);
+
 // The program's only window: custom-drawn, no child controls. It paints what
-// the flow holds, turns mouse input into the flow's button presses and hands
-// the flow its private messages. Lives on the UI thread.
-class MainWindow : private FlowView {
+// the flow holds at the window's DPI, turns mouse and keyboard input into the
+// flow's button presses, describes itself to screen readers and hands the flow
+// its private messages. Lives on the UI thread.
+class MainWindow : private FlowView, private AccessibleSource {
 public:
     // A window for the given record and controller, which must outlive it.
     MainWindow(SystemState& record, UpdateController& controller);
@@ -38,6 +45,14 @@ public:
     const ButtonFace& GameButton() const { return game_; }
     const std::array<FooterLink, 2>& Links() const { return links_; }
     bool TrackingMouse() const { return trackingMouse_; }
+    UINT Dpi() const { return dpi_; }
+    const Fonts& Typefaces() const { return fonts_; }
+    // Where the keyboard focus is, and whether its mark is drawn.
+    FocusStop Focus() const { return focus_; }
+    bool FocusMarkShown() const;
+
+    // AccessibleSource: what a screen reader finds, as last painted.
+    std::vector<AccessibleItem> AccessibleItems() const override;
 
     // Opens a footer link; replaceable so tests need no browser.
     std::function<void(const std::wstring& url)> openUrl;
@@ -54,6 +69,9 @@ private:
     void ShowMessage(const std::wstring& text, const std::wstring& caption, UINT style) override;
     void Quit() override;
 
+    // AccessibleSource
+    void RequestDefaultAction(size_t index) override;
+
     void OnPaint();
     void PlaceControls(HDC dc, const RECT& client);
     ButtonFace* HitTestButton(int x, int y);
@@ -62,12 +80,28 @@ private:
     void OnLeftButtonUp(int x, int y);
     void OnMouseLeave();
 
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    bool OnKeyDown(WPARAM key, LPARAM flags);
+    void MoveFocus(FocusStop stop);
+    void Activate(FocusStop stop);
+    // Raises the events for what changed since screen readers were last told.
+    void Announce();
+    LRESULT OnGetObject(WPARAM wParam, LPARAM lParam);
+
+    ComApartment apartment_;
     HWND hwnd_ = nullptr;
     Fonts fonts_;
     ButtonFace start_;
     ButtonFace game_;
     std::array<FooterLink, 2> links_;
     bool trackingMouse_ = false;
+    UINT dpi_ = kDesignDpi;
+    FocusStop focus_ = FocusStop::None;
+    // Shown once the keyboard is used, as Windows shows focus cues.
+    bool keyboardCues_ = false;
+    // Created on a screen reader's first request; disconnected when the window goes.
+    ComReference<WindowAccessible> accessible_;
+    std::vector<AccessibleItem> announced_;
     Flow flow_;
 };
 

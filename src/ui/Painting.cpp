@@ -11,9 +11,9 @@ constexpr wchar_t kDescription[] =
     L"本工具用于检测电脑环境, 提供诊断建议，优化游戏体验。和游戏下载更新服务，"
     L"登录游戏请采用登录器。";
 
-HFONT MakeFont(int height, int weight)
+HFONT MakeFont(int height, int weight, UINT dpi)
 {
-    return CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    return CreateFontW(-Scaled(height, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                        DEFAULT_PITCH | FF_SWISS, L"Microsoft YaHei UI");
 }
@@ -33,17 +33,28 @@ void FillSolid(HDC dc, const RECT& rect, COLORREF color)
     FillRect(dc, &rect, brush.Get());
 }
 
-void DrawLine(HDC dc, int x1, int y1, int x2, int y2, COLORREF color)
+void DrawLine(HDC dc, int x1, int y1, int x2, int y2, int width, COLORREF color)
 {
-    PenHandle pen(CreatePen(PS_SOLID, 1, color));
+    PenHandle pen(CreatePen(PS_SOLID, width, color));
     SelectedObject selectedPen(dc, pen.Get());
     MoveToEx(dc, x1, y1, nullptr);
     LineTo(dc, x2, y2);
 }
 
-void DrawSeparator(HDC dc, int x, int top, int bottom)
+// A column separator as a filled strip: the same pixels as a one-pixel line at
+// 96 DPI, and square-ended at any width.
+void DrawSeparator(HDC dc, int x, int top, int bottom, const Ruler& s)
 {
-    DrawLine(dc, x, top, x, bottom, Palette::Border);
+    FillSolid(dc, {x, top, x + s(1), bottom}, Palette::Border);
+}
+
+// An outline of the given width inside the rectangle.
+void DrawOutline(HDC dc, const RECT& r, int corner, int width, COLORREF color)
+{
+    PenHandle pen(CreatePen(width > 1 ? PS_INSIDEFRAME : PS_SOLID, width, color));
+    SelectedObject selectedBrush(dc, GetStockObject(NULL_BRUSH));
+    SelectedObject selectedPen(dc, pen.Get());
+    RoundRect(dc, r.left, r.top, r.right, r.bottom, corner, corner);
 }
 
 void DrawTextIn(HDC dc, const std::wstring& text, RECT rect, HFONT font, COLORREF color,
@@ -55,7 +66,7 @@ void DrawTextIn(HDC dc, const std::wstring& text, RECT rect, HFONT font, COLORRE
     DrawTextW(dc, text.c_str(), -1, &rect, flags);
 }
 
-void DrawStatusDot(HDC dc, int cx, int cy, RowStatus status)
+void DrawStatusDot(HDC dc, int cx, int cy, RowStatus status, const Ruler& s)
 {
     COLORREF fill = Palette::Neutral;
     switch (status) {
@@ -76,145 +87,163 @@ void DrawStatusDot(HDC dc, int cx, int cy, RowStatus status)
         PenHandle pen(CreatePen(PS_NULL, 0, 0));
         SelectedObject selectedBrush(dc, brush.Get());
         SelectedObject selectedPen(dc, pen.Get());
-        Ellipse(dc, cx - 9, cy - 9, cx + 9, cy + 9);
+        Ellipse(dc, cx - s(9), cy - s(9), cx + s(9), cy + s(9));
     }
-    PenHandle markPen(CreatePen(PS_SOLID, 2, Palette::White));
+    PenHandle markPen(CreatePen(PS_SOLID, s(2), Palette::White));
     SelectedObject selectedPen(dc, markPen.Get());
     if (status == RowStatus::Ok || status == RowStatus::Warning) {
-        const POINT check[] = {{cx - 3, cy}, {cx, cy + 3}, {cx + 3, cy - 2}};
+        const POINT check[] = {{cx - s(3), cy}, {cx, cy + s(3)}, {cx + s(3), cy - s(2)}};
         Polyline(dc, check, 3);
     } else if (status == RowStatus::Failed) {
-        MoveToEx(dc, cx - 3, cy - 3, nullptr);
-        LineTo(dc, cx + 3, cy + 3);
-        MoveToEx(dc, cx + 3, cy - 3, nullptr);
-        LineTo(dc, cx - 3, cy + 3);
+        MoveToEx(dc, cx - s(3), cy - s(3), nullptr);
+        LineTo(dc, cx + s(3), cy + s(3));
+        MoveToEx(dc, cx + s(3), cy - s(3), nullptr);
+        LineTo(dc, cx - s(3), cy + s(3));
     }
 }
 
-void DrawHeader(HDC dc, const Fonts& fonts, int contentWidth)
+void DrawHeader(HDC dc, const Fonts& fonts, int contentWidth, const Ruler& s)
 {
     const UINT flags = DT_SINGLELINE | DT_VCENTER;
-    DrawTextIn(dc, kWindowTitle, {16, 16, contentWidth - 44, 46}, fonts.title.Get(), Palette::PrimaryText,
-               flags);
-    DrawTextIn(dc, kVersionCaption, {16, 21, contentWidth + 16, 41}, fonts.small.Get(),
+    DrawTextIn(dc, kWindowTitle, {s(16), s(16), contentWidth - s(44), s(46)}, fonts.title.Get(),
+               Palette::PrimaryText, flags);
+    DrawTextIn(dc, kVersionCaption, {s(16), s(21), contentWidth + s(16), s(41)}, fonts.small.Get(),
                Palette::SecondaryText, flags | DT_RIGHT);
-    DrawTextIn(dc, kDescription, {16, 48, contentWidth + 16, 73}, fonts.description.Get(),
-               Palette::SecondaryText, flags);
+    DrawTextIn(dc, kDescription, {s(16), s(48), contentWidth + s(16), s(73)},
+               fonts.description.Get(), Palette::SecondaryText, flags);
 }
 
-void DrawTable(HDC dc, const Fonts& fonts, const CheckRows& rows, int clientWidth)
+void DrawTable(HDC dc, const Fonts& fonts, const CheckRows& rows, int clientWidth, const Ruler& s)
 {
-    const int contentWidth = clientWidth - 32;
-    const TableColumns col = ComputeTableColumns(clientWidth);
+    const int contentWidth = clientWidth - s(32);
+    const TableColumns col = ComputeTableColumns(clientWidth, s.dpi);
     const UINT flags = DT_SINGLELINE | DT_VCENTER;
 
-    FillRoundRect(dc, 16, 88, contentWidth, 258, 8, Palette::Panel);
-    FillSolid(dc, {26, 98, contentWidth + 6, 126}, Palette::HeaderRow);
+    FillRoundRect(dc, s(16), s(88), contentWidth, s(258), s(8), Palette::Panel);
+    const int headerTop = s(98);
+    const int headerBottom = s(126);
+    FillSolid(dc, {s(26), headerTop, contentWidth + s(6), headerBottom}, Palette::HeaderRow);
 
     const HFONT header = fonts.header.Get();
-    DrawTextIn(dc, L"检测项", {31, 98, 21 + col.c1, 126}, header, Palette::SecondaryText, flags);
-    DrawSeparator(dc, col.x1, 98, 126);
-    DrawTextIn(dc, L"检测结果", {col.x1 + 5, 98, col.x1 + col.c2 - 5, 126}, header,
+    DrawTextIn(dc, L"检测项", {s(31), headerTop, s(21) + col.c1, headerBottom}, header,
                Palette::SecondaryText, flags);
-    DrawSeparator(dc, col.x2, 98, 126);
-    DrawTextIn(dc, L"推荐配置", {col.x2 + 5, 98, col.x2 + col.c3 - 5, 126}, header,
-               Palette::SecondaryText, flags);
-    DrawSeparator(dc, col.x3, 98, 126);
-    DrawTextIn(dc, L"状态", {col.x3 + 2, 98, col.x3 + col.c4 - 2, 126}, header,
-               Palette::SecondaryText, flags | DT_CENTER);
-    DrawSeparator(dc, col.x4, 98, 126);
-    DrawTextIn(dc, L"建议", {col.x4 + 5, 98, col.x4 + col.c5 - 5, 126}, header,
-               Palette::SecondaryText, flags);
+    DrawSeparator(dc, col.x1, headerTop, headerBottom, s);
+    DrawTextIn(dc, L"检测结果", {col.x1 + s(5), headerTop, col.x1 + col.c2 - s(5), headerBottom},
+               header, Palette::SecondaryText, flags);
+    DrawSeparator(dc, col.x2, headerTop, headerBottom, s);
+    DrawTextIn(dc, L"推荐配置", {col.x2 + s(5), headerTop, col.x2 + col.c3 - s(5), headerBottom},
+               header, Palette::SecondaryText, flags);
+    DrawSeparator(dc, col.x3, headerTop, headerBottom, s);
+    DrawTextIn(dc, L"状态", {col.x3 + s(2), headerTop, col.x3 + col.c4 - s(2), headerBottom},
+               header, Palette::SecondaryText, flags | DT_CENTER);
+    DrawSeparator(dc, col.x4, headerTop, headerBottom, s);
+    DrawTextIn(dc, L"建议", {col.x4 + s(5), headerTop, col.x4 + col.c5 - s(5), headerBottom},
+               header, Palette::SecondaryText, flags);
 
     for (size_t i = 0; i < rows.size(); ++i) {
         const CheckRow& row = rows[i];
-        const int top = 126 + 30 * static_cast<int>(i);
-        const int bottom = top + 30;
-        FillSolid(dc, {26, top, contentWidth + 6, bottom},
-                  i % 2 == 0 ? Palette::Panel : Palette::AlternateRow);
+        const RECT band = TableRowRect(clientWidth, static_cast<int>(i), s.dpi);
+        const int top = band.top;
+        const int bottom = band.bottom;
+        FillSolid(dc, band, i % 2 == 0 ? Palette::Panel : Palette::AlternateRow);
 
-        DrawTextIn(dc, row.name, {31, top, 21 + col.c1, bottom}, fonts.text.Get(),
+        DrawTextIn(dc, row.name, {s(31), top, s(21) + col.c1, bottom}, fonts.text.Get(),
                    Palette::SecondaryText, flags);
-        DrawSeparator(dc, col.x1, top, bottom);
-        DrawTextIn(dc, row.result, {col.x1 + 5, top, col.x1 + col.c2 - 5, bottom}, fonts.text.Get(),
-                   Palette::PrimaryText, flags);
-        DrawSeparator(dc, col.x2, top, bottom);
-        DrawTextIn(dc, row.recommended, {col.x2 + 5, top, col.x2 + col.c3 - 5, bottom},
+        DrawSeparator(dc, col.x1, top, bottom, s);
+        DrawTextIn(dc, row.result, {col.x1 + s(5), top, col.x1 + col.c2 - s(5), bottom},
+                   fonts.text.Get(), Palette::PrimaryText, flags);
+        DrawSeparator(dc, col.x2, top, bottom, s);
+        DrawTextIn(dc, row.recommended, {col.x2 + s(5), top, col.x2 + col.c3 - s(5), bottom},
                    fonts.small.Get(), Palette::SecondaryText, flags);
-        DrawSeparator(dc, col.x3, top, bottom);
-        DrawStatusDot(dc, col.x3 + col.c4 / 2, bottom - 15, row.status);
-        DrawSeparator(dc, col.x4, top, bottom);
+        DrawSeparator(dc, col.x3, top, bottom, s);
+        DrawStatusDot(dc, col.x3 + col.c4 / 2, bottom - s(15), row.status, s);
+        DrawSeparator(dc, col.x4, top, bottom, s);
 
         const COLORREF adviceColor = row.status == RowStatus::Failed    ? Palette::Danger
                                      : row.status == RowStatus::Warning ? Palette::Warning
                                                                         : Palette::SecondaryText;
-        DrawTextIn(dc, row.advice, {col.x4 + 5, top, col.x4 + col.c5 - 5, bottom},
+        DrawTextIn(dc, row.advice, {col.x4 + s(5), top, col.x4 + col.c5 - s(5), bottom},
                    fonts.small.Get(), adviceColor, DT_END_ELLIPSIS | flags);
     }
 }
 
 void DrawStatus(HDC dc, const Fonts& fonts, const std::wstring& statusText, bool alert,
-                int contentWidth)
+                int clientWidth, const Ruler& s)
 {
-    FillRoundRect(dc, 16, 356, contentWidth, 40, 8, Palette::Panel);
-    {
-        PenHandle pen(CreatePen(PS_SOLID, 1, Palette::Border));
-        SelectedObject selectedBrush(dc, GetStockObject(NULL_BRUSH));
-        SelectedObject selectedPen(dc, pen.Get());
-        RoundRect(dc, 16, 356, contentWidth + 16, 396, 8, 8);
-    }
-    DrawTextIn(dc, statusText, {28, 364, contentWidth + 4, 388}, fonts.text.Get(),
-               alert ? Palette::Danger : Palette::PrimaryText,
+    const RECT panel = StatusRect(clientWidth, s.dpi);
+    FillRoundRect(dc, panel.left, panel.top, panel.right - panel.left, panel.bottom - panel.top,
+                  s(8), Palette::Panel);
+    DrawOutline(dc, panel, s(8), s(1), Palette::Border);
+    DrawTextIn(dc, statusText,
+               {panel.left + s(12), panel.top + s(8), panel.right - s(12), panel.bottom - s(8)},
+               fonts.text.Get(), alert ? Palette::Danger : Palette::PrimaryText,
                DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER);
 }
 
-void DrawProgress(HDC dc, const Fonts& fonts, const Screen& screen, int contentWidth)
+void DrawProgress(HDC dc, const Fonts& fonts, const Screen& screen, int contentWidth,
+                  const Ruler& s)
 {
-    FillRoundRect(dc, 16, 406, contentWidth, 8, 4, Palette::Track);
+    const int top = ProgressBand(s.dpi).top;
+    FillRoundRect(dc, s(16), top, contentWidth, s(8), s(4), Palette::Track);
     const int progress = screen.progress;
     const int fill = contentWidth * progress / 100;
     if (progress > 0 && fill > 0) {
-        FillRoundRect(dc, 16, 406, fill, 8, 4, Palette::Accent);
+        FillRoundRect(dc, s(16), top, fill, s(8), s(4), Palette::Accent);
     }
     DrawTextIn(dc, ComposeProgressText(progress, screen.counterText, screen.speedText),
-               {16, 417, contentWidth + 16, 435}, fonts.small.Get(), Palette::SecondaryText,
-               DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+               {s(16), s(417), contentWidth + s(16), s(435)}, fonts.small.Get(),
+               Palette::SecondaryText, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
-void DrawButton(HDC dc, const Fonts& fonts, const ButtonFace& button)
+// The keyboard focus: a ring around the control, clear of its edge.
+void DrawFocusMark(HDC dc, RECT around, int corner, const Ruler& s)
+{
+    InflateRect(&around, s(3), s(3));
+    DrawOutline(dc, around, corner, s(2), Palette::Focus);
+}
+
+void DrawButton(HDC dc, const Fonts& fonts, const ButtonFace& button, bool focused, const Ruler& s)
 {
     const RECT& r = button.rect;
     const bool enabled = button.look.enabled;
-    FillRoundRect(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, 6,
+    FillRoundRect(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, s(6),
                   ButtonFillColor(enabled, button.state, ToneColor(button.look.tone)));
     DrawTextIn(dc, button.look.text, r, fonts.button.Get(), enabled ? Palette::White : Palette::Neutral,
                DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    if (focused && enabled) {
+        DrawFocusMark(dc, r, s(10), s);
+    }
 }
 
 void DrawFooter(HDC dc, const Fonts& fonts, const std::array<FooterLink, 2>& links,
-                int clientHeight)
+                FocusStop focus, int clientHeight, const Ruler& s)
 {
-    for (const FooterLink& link : links) {
+    const FocusStop stops[] = {FocusStop::FirstLink, FocusStop::SecondLink};
+    for (size_t i = 0; i < links.size(); ++i) {
+        const FooterLink& link = links[i];
         const COLORREF color = link.hovered ? Palette::LinkHover : Palette::AccentHover;
         DrawTextIn(dc, link.caption, link.rect, fonts.small.Get(), color,
                    DT_SINGLELINE | DT_VCENTER);
         if (link.hovered) {
-            DrawLine(dc, link.rect.left, clientHeight - 11, link.rect.right, clientHeight - 11,
-                     color);
+            DrawLine(dc, link.rect.left, clientHeight - s(11), link.rect.right,
+                     clientHeight - s(11), s(1), color);
+        }
+        if (focus == stops[i]) {
+            DrawFocusMark(dc, link.rect, s(4), s);
         }
     }
 }
 
 }  // namespace
 
-void Fonts::Create()
+void Fonts::Create(UINT dpi)
 {
-    title.Reset(MakeFont(18, 600));
-    text.Reset(MakeFont(13, 400));
-    small.Reset(MakeFont(11, 400));
-    button.Reset(MakeFont(14, 400));
-    description.Reset(MakeFont(11, 400));
-    header.Reset(MakeFont(12, 600));
+    title.Reset(MakeFont(18, 600, dpi));
+    text.Reset(MakeFont(13, 400, dpi));
+    small.Reset(MakeFont(11, 400, dpi));
+    button.Reset(MakeFont(14, 400, dpi));
+    description.Reset(MakeFont(11, 400, dpi));
+    header.Reset(MakeFont(12, 600, dpi));
 }
 
 int TextWidth(HDC dc, HFONT font, const std::wstring& text)
@@ -229,24 +258,25 @@ void PaintFrame(HDC dc, const RECT& client, const Fonts& fonts, const Frame& fra
 {
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
-    const int contentWidth = width - 32;
+    const Ruler s{frame.dpi};
+    const int contentWidth = width - s(32);
 
     FillSolid(dc, client, Palette::Background);
-    DrawHeader(dc, fonts, contentWidth);
-    DrawTable(dc, fonts, frame.screen.rows, width);
-    DrawStatus(dc, fonts, frame.screen.status, frame.statusAlert, contentWidth);
+    DrawHeader(dc, fonts, contentWidth, s);
+    DrawTable(dc, fonts, frame.screen.rows, width, s);
+    DrawStatus(dc, fonts, frame.screen.status, frame.statusAlert, width, s);
     if (frame.showProgress) {
-        DrawProgress(dc, fonts, frame.screen, contentWidth);
+        DrawProgress(dc, fonts, frame.screen, contentWidth, s);
     }
 
-    DrawButton(dc, fonts, frame.start);
-    DrawButton(dc, fonts, frame.game);
-    DrawFooter(dc, fonts, frame.links, height);
+    DrawButton(dc, fonts, frame.start, frame.focus == FocusStop::StartButton, s);
+    DrawButton(dc, fonts, frame.game, frame.focus == FocusStop::GameButton, s);
+    DrawFooter(dc, fonts, frame.links, frame.focus, height, s);
 
     // Resize grip in the bottom-right corner.
     for (int k = 0; k < 3; ++k) {
-        DrawLine(dc, width - 4 + 4 * k, height - 18 + 4 * k, width - 18 + 4 * k, height - 4 + 4 * k,
-                 Palette::SecondaryText);
+        DrawLine(dc, width - s(4) + s(4) * k, height - s(18) + s(4) * k, width - s(18) + s(4) * k,
+                 height - s(4) + s(4) * k, s(1), Palette::SecondaryText);
     }
 }
 

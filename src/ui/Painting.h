@@ -23,7 +23,8 @@ struct Fonts {
     FontHandle description;
     FontHandle header;
 
-    void Create();
+    // Fonts of the design's sizes at the given DPI.
+    void Create(UINT dpi);
 };
 
 // A button as drawn: where, what it offers, and the mouse's effect on it.
@@ -48,6 +49,8 @@ struct Frame {
     const ButtonFace& start;
     const ButtonFace& game;
     const std::array<FooterLink, 2>& links;
+    UINT dpi;        // what every length is scaled to
+    FocusStop focus; // where the focus mark is drawn; None hides it
 };
 
 // Draws the whole client area into the given context.

@@ -23,5 +23,6 @@ constexpr COLORREF Danger = RGB(255, 69, 58);
 constexpr COLORREF Neutral = RGB(90, 95, 110);
 constexpr COLORREF Track = RGB(50, 54, 68);
 constexpr COLORREF White = RGB(255, 255, 255);
+constexpr COLORREF Focus = RGB(255, 255, 255);  // the keyboard focus ring
 
 }  // namespace Orvane::Palette

@@ -37,7 +37,8 @@ from orvane_game import (BASE_ARCHIVE, LAUNCHER_NAME, LOCALE_ARCHIVE, ROOT,  # n
                          setup_saved, windows_path, write)
 import orvane_game  # noqa: E402
 from orvane_window import (ACCENT, DANGER, NEUTRAL, PANEL, SUCCESS, WHITE, Failure,  # noqa: E402
-                           Program, Screenshots, grab, near, wait_for)
+                           Program, Screenshots, grab, hide_keyboard_cues, near, press_keys,
+                           wait_for)
 
 SKIP = 77
 PORTAL_BASE = "http://update.kaimor.com/files/"
@@ -881,6 +882,96 @@ def run_dotnet_by_value(layout, orvane, screen, log, listener):
           "DotNetVersion=%r" % ini.get("System", "DotNetVersion", fallback=None))
 
 
+def setup_keyboard_and_screen_reader(layout, args):
+    make_game(layout, args)
+    publish_same_as_game(layout)
+    return {"hosts": PROBE_HOSTS}
+
+
+WELCOME = "欢迎使用, 请点击 开始检测"
+UNCHECKED = "未检测"  # a row's grey dot, in words (its parts are joined by "，")
+S_OK = "0x00000000"
+DISP_E_MEMBERNOTFOUND = "0x80020003"
+
+
+def read_window(orvane):
+    """The window as a screen reader reads it: (rows, status, start, game, links)."""
+    tree = orvane.accessible()
+    children = tree["children"]
+    check(len(children) == 12, "%d accessible children, want 7 rows, the status line, "
+          "2 buttons and 2 links" % len(children))
+    return children[:7], children[7], children[8], children[9], children[10:], tree["focus"]
+
+
+def expect_child(child, role, name=None, has=(), lacks=()):
+    check(child["role"] == role, "child %d: role %s, want %s" % (child["id"], child["role"], role))
+    if name is not None:
+        check(child["name"] == name, "child %d: name %r, want %r" % (child["id"], child["name"], name))
+    for state in has:
+        check(state in child["state"], "child %d (%s) is not %s: %s" % (child["id"], child["name"], state,
+                                                                      sorted(child["state"])))
+    for state in lacks:
+        check(state not in child["state"], "child %d (%s) is %s" % (child["id"], child["name"], state))
+
+
+def run_keyboard_and_screen_reader(layout, orvane, screen, log, listener):
+    """Tab to "开始检测", Enter: the diagnosis runs (and blocks at the missing
+    .NET). A screen reader reads the rows, status line, buttons and links before
+    and after, and its default action clicks; Alt+F4 closes the window."""
+    hide_keyboard_cues()  # the namespace's prefix is a throwaway copy
+    orvane.start()
+    rows, status, start, game, links, focus = read_window(orvane)
+    for row in rows:
+        expect_child(row, "statictext", has=["readonly"])
+        check(UNCHECKED in row["name"].split("，"), "row before a diagnosis reads %r" % row["name"])
+    expect_child(status, "statictext", WELCOME)
+    expect_child(start, "pushbutton", "开始检测", has=["focusable", "focused"], lacks=["unavailable"])
+    check(start["action"] != "", "the start button has no default action")
+    expect_child(game, "pushbutton", "开始游戏", has=["unavailable"], lacks=["focused", "focusable"])
+    for link in links:
+        expect_child(link, "link", has=["focusable", "linked"], lacks=["focused"])
+    check(links[0]["name"] and links[1]["name"] and links[0]["name"] != links[1]["name"],
+          "link names %r" % [link["name"] for link in links])
+    check(focus == start["id"], "focused child %d, want the start button" % focus)
+    check(not orvane.focus_mark_around(grab(), start["rect"]),
+          "a focus mark shows before the keyboard was used")
+    check(orvane.accessible_do(game["id"]) == DISP_E_MEMBERNOTFOUND, "the disabled button took an action")
+
+    # Tab passes the disabled game button: the links, then round to "开始检测".
+    for target in (links[0], links[1], start):
+        press_keys("Tab")
+        wait_for("the focus on %s" % target["name"], lambda: read_window(orvane)[5] == target["id"], 10, 0.3)
+        image = grab()
+        check(orvane.focus_mark_around(image, target["rect"]), "no focus mark around %s" % target["name"])
+        others = [c for c in (start, links[0], links[1]) if c is not target]
+        check(not any(orvane.focus_mark_around(image, c["rect"]) for c in others),
+              "a focus mark beside %s too" % target["name"])
+    screen.save("focus-on-start")
+    check(listener.count() == 0 and orvane.running(), "Tab alone started something")
+
+    press_keys("Return")
+    wait_for("the blocked verdict (red status line)", orvane.status_is_red, 30, 0.3)
+    listener.wait_count(2)
+    screen.save("after-enter")
+    rows, status, start, game, links, focus = read_window(orvane)
+    check(status["name"] not in ("", WELCOME), "status line reads %r after the diagnosis" % status["name"])
+    check("失败" in rows[2]["name"], ".NET row reads %r" % rows[2]["name"])
+    check(not any(UNCHECKED in row["name"].split("，") for row in rows), "a row still reads unchecked")
+    expect_child(start, "pushbutton", "重新检测", has=["focused"], lacks=["unavailable"])
+    check(orvane.focus_mark_around(grab(), start["rect"]), "no focus mark on \"重新检测\" after the run")
+
+    # "开始游戏" is offered after a blocked diagnosis (the launch refuses by itself).
+    expect_child(game, "pushbutton", "开始游戏", has=["focusable"], lacks=["unavailable", "focused"])
+    # A screen reader's default action clicks the button.
+    check(orvane.accessible_do(start["id"]) == S_OK, "the start button's default action failed")
+    listener.wait_count(4, timeout=30)
+
+    press_keys("alt+F4")
+    code = orvane.wait_exit(30)
+    check(code == 0, "Orvane exited with %d after Alt+F4" % code)
+    check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -894,6 +985,7 @@ SCENARIOS = {
     "copied_client": (setup_copied_client, run_copied_client),
     "drive_root": (setup_drive_root, run_drive_root),
     "dotnet_registered_by_value": (setup_dotnet_by_value, run_dotnet_by_value),
+    "keyboard_and_screen_reader": (setup_keyboard_and_screen_reader, run_keyboard_and_screen_reader),
 }
 
 

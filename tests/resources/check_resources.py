@@ -30,6 +30,10 @@ ASM_V3 = "urn:schemas-microsoft-com:asm.v3"
 # Windows reads trustInfo in either of these namespaces.
 TRUST_NAMESPACES = {"urn:schemas-microsoft-com:asm.v2", ASM_V3}
 WINDOWS_SETTINGS_2005 = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
+WINDOWS_SETTINGS_2016 = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
+# Windows takes the first value of the list it knows: per-monitor v2 from
+# Windows 10 1703, per-monitor on 1607.
+DPI_AWARENESS = ["PerMonitorV2", "PerMonitor"]
 COMPATIBILITY_V1 = "urn:schemas-microsoft-com:compatibility.v1"
 SUPPORTED_OS = {
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
@@ -152,6 +156,17 @@ def check_manifest(data):
                         "under application/windowsSettings")
     elif (dpi[0].text or "").strip() != "true/pm":
         problems.append(f"manifest: dpiAware {(dpi[0].text or '').strip()!r}, want 'true/pm'")
+
+    awareness = root.findall(f"{{{ASM_V3}}}application/{{{ASM_V3}}}windowsSettings/"
+                             f"{{{WINDOWS_SETTINGS_2016}}}dpiAwareness")
+    all_awareness = [el for el in root.iter() if el.tag.endswith("}dpiAwareness") or el.tag == "dpiAwareness"]
+    if len(awareness) != 1 or len(all_awareness) != 1:
+        problems.append("manifest: want exactly one dpiAwareness, in the 2016 WindowsSettings namespace "
+                        "under application/windowsSettings")
+    else:
+        values = [v.strip() for v in (awareness[0].text or "").split(",")]
+        if values != DPI_AWARENESS:
+            problems.append(f"manifest: dpiAwareness {values}, want {DPI_AWARENESS}")
 
     ids = [(el.get("Id") or "").lower() for el in root.findall(
         f"{{{COMPATIBILITY_V1}}}compatibility/{{{COMPATIBILITY_V1}}}application/{{{COMPATIBILITY_V1}}}supportedOS")]

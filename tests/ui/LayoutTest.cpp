@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "flow/Progress.h"
 #include "ui/Layout.h"
 #include "ui/Palette.h"
@@ -7,41 +9,91 @@
 namespace Orvane {
 namespace {
 
+constexpr UINT kDpis[] = {96, 120, 144, 192};
+
+TEST(ScaledTest, DesignLengthsAtEachDpiRoundToTheNearestPixel)
+{
+    struct Case {
+        int design;
+        int at[4];  // at 96, 120, 144, 192 DPI
+    };
+    const Case cases[] = {
+        {780, {780, 975, 1170, 1560}},  // the window
+        {600, {600, 750, 900, 1200}},
+        {16, {16, 20, 24, 32}},
+        {78, {78, 98, 117, 156}},       // 97.5: a half rounds up
+        {9, {9, 11, 14, 18}},           // the status dot's radius
+        {1, {1, 1, 2, 2}},              // a line: 1.5 rounds to 2
+        {0, {0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        for (size_t i = 0; i < std::size(kDpis); ++i) {
+            EXPECT_EQ(Scaled(c.design, kDpis[i]), c.at[i]) << c.design << " at " << kDpis[i];
+            EXPECT_EQ(Scaled(c.design, kDpis[i]), MulDiv(c.design, static_cast<int>(kDpis[i]), 96));
+        }
+    }
+}
+
 struct ColumnCase {
     int clientWidth;
+    UINT dpi;
     int c1, c2, c3, c4, c5;
 };
 
 TEST(TableColumnsTest, ScaleWithTheClientWidthAndFillTheRowsExactly)
 {
     const ColumnCase cases[] = {
-        {780, 80, 150, 110, 36, 352},   // content width 748: the unscaled design
-        {764, 78, 146, 107, 35, 346},   // default window on a system with frames
-        {777, 79, 149, 109, 35, 353},   // odd width
-        {1000, 104, 195, 143, 46, 460},
-        {1280, 134, 253, 185, 60, 596},  // enlarged window
+        {780, 96, 80, 150, 110, 36, 352},   // content width 748: the unscaled design
+        {764, 96, 78, 146, 107, 35, 346},   // default window on a system with frames
+        {777, 96, 79, 149, 109, 35, 353},   // odd width
+        {1000, 96, 104, 195, 143, 46, 460},
+        {1280, 96, 134, 253, 185, 60, 596},  // enlarged window
+        // The design width at each scale: the design's columns, scaled.
+        {975, 120, 100, 187, 137, 45, 441},  // 1.25 times, with the halves left to the last
+        {1170, 144, 120, 225, 165, 54, 528},
+        {1560, 192, 160, 300, 220, 72, 704},
     };
     for (const ColumnCase& c : cases) {
-        SCOPED_TRACE(c.clientWidth);
-        const TableColumns columns = ComputeTableColumns(c.clientWidth);
+        SCOPED_TRACE(testing::Message() << c.clientWidth << " at " << c.dpi);
+        const TableColumns columns = ComputeTableColumns(c.clientWidth, c.dpi);
         EXPECT_EQ(columns.c1, c.c1);
         EXPECT_EQ(columns.c2, c.c2);
         EXPECT_EQ(columns.c3, c.c3);
         EXPECT_EQ(columns.c4, c.c4);
         EXPECT_EQ(columns.c5, c.c5);
-        EXPECT_EQ(columns.x1, 26 + c.c1);
-        EXPECT_EQ(columns.x4, 26 + c.c1 + c.c2 + c.c3 + c.c4);
+        EXPECT_EQ(columns.x1, Scaled(26, c.dpi) + c.c1);
+        EXPECT_EQ(columns.x4, Scaled(26, c.dpi) + c.c1 + c.c2 + c.c3 + c.c4);
     }
 }
 
 TEST(TableColumnsTest, LastColumnAlwaysEndsAtTheRowEdge)
 {
-    for (int width = 700; width <= 3000; ++width) {
-        const TableColumns columns = ComputeTableColumns(width);
-        const int innerWidth = width - 32 - 20;
-        ASSERT_EQ(columns.c1 + columns.c2 + columns.c3 + columns.c4 + columns.c5, innerWidth)
-            << width;
-        ASSERT_EQ(columns.x4 + columns.c5, width - 32 + 6) << width;
+    for (UINT dpi : kDpis) {
+        for (int width = Scaled(700, dpi); width <= Scaled(3000, dpi); ++width) {
+            const TableColumns columns = ComputeTableColumns(width, dpi);
+            const RECT row = TableRowRect(width, 0, dpi);
+            ASSERT_EQ(columns.c1 + columns.c2 + columns.c3 + columns.c4 + columns.c5,
+                      row.right - row.left)
+                << width << " at " << dpi;
+            ASSERT_EQ(columns.x4 + columns.c5, row.right) << width << " at " << dpi;
+        }
+    }
+}
+
+TEST(RowRectTest, RowsFollowEachOtherWithoutGapsInsideTheTablePanel)
+{
+    for (UINT dpi : kDpis) {
+        SCOPED_TRACE(dpi);
+        const int width = Scaled(772, dpi);
+        EXPECT_EQ(TableRowRect(width, 0, dpi).top, Scaled(126, dpi));  // below the header band
+        for (int row = 1; row < static_cast<int>(kRowCount); ++row) {
+            EXPECT_EQ(TableRowRect(width, row, dpi).top, TableRowRect(width, row - 1, dpi).bottom);
+        }
+        const RECT last = TableRowRect(width, static_cast<int>(kRowCount) - 1, dpi);
+        const RECT status = StatusRect(width, dpi);
+        EXPECT_LT(last.bottom, Scaled(88 + 258, dpi));  // the table panel's bottom edge
+        EXPECT_LT(Scaled(88 + 258, dpi), status.top);
+        EXPECT_LT(status.bottom, ProgressBand(dpi).top);
     }
 }
 
@@ -49,30 +101,113 @@ TEST(ButtonRectTest, ButtonsAreCentredAndFollowTheBottomEdge)
 {
     struct Case {
         int width, height;
+        UINT dpi;
         RECT start, game;
     };
     const Case cases[] = {
-        {764, 561, {194, 483, 374, 523}, {390, 483, 570, 523}},
-        {765, 561, {194, 483, 374, 523}, {390, 483, 570, 523}},  // (765 - 376) / 2 truncates
-        {1280, 900, {452, 822, 632, 862}, {648, 822, 828, 862}},
+        {764, 561, 96, {194, 483, 374, 523}, {390, 483, 570, 523}},
+        {765, 561, 96, {194, 483, 374, 523}, {390, 483, 570, 523}},  // (765 - 376) / 2 truncates
+        {1280, 900, 96, {452, 822, 632, 862}, {648, 822, 828, 862}},
+        // Span 470, buttons 225, 98 and 48 from the bottom.
+        {967, 721, 120, {248, 623, 473, 673}, {493, 623, 718, 673}},
+        {1528, 1144, 192, {388, 988, 748, 1068}, {780, 988, 1140, 1068}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.width);
-        const RECT start = StartButtonRect(c.width, c.height);
-        const RECT game = GameButtonRect(c.width, c.height);
+        SCOPED_TRACE(testing::Message() << c.width << " at " << c.dpi);
+        const RECT start = StartButtonRect(c.width, c.height, c.dpi);
+        const RECT game = GameButtonRect(c.width, c.height, c.dpi);
         EXPECT_TRUE(EqualRect(&start, &c.start));
         EXPECT_TRUE(EqualRect(&game, &c.game));
     }
 }
 
+TEST(ButtonRectTest, StayClearOfTheProgressBandAtEveryScale)
+{
+    // The smallest window at each scale, with a frame of Windows 10's size
+    // (39 pixels of caption and borders at 100 %), scaled alike.
+    for (UINT dpi = 96; dpi <= 288; dpi += 24) {
+        const int height = Scaled(kWindowHeight, dpi) - Scaled(39, dpi);
+        const int width = Scaled(kWindowWidth, dpi) - Scaled(16, dpi);
+        const RECT start = StartButtonRect(width, height, dpi);
+        const RECT link = FirstLinkRect(height, 50, dpi);
+        EXPECT_GE(start.top, ProgressBand(dpi).bottom) << dpi;
+        EXPECT_GT(link.top, start.bottom) << dpi;
+    }
+}
+
 TEST(LinkRectTest, FirstLinkLeftAlignedSecondRightAligned)
 {
-    const RECT first = FirstLinkRect(561, 90);
-    const RECT second = SecondLinkRect(764, 561, 120);
-    const RECT expectedFirst{16, 533, 106, 553};
-    const RECT expectedSecond{628, 533, 748, 553};
-    EXPECT_TRUE(EqualRect(&first, &expectedFirst));
-    EXPECT_TRUE(EqualRect(&second, &expectedSecond));
+    struct Case {
+        int width, height;
+        UINT dpi;
+        RECT first, second;  // for captions 90 and 120 pixels wide
+    };
+    const Case cases[] = {
+        {764, 561, 96, {16, 533, 106, 553}, {628, 533, 748, 553}},
+        {1168, 860, 144, {24, 818, 114, 848}, {1024, 818, 1144, 848}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        const RECT first = FirstLinkRect(c.height, 90, c.dpi);
+        const RECT second = SecondLinkRect(c.width, c.height, 120, c.dpi);
+        EXPECT_TRUE(EqualRect(&first, &c.first));
+        EXPECT_TRUE(EqualRect(&second, &c.second));
+    }
+}
+
+TEST(FocusTest, TabAndShiftTabVisitTheEnabledButtonsAndTheLinksInReadingOrder)
+{
+    using F = FocusStop;
+    struct Case {
+        F from;
+        bool startEnabled, gameEnabled;
+        F forward, backward;
+    };
+    const Case cases[] = {
+        {F::StartButton, true, true, F::GameButton, F::SecondLink},
+        {F::GameButton, true, true, F::FirstLink, F::StartButton},
+        {F::FirstLink, true, true, F::SecondLink, F::GameButton},
+        {F::SecondLink, true, true, F::StartButton, F::FirstLink},
+        // A disabled button is passed over.
+        {F::StartButton, true, false, F::FirstLink, F::SecondLink},
+        {F::SecondLink, false, true, F::GameButton, F::FirstLink},
+        {F::FirstLink, false, true, F::SecondLink, F::GameButton},
+        {F::FirstLink, false, false, F::SecondLink, F::SecondLink},
+        // From nothing: the first stop forward, the last backward.
+        {F::None, false, false, F::FirstLink, F::SecondLink},
+        {F::None, true, false, F::StartButton, F::SecondLink},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.from) << " " << c.startEnabled << " "
+                                        << c.gameEnabled);
+        EXPECT_EQ(NextFocusStop(c.from, true, c.startEnabled, c.gameEnabled), c.forward);
+        EXPECT_EQ(NextFocusStop(c.from, false, c.startEnabled, c.gameEnabled), c.backward);
+    }
+}
+
+TEST(FocusTest, ADisabledButtonNeverKeepsTheFocus)
+{
+    using F = FocusStop;
+    struct Case {
+        F from;
+        bool startEnabled, gameEnabled;
+        F settled;
+    };
+    const Case cases[] = {
+        {F::None, true, false, F::StartButton},       // the window opens: the primary action
+        {F::None, false, true, F::GameButton},        // opened during a run: what is offered
+        {F::StartButton, false, false, F::None},      // a run starts: no mark at all
+        {F::StartButton, false, true, F::GameButton},
+        {F::GameButton, true, false, F::StartButton},
+        {F::None, false, false, F::None},
+        {F::GameButton, true, true, F::GameButton},   // an enabled button keeps it
+        {F::FirstLink, false, false, F::FirstLink},   // so does a link
+        {F::SecondLink, true, true, F::SecondLink},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SettledFocus(c.from, c.startEnabled, c.gameEnabled), c.settled)
+            << static_cast<int>(c.from) << " " << c.startEnabled << " " << c.gameEnabled;
+    }
 }
 
 TEST(ButtonLookTest, FillDependsOnEnabledStateAndBaseColour)

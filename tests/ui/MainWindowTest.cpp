@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <vector>
 
+#include "AccessibleChild.h"
 #include "TestSupport.h"
 #include "base/Config.h"
 #include "diagnostics/SystemState.h"
@@ -39,6 +43,31 @@ POINT CentreOf(const RECT& rect)
 {
     return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
+
+// The accessibility events this thread's windows raise: (event, object, child).
+std::vector<std::tuple<DWORD, LONG, LONG>> g_events;
+
+void CALLBACK RecordEvent(HWINEVENTHOOK, DWORD event, HWND, LONG object, LONG child, DWORD, DWORD)
+{
+    g_events.emplace_back(event, object, child);
+}
+
+bool Raised(DWORD event, LONG child)
+{
+    for (const auto& [e, object, c] : g_events) {
+        if (e == event && object == OBJID_CLIENT && c == child) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The accessible children's ids (see MainWindow::AccessibleItems).
+constexpr LONG kStatusChild = 8;
+constexpr LONG kStartChild = 9;
+constexpr LONG kGameChild = 10;
+constexpr LONG kFirstLinkChild = 11;
+
 
 
 class MainWindowTest : public testing::Test {
@@ -93,6 +122,30 @@ protected:
     {
         return SendMessageW(window->Handle(), message, 0, MAKELPARAM(point.x, point.y));
     }
+    // A key press as the keyboard delivers it; `repeat` as when held down.
+    void Key(WPARAM key, bool shift = false, bool repeat = false)
+    {
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
+        SetKeyboardState(keys);
+        SendMessageW(window->Handle(), WM_KEYDOWN, key, repeat ? LPARAM{1} << 30 : 1);
+        keys[VK_SHIFT] = 0;
+        SetKeyboardState(keys);
+    }
+    COLORREF PixelAt(int x, int y)
+    {
+        UpdateWindow(window->Handle());
+        const HDC dc = GetDC(window->Handle());
+        const COLORREF colour = GetPixel(dc, x, y);
+        ReleaseDC(window->Handle(), dc);
+        return colour;
+    }
+    // Beside a control's left edge, where its focus ring is drawn.
+    COLORREF BesideLeftEdge(const RECT& rect)
+    {
+        return PixelAt(rect.left - 2, (rect.top + rect.bottom) / 2);
+    }
     void Click(POINT point)
     {
         Send(WM_MOUSEMOVE, point);
@@ -140,7 +193,7 @@ TEST_F(MainWindowTest, OpensCentredAtItsFixedSizeWithTheWelcomeState)
 
     RECT client{};
     GetClientRect(window->Handle(), &client);
-    const RECT expected = StartButtonRect(client.right, client.bottom);
+    const RECT expected = StartButtonRect(client.right, client.bottom, kDesignDpi);
     EXPECT_TRUE(EqualRect(&window->StartButton().rect, &expected));
 }
 
@@ -275,6 +328,210 @@ TEST_F(MainWindowTest, TheLeftButtonIsGreyedAndInertWhileItsRunIsActive)
     EXPECT_EQ(window->Work().CurrentPhase(), Phase::Blocked);
     EXPECT_TRUE(window->StartButton().look.enabled);
     EXPECT_EQ(window->StartButton().look.text, L"重新检测");
+}
+
+TEST_F(MainWindowTest, ADpiChangeMovesTheWindowToTheSuggestedRectangleAndScalesEverything)
+{
+    CreateWindowUnderTest();
+    ASSERT_EQ(window->Dpi(), WindowDpi(window->Handle()));
+    RECT suggested{40, 30, 40 + 1170, 30 + 900};  // 150 %: what Windows suggests on another monitor
+    SendMessageW(window->Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&suggested));
+    UpdateWindow(window->Handle());
+
+    RECT outer{};
+    GetWindowRect(window->Handle(), &outer);
+    EXPECT_TRUE(EqualRect(&outer, &suggested));
+    EXPECT_EQ(window->Dpi(), 144u);
+    MINMAXINFO info{};
+    SendMessageW(window->Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, 1170);
+    EXPECT_EQ(info.ptMinTrackSize.y, 900);
+
+    RECT client{};
+    GetClientRect(window->Handle(), &client);
+    const RECT start = StartButtonRect(client.right, client.bottom, 144);
+    EXPECT_TRUE(EqualRect(&window->StartButton().rect, &start));
+    EXPECT_EQ(window->StartButton().rect.right - window->StartButton().rect.left, 270);
+    // The fonts are made again at the new size: the caption's glyphs grow by half.
+    LOGFONTW font{};
+    ASSERT_NE(GetObjectW(window->Typefaces().button.Get(), sizeof(font), &font), 0);
+    EXPECT_EQ(font.lfHeight, -21);
+    // Painted at the new scale: the first row's status dot, radius 14 now.
+    const TableColumns columns = ComputeTableColumns(client.right, 144);
+    const int cx = columns.x3 + columns.c4 / 2;
+    const int cy = TableRowRect(client.right, 0, 144).bottom - Scaled(15, 144);
+    EXPECT_EQ(PixelAt(cx - 12, cy), Palette::Neutral);
+    EXPECT_EQ(PixelAt(cx - 16, cy), Palette::Panel);
+}
+
+TEST_F(MainWindowTest, TabWalksTheEnabledButtonsAndLinksAndEnterOrSpaceActivates)
+{
+    CreateWindowUnderTest();
+    SetFocus(window->Handle());
+    ASSERT_EQ(GetFocus(), window->Handle());
+    // The primary action has the focus; its mark waits for the keyboard, so
+    // nothing changes for the mouse.
+    EXPECT_EQ(window->Focus(), FocusStop::StartButton);
+    BOOL cues = FALSE;
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0);
+    EXPECT_EQ(window->FocusMarkShown(), cues != FALSE);
+    if (!cues) {
+        EXPECT_EQ(BesideLeftEdge(window->StartButton().rect), Palette::Background);
+    }
+
+    struct Step {
+        WPARAM key;
+        bool shift;
+        FocusStop focus;
+    };
+    // The game button is disabled before a diagnosis: Tab passes it over.
+    const Step walk[] = {
+        {VK_TAB, false, FocusStop::FirstLink},  {VK_TAB, false, FocusStop::SecondLink},
+        {VK_TAB, false, FocusStop::StartButton}, {VK_TAB, true, FocusStop::SecondLink},
+        {VK_TAB, true, FocusStop::FirstLink},   {VK_TAB, true, FocusStop::StartButton},
+        {VK_TAB, true, FocusStop::SecondLink},
+    };
+    for (const Step& step : walk) {
+        Key(step.key, step.shift);
+        EXPECT_EQ(window->Focus(), step.focus);
+        EXPECT_TRUE(window->FocusMarkShown());
+    }
+    const RECT& second = window->Links()[1].rect;
+    EXPECT_EQ(BesideLeftEdge(second), Palette::Focus);
+    EXPECT_EQ(BesideLeftEdge(window->StartButton().rect), Palette::Background);
+
+    Key(VK_RETURN);
+    Key(VK_RETURN, false, true);  // held down: no second page
+    ASSERT_EQ(openedUrls.size(), 1u);
+    EXPECT_EQ(openedUrls[0], window->Links()[1].url);
+    EXPECT_EQ(detectionRuns.load(), 0);
+
+    Key(VK_TAB);
+    ASSERT_EQ(window->Focus(), FocusStop::StartButton);
+    EXPECT_EQ(BesideLeftEdge(window->StartButton().rect), Palette::Focus);
+    Key(VK_SPACE);
+    ASSERT_TRUE(Detecting());
+    // Both buttons are disabled during the run: no mark on either, and Enter does nothing.
+    EXPECT_EQ(window->Focus(), FocusStop::None);
+    EXPECT_EQ(BesideLeftEdge(window->StartButton().rect), Palette::Background);
+    EXPECT_EQ(BesideLeftEdge(window->GameButton().rect), Palette::Background);
+    Key(VK_RETURN);
+    ASSERT_TRUE(PumpUntil([this] { return !Detecting(); }));
+    EXPECT_EQ(detectionRuns.load(), 1);
+    EXPECT_EQ(openedUrls.size(), 1u);
+    // Enabled again, the left button takes the focus back.
+    EXPECT_EQ(window->Focus(), FocusStop::StartButton);
+    EXPECT_EQ(BesideLeftEdge(window->StartButton().rect), Palette::Focus);
+
+    // Keys the window does not use reach the system (Alt+F4, the system menu).
+    SendMessageW(window->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    PumpPending();
+    EXPECT_FALSE(IsWindow(window->Handle()));
+}
+
+TEST_F(MainWindowTest, ScreenReadersFindTheButtonsLinksStatusAndRows)
+{
+    CreateWindowUnderTest();
+    SetFocus(window->Handle());
+    g_events.clear();
+    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_NAMECHANGE, nullptr,
+                                               RecordEvent, GetCurrentProcessId(), 0,
+                                               WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+
+    void* object = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(window->Handle(), static_cast<DWORD>(OBJID_CLIENT),
+                                         __uuidof(IAccessible), &object),
+              S_OK);
+    ComReference<IAccessible> client(static_cast<IAccessible*>(object));
+    IAccessible* const accessible = client.Get();
+    long count = 0;
+    ASSERT_EQ(accessible->get_accChildCount(&count), S_OK);
+    ASSERT_EQ(count, 12);
+
+    struct Expected {
+        LONG child;
+        LONG role;
+        std::wstring name;
+        LONG state;
+    };
+    const std::wstring welcome = window->Work().Shown().status;
+    const Expected before[] = {
+        {1, ROLE_SYSTEM_STATICTEXT, RowSpokenText(window->Work().Shown().rows[0]), STATE_SYSTEM_READONLY},
+        {kStatusChild, ROLE_SYSTEM_STATICTEXT, welcome, STATE_SYSTEM_READONLY},
+        {kStartChild, ROLE_SYSTEM_PUSHBUTTON, L"开始检测", STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED},
+        {kGameChild, ROLE_SYSTEM_PUSHBUTTON, L"开始游戏", STATE_SYSTEM_UNAVAILABLE},
+        {kFirstLinkChild, ROLE_SYSTEM_LINK, window->Links()[0].caption,
+         STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED},
+        {12, ROLE_SYSTEM_LINK, window->Links()[1].caption, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED},
+    };
+    auto expect = [accessible](const Expected& e) {
+        SCOPED_TRACE(e.child);
+        BSTR name = nullptr;
+        ASSERT_EQ(accessible->get_accName(AccessibleChild(e.child), &name), S_OK);
+        EXPECT_EQ(std::wstring(name, SysStringLen(name)), e.name);
+        SysFreeString(name);
+        VARIANT role;
+        VariantInit(&role);
+        ASSERT_EQ(accessible->get_accRole(AccessibleChild(e.child), &role), S_OK);
+        EXPECT_EQ(role.lVal, e.role);
+        VARIANT state;
+        VariantInit(&state);
+        ASSERT_EQ(accessible->get_accState(AccessibleChild(e.child), &state), S_OK);
+        EXPECT_EQ(state.lVal, e.state);
+    };
+    for (const Expected& e : before) {
+        expect(e);
+    }
+    EXPECT_EQ(RowSpokenText(window->Work().Shown().rows[0]).find(window->Work().Shown().rows[0].name), 0u);
+    EXPECT_NE(RowSpokenText(window->Work().Shown().rows[0]).find(L"未检测"), std::wstring::npos);
+    // Where a screen reader's pointer finds the start button.
+    long left = 0, top = 0, width = 0, height = 0;
+    ASSERT_EQ(accessible->accLocation(&left, &top, &width, &height, AccessibleChild(kStartChild)), S_OK);
+    VARIANT hit;
+    VariantInit(&hit);
+    ASSERT_EQ(accessible->accHitTest(left + width / 2, top + height / 2, &hit), S_OK);
+    EXPECT_EQ(hit.lVal, kStartChild);
+    EXPECT_EQ(width, window->StartButton().rect.right - window->StartButton().rect.left);
+    VARIANT focus;
+    VariantInit(&focus);
+    ASSERT_EQ(accessible->get_accFocus(&focus), S_OK);
+    EXPECT_EQ(focus.lVal, kStartChild);
+
+    // The disabled button has nothing to do; the start button's action clicks it.
+    EXPECT_EQ(accessible->accDoDefaultAction(AccessibleChild(kGameChild)), DISP_E_MEMBERNOTFOUND);
+    ASSERT_EQ(accessible->accDoDefaultAction(AccessibleChild(kStartChild)), S_OK);
+    ASSERT_TRUE(PumpUntil([this] { return detectionRuns.load() == 1 && !Detecting(); }));
+    PumpPending();
+
+    // After the (blocked) diagnosis: new names, and the events that say so.
+    const std::wstring verdict = window->Work().Shown().status;
+    ASSERT_NE(verdict, welcome);
+    expect({kStatusChild, ROLE_SYSTEM_STATICTEXT, verdict, STATE_SYSTEM_READONLY});
+    expect({kStartChild, ROLE_SYSTEM_PUSHBUTTON, L"重新检测", STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED});
+    expect({1, ROLE_SYSTEM_STATICTEXT, RowSpokenText(window->Work().Shown().rows[0]), STATE_SYSTEM_READONLY});
+    EXPECT_TRUE(Raised(EVENT_OBJECT_NAMECHANGE, kStatusChild));
+    EXPECT_TRUE(Raised(EVENT_OBJECT_NAMECHANGE, kStartChild));
+    EXPECT_TRUE(Raised(EVENT_OBJECT_NAMECHANGE, 1));
+    // The run took the focus from the disabled button and gave it back.
+    EXPECT_TRUE(Raised(EVENT_OBJECT_FOCUS, kStartChild));
+    // A blocked diagnosis offers "开始游戏" (the launch refuses by itself): Tab reaches it.
+    expect({kGameChild, ROLE_SYSTEM_PUSHBUTTON, L"开始游戏", STATE_SYSTEM_FOCUSABLE});
+    EXPECT_TRUE(Raised(EVENT_OBJECT_STATECHANGE, kGameChild));
+    g_events.clear();
+    Key(VK_TAB);
+    PumpPending();
+    EXPECT_TRUE(Raised(EVENT_OBJECT_FOCUS, kGameChild));
+    Key(VK_TAB);
+    PumpPending();
+    EXPECT_TRUE(Raised(EVENT_OBJECT_FOCUS, kFirstLinkChild));
+    UnhookWinEvent(hook);
+
+    // A client may keep the object after the window is gone: it answers, disconnected.
+    DestroyWindow(window->Handle());
+    PumpPending();
+    EXPECT_EQ(accessible->get_accChildCount(&count), RPC_E_DISCONNECTED);
 }
 
 }  // namespace

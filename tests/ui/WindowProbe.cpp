@@ -13,10 +13,16 @@
 //   orvane_window_probe wait-dialog CAPTION TIMEOUT_MS
 //                                                wait for a message box with that caption,
 //                                                print its text and OK button
+//   orvane_window_probe accessible               read the main window's client area as a
+//                                                screen reader does (AccessibleObjectFromWindow):
+//                                                child.N.role/name/state/action/rect, focus
+//   orvane_window_probe accessible-do CHILD      do a child's default action, print its result
 //
 // Exit codes: 0 done, 1 window not found in time, 2 usage.
 
 #include <windows.h>
+
+#include <oleacc.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -25,6 +31,10 @@
 #include <cwchar>
 #include <iterator>
 #include <string>
+#include <utility>
+
+#include "AccessibleChild.h"
+#include "base/Handles.h"
 
 namespace {
 
@@ -128,6 +138,15 @@ void PrintWindowFacts(HWND window)
     std::printf("screen=%d,%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     std::printf("client_origin=%ld,%ld\n", origin.x, origin.y);
     std::printf("client_size=%ld,%ld\n", client.right, client.bottom);
+    // The window's DPI where the system can say, and the system DPI.
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    std::printf("dpi=%u\n", getDpiForWindow != nullptr ? getDpiForWindow(window) : 0U);
+    {
+        const Orvane::MemoryDc screenDc(CreateCompatibleDC(nullptr));
+        std::printf("system_dpi=%d\n", GetDeviceCaps(screenDc.Get(), LOGPIXELSY));
+    }
     std::printf("iconic=%d\n", IsIconic(window) ? 1 : 0);
     std::printf("visible=%d\n", IsWindowVisible(window) ? 1 : 0);
     std::printf("foreground=%d\n", GetForegroundWindow() == window ? 1 : 0);
@@ -200,11 +219,148 @@ int RunCover()
     return 0;
 }
 
+// ---- The window as a screen reader reads it -----------------------------------
+
+// COM for the probe's one thread.
+struct ComScope {
+    const bool initialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    ~ComScope()
+    {
+        if (initialized) {
+            CoUninitialize();
+        }
+    }
+};
+
+// A BSTR owned until the end of its scope.
+struct OwnedBstr {
+    BSTR text = nullptr;
+    ~OwnedBstr() { SysFreeString(text); }
+    std::wstring Value() const { return text != nullptr ? std::wstring(text, SysStringLen(text)) : L""; }
+};
+
+std::string RoleName(const VARIANT& role)
+{
+    if (role.vt != VT_I4) {
+        return "none";
+    }
+    switch (role.lVal) {
+    case ROLE_SYSTEM_PUSHBUTTON:
+        return "pushbutton";
+    case ROLE_SYSTEM_LINK:
+        return "link";
+    case ROLE_SYSTEM_STATICTEXT:
+        return "statictext";
+    case ROLE_SYSTEM_CLIENT:
+        return "client";
+    default:
+        return std::to_string(role.lVal);
+    }
+}
+
+std::string StateNames(const VARIANT& state)
+{
+    if (state.vt != VT_I4) {
+        return "none";
+    }
+    const std::pair<LONG, const char*> names[] = {
+        {STATE_SYSTEM_UNAVAILABLE, "unavailable"}, {STATE_SYSTEM_FOCUSED, "focused"},
+        {STATE_SYSTEM_FOCUSABLE, "focusable"},     {STATE_SYSTEM_READONLY, "readonly"},
+        {STATE_SYSTEM_LINKED, "linked"},           {STATE_SYSTEM_INVISIBLE, "invisible"},
+    };
+    std::string out;
+    LONG rest = state.lVal;
+    for (const auto& [bit, name] : names) {
+        if ((rest & bit) != 0) {
+            out += out.empty() ? "" : "+";
+            out += name;
+            rest &= ~bit;
+        }
+    }
+    if (rest != 0) {
+        char other[16];
+        std::snprintf(other, sizeof(other), "0x%lx", static_cast<unsigned long>(rest));
+        out += (out.empty() ? "" : "+") + std::string(other);
+    }
+    return out.empty() ? "normal" : out;
+}
+
+// The main window's client object, or an empty reference.
+Orvane::ComReference<IAccessible> ClientObject()
+{
+    const HWND window = FindWindowW(kMainWindowClass, nullptr);
+    void* object = nullptr;
+    if (window == nullptr ||
+        FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                          &object))) {
+        return {};
+    }
+    return Orvane::ComReference<IAccessible>(static_cast<IAccessible*>(object));
+}
+
+int PrintAccessible()
+{
+    const ComScope com;
+    const Orvane::ComReference<IAccessible> client = ClientObject();
+    if (!client) {
+        return NotFound("accessible object of the main window");
+    }
+    IAccessible* const object = client.Get();
+    long count = 0;
+    object->get_accChildCount(&count);
+    std::printf("found=1\n");
+    {
+        OwnedBstr name;
+        object->get_accName(AccessibleChild(CHILDID_SELF), &name.text);
+        VARIANT role;
+        VariantInit(&role);
+        object->get_accRole(AccessibleChild(CHILDID_SELF), &role);
+        std::printf("name=%s\nrole=%s\n", Escaped(name.Value()).c_str(), RoleName(role).c_str());
+    }
+    std::printf("children=%ld\n", count);
+    for (long id = 1; id <= count; ++id) {
+        OwnedBstr name;
+        OwnedBstr action;
+        VARIANT role;
+        VARIANT state;
+        VariantInit(&role);
+        VariantInit(&state);
+        object->get_accName(AccessibleChild(id), &name.text);
+        object->get_accRole(AccessibleChild(id), &role);
+        object->get_accState(AccessibleChild(id), &state);
+        object->get_accDefaultAction(AccessibleChild(id), &action.text);
+        long left = 0, top = 0, width = 0, height = 0;
+        object->accLocation(&left, &top, &width, &height, AccessibleChild(id));
+        std::printf("child.%ld.role=%s\n", id, RoleName(role).c_str());
+        std::printf("child.%ld.name=%s\n", id, Escaped(name.Value()).c_str());
+        std::printf("child.%ld.state=%s\n", id, StateNames(state).c_str());
+        std::printf("child.%ld.action=%s\n", id, Escaped(action.Value()).c_str());
+        std::printf("child.%ld.rect=%ld,%ld,%ld,%ld\n", id, left, top, width, height);
+    }
+    VARIANT focus;
+    VariantInit(&focus);
+    object->get_accFocus(&focus);
+    std::printf("focus=%ld\n", focus.vt == VT_I4 ? focus.lVal : -1L);
+    return 0;
+}
+
+int DoDefaultAction(long id)
+{
+    const ComScope com;
+    const Orvane::ComReference<IAccessible> client = ClientObject();
+    if (!client) {
+        return NotFound("accessible object of the main window");
+    }
+    const HRESULT result = client.Get()->accDoDefaultAction(AccessibleChild(id));
+    std::printf("found=1\nresult=0x%08lx\n", static_cast<unsigned long>(result));
+    return 0;
+}
+
 int Usage()
 {
     std::fprintf(stderr,
                  "usage: orvane_window_probe wait-window MS | info | minimize MS | close [CLASS] |"
-                 " cover | wait-dialog CAPTION MS\n");
+                 " cover | wait-dialog CAPTION MS | accessible | accessible-do CHILD\n");
     return 2;
 }
 
@@ -275,6 +431,12 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"cover" && argc == 2) {
         return RunCover();
+    }
+    if (command == L"accessible" && argc == 2) {
+        return PrintAccessible();
+    }
+    if (command == L"accessible-do" && argc == 3) {
+        return DoDefaultAction(std::wcstol(argv[2], nullptr, 10));
     }
     return Usage();
 }

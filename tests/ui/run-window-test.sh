@@ -8,6 +8,9 @@
 #     sees this display's screen: on a throwaway overlay of the test prefix when
 #     mount namespaces are permitted, otherwise in a throwaway prefix made for
 #     the run (slower: about 20 s of wineboot).
+#   - for MODE screenshot-dpiN, the prefix's display scale (LogPixels) set to N
+#     DPI, which the throwaway prefix keeps to itself, and a screen large
+#     enough for the scaled window.
 # Usage: run-window-test.sh MODE Orvane.exe orvane_window_probe.exe ARTIFACT_DIR
 # Exit code 77 (skipped) where the program cannot run (a 32-bit build on a
 # machine without 32-bit execution).
@@ -26,6 +29,12 @@ if [ $# -ne 4 ]; then
   exit 2
 fi
 mode="$1" exe="$2" probe="$3" artifacts="$4"
+dpi=""
+screen_size="1024x768x24"
+if [[ "$mode" =~ ^screenshot-dpi([0-9]+)$ ]]; then
+  dpi="${BASH_REMATCH[1]}"
+  screen_size="2048x1600x24"
+fi
 
 source "$root/scripts/wine-env.sh"
 
@@ -72,7 +81,7 @@ if [ $inside = 1 ]; then
   mount -t tmpfs -o mode=0700 tmpfs "$server_dir"
 fi
 
-xvfb_start || exit 1
+xvfb_start "$screen_size" || exit 1
 echo "run-window-test: Xvfb on $DISPLAY"
 
 if [ $inside = 0 ]; then
@@ -86,6 +95,11 @@ fi
 # Wine's background services start with the first program and keep its output
 # open; start them here, detached, so the test's own pipes are not held open.
 "$ORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
+if [ -n "$dpi" ]; then
+  # Programs started from now on see the display at this scale.
+  "$ORVANE_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+    >/dev/null 2>&1 </dev/null
+fi
 
 mkdir -p "$artifacts"
 python3 "$here/window_test.py" "$mode" "$exe" "$probe" "$artifacts"

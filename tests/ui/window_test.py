@@ -6,6 +6,9 @@ Modes:
   screenshot       start Orvane.exe in an empty directory, capture the screen
                    and check colours at layout points, the button looks and
                    that the Chinese captions are drawn with real glyphs
+  screenshot-dpiN  the same with the display scaled to N DPI (run-window-test.sh
+                   sets the Wine prefix's LogPixels): the window at its scaled
+                   size and every point, line and glyph scaled
   single-instance  with a first copy minimised, and again with it merely covered
                    by another window, start a further copy: the first is
                    restored and brought in front, the further copy shows its
@@ -18,6 +21,7 @@ Usage: window_test.py MODE Orvane.exe orvane_window_probe.exe ARTIFACT_DIR
 """
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -26,10 +30,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts"))
-from orvane_window import (ACCENT, ALTERNATE_ROW, BACKGROUND, BORDER, HEADER_ROW,  # noqa: E402
-                           NEUTRAL, PANEL, SECONDARY_TEXT, WHITE, Failure, Probe, Program,
-                           button_rect, capture, dot_centre, ink_mask, load_image, move_pointer,
-                           near, pair, table_columns, wine)
+from orvane_window import (ACCENT, ALTERNATE_ROW, BACKGROUND, BORDER, DESIGN_DPI,  # noqa: E402
+                           HEADER_ROW, NEUTRAL, PANEL, SECONDARY_TEXT, WHITE, Failure, Probe,
+                           Program, button_rect, capture, dot_centre, hide_keyboard_cues, ink_mask,
+                           load_image, move_pointer, near, pair, scaled, table_columns, wine)
 
 TITLE = "Kaimor游戏下载/诊断器"
 NOTICE_CAPTION = "提示"
@@ -152,24 +156,33 @@ def glyph_problems(screen, box, fg, bg, count, em):
 
 # ------------------------------------------------------------------ layout
 
-def check_window_facts(facts, failures, capture_size):
+def check_window_facts(facts, failures, capture_size, dpi):
     failures.check(facts.get("title") == TITLE, f"title {facts.get('title')!r}, want {TITLE!r}")
+    for name in ("dpi", "system_dpi"):
+        # The window's own DPI is 0 where the system has none (before Windows 10).
+        failures.check(facts.get(name) in (str(dpi), "0" if name == "dpi" else None),
+                       f"{name} {facts.get(name)}, want {dpi}")
+    outer = tuple(scaled(length, dpi) for length in OUTER_SIZE)
     x, y, w, h = (int(v) for v in facts["window"].split(","))
-    failures.check((w, h) == OUTER_SIZE, f"outer size {w}x{h}, want 780x600")
+    failures.check((w, h) == outer, f"outer size {w}x{h}, want {outer[0]}x{outer[1]}")
     screen = pair(facts["screen"])
     failures.check(screen == capture_size, f"the program sees a {screen[0]}x{screen[1]} screen, "
                    f"the display is {capture_size[0]}x{capture_size[1]}")
-    want = ((screen[0] - OUTER_SIZE[0]) // 2, (screen[1] - OUTER_SIZE[1]) // 2)
+    want = ((screen[0] - outer[0]) // 2, (screen[1] - outer[1]) // 2)
     failures.check((x, y) == want, f"window at {x},{y}, want centred at {want[0]},{want[1]}")
     failures.check(facts.get("visible") == "1" and facts.get("iconic") == "0",
                    f"window not shown normally: visible={facts.get('visible')} iconic={facts.get('iconic')}")
 
 
-def screenshot_checks(screen, origin, size, failures):
+def screenshot_checks(screen, origin, size, failures, dpi):
+    """Every point is a design point at 96 DPI, scaled to the window's DPI."""
     ox, oy = origin
     W, H = size
-    L = table_columns(W)
+    L = table_columns(W, dpi)
     w = L["w"]
+
+    def s(length):
+        return scaled(length, dpi)
 
     def expect(name, x, y, colour, tolerance=0):
         got = screen.at(ox + x, oy + y)
@@ -178,50 +191,64 @@ def screenshot_checks(screen, origin, size, failures):
 
     # Flat fills are exact on a 24-bit display.
     # Background: margins and the gaps between the blocks.
-    for x, y in ((6, 6), (W - 6, 6), (W // 2, 80), (W // 2, 401), (W // 2, 440), (6, H - 40)):
+    for x, y in ((s(6), s(6)), (W - s(6), s(6)), (W // 2, s(80)), (W // 2, s(401)), (W // 2, s(440)),
+                 (s(6), H - s(40))):
         expect("background", x, y, BACKGROUND)
     # Table panel around the header and rows, status panel inside its outline.
-    for x, y in ((20, 200), (W // 2, 92), (W - 20, 340), (W - 40, 376)):
+    for x, y in ((s(20), s(200)), (W // 2, s(92)), (W - s(20), s(340)), (W - s(40), s(376))):
         expect("panel", x, y, PANEL)
-    expect("status panel outline", W // 2, 356, BORDER)
+    # The outline is a line of the scaled width.
+    for dy in range(s(1)):
+        expect("status panel outline", W // 2, s(356) + dy, BORDER)
+    expect("status panel inside its outline", W // 2, s(356) + s(1), PANEL)
     # Header band, with the four column separators.
-    expect("header band", w + 2, 101, HEADER_ROW)
-    expect("header band", L["x1"] + L["c2"] // 2, 101, HEADER_ROW)
+    expect("header band", w + s(2), s(101), HEADER_ROW)
+    expect("header band", L["x1"] + L["c2"] // 2, s(101), HEADER_ROW)
     for name in ("x1", "x2", "x3", "x4"):
-        expect(f"header separator {name}", L[name], 101, BORDER)
+        for dx in range(s(1)):
+            expect(f"header separator {name}", L[name] + dx, s(101), BORDER)
+        expect(f"right of header separator {name}", L[name] + s(1), s(101), HEADER_ROW)
 
     # Rows: alternating fills (sampled in the empty result and advice columns),
     # separators, and a grey dot of radius 9 at each row's status centre.
     for i in range(7):
-        top = 126 + 30 * i
+        top = s(126 + 30 * i)
         fill = PANEL if i % 2 == 0 else ALTERNATE_ROW
         label = "even row" if i % 2 == 0 else "odd row"
-        expect(f"{label} {i}", L["x1"] + L["c2"] // 2, top + 15, fill)
-        expect(f"{label} {i}", L["x4"] + L["c5"] - 10, top + 4, fill)
+        expect(f"{label} {i}", L["x1"] + L["c2"] // 2, top + s(15), fill)
+        expect(f"{label} {i}", L["x4"] + L["c5"] - s(10), top + s(4), fill)
         for name in ("x1", "x2", "x3", "x4"):
-            expect(f"row {i} separator {name}", L[name], top + 15, BORDER)
-        cx, cy = dot_centre(size, i)
+            expect(f"row {i} separator {name}", L[name], top + s(15), BORDER)
+        cx, cy = dot_centre(size, i, dpi)
         for dx, dy in ((0, 0), (-6, 0), (6, 0), (0, -6), (0, 6)):
-            expect(f"row {i} status dot", cx + dx, cy + dy, NEUTRAL)
+            expect(f"row {i} status dot", cx + s(dx), cy + s(dy), NEUTRAL)
         for dx, dy in ((-8, -8), (8, 8), (-13, 0), (13, 0)):
-            expect(f"row {i} around the dot", cx + dx, cy + dy, fill)
+            expect(f"row {i} around the dot", cx + s(dx), cy + s(dy), fill)
 
     # Buttons: the blue start button and the disabled game button.
-    x0 = button_rect(size, "left")[0]
-    buttons = (("start button", x0, ACCENT), ("game button", x0 + 196, PANEL))
+    x0 = button_rect(size, "left", dpi)[0]
+    x1 = button_rect(size, "right", dpi)[0]
+    buttons = (("start button", x0, ACCENT), ("game button", x1, PANEL))
     for name, left, fill in buttons:
-        for x, y in ((left + 8, H - 58), (left + 172, H - 58), (left + 90, H - 74), (left + 90, H - 41)):
+        for x, y in ((left + s(8), H - s(58)), (left + s(172), H - s(58)), (left + s(90), H - s(74)),
+                     (left + s(90), H - s(41))):
             expect(f"{name} fill", x, y, fill)
-        expect(f"left of the {name}", left - 4, H - 58, BACKGROUND)
+        # Nothing around it: no focus mark before the keyboard is used.
+        for dx in (2, 3, 4):
+            expect(f"left of the {name}", left - s(dx), H - s(58), BACKGROUND)
 
     # Captions: white on the start button, neutral grey on the disabled one.
+    def caption_box(left):
+        return (left + s(10), H - s(72), left + s(170), H - s(44))
+
     def caption_pixels(left):
-        return [screen.at(ox + x, oy + y) for y in range(H - 72, H - 44) for x in range(left + 10, left + 170)]
+        l, t, r, b = caption_box(left)
+        return [screen.at(ox + x, oy + y) for y in range(t, b) for x in range(l, r)]
 
     start_caption = caption_pixels(x0)
     failures.check(sum(near(p, WHITE, 24) for p in start_caption) >= 40,
                    "start button caption is not drawn in white")
-    game_caption = caption_pixels(x0 + 196)
+    game_caption = caption_pixels(x1)
     failures.check(sum(near(p, NEUTRAL, 12) for p in game_caption) >= 40,
                    "disabled game button caption is not drawn in the neutral grey")
     failures.check(max(max(p) for p in game_caption) < 130,
@@ -231,9 +258,9 @@ def screenshot_checks(screen, origin, size, failures):
 
     # Real glyphs, not boxes: both captions and the first row's name.
     texts = (
-        ("start button caption", (x0 + 10, H - 72, x0 + 170, H - 44), WHITE, ACCENT, 4, 14),
-        ("game button caption", (x0 + 206, H - 72, x0 + 366, H - 44), NEUTRAL, PANEL, 4, 14),
-        ("first row name", (31, 127, 21 + L["c1"], 155), SECONDARY_TEXT, PANEL, 4, 13),
+        ("start button caption", caption_box(x0), WHITE, ACCENT, 4, s(14)),
+        ("game button caption", caption_box(x1), NEUTRAL, PANEL, 4, s(14)),
+        ("first row name", (s(31), s(127), s(21) + L["c1"], s(155)), SECONDARY_TEXT, PANEL, 4, s(13)),
     )
     for name, (l, t, r, b), fg, bg, count, em in texts:
         for problem in glyph_problems(screen, (ox + l, oy + t, ox + r, oy + b), fg, bg, count, em):
@@ -242,10 +269,13 @@ def screenshot_checks(screen, origin, size, failures):
 
 # ------------------------------------------------------------------ modes
 
-def run_screenshot(session):
+def run_screenshot(session, dpi):
     failures = Failures()
     for name in ("setup.ini", "config.ini"):
         failures.check(not os.path.exists(os.path.join(session.app_dir, name)), f"{name} present")
+    # As on Windows, where focus marks wait for the keyboard (this Wine server's
+    # prefix is a throwaway overlay or copy).
+    hide_keyboard_cues()
     program = session.start_app("orvane")
     try:
         facts = program.find(START_TIMEOUT_S)
@@ -267,11 +297,11 @@ def run_screenshot(session):
         time.sleep(0.25)
     print(f"screenshot: {path}")
     print(f"client area at {origin[0]},{origin[1]}, {size[0]}x{size[1]}")
-    check_window_facts(facts, failures, (screen.width, screen.height))
+    check_window_facts(facts, failures, (screen.width, screen.height), dpi)
     inside = (origin[0] >= 0 and origin[1] >= 0 and origin[0] + size[0] <= screen.width
               and origin[1] + size[1] <= screen.height)
     if failures.check(inside, "the client area is not entirely on the display"):
-        screenshot_checks(screen, origin, size, failures)
+        screenshot_checks(screen, origin, size, failures, dpi)
 
     program.ask_close()
     return failures.report()
@@ -366,7 +396,8 @@ def run_glyph_selftest():
 def main(argv):
     if len(argv) == 2 and argv[1] == "glyph-selftest":
         return run_glyph_selftest()
-    if len(argv) != 5 or argv[1] not in ("screenshot", "single-instance"):
+    scale = re.fullmatch(r"screenshot(?:-dpi(\d+))?", argv[1]) if len(argv) > 1 else None
+    if len(argv) != 5 or not (scale or argv[1] == "single-instance"):
         print(__doc__.strip().splitlines()[-2].strip(), file=sys.stderr)
         return 2
     mode, exe, probe, artifacts = argv[1:]
@@ -377,8 +408,8 @@ def main(argv):
         if existing.get("found") == "1":
             print("window-test: skipped, another Orvane window is open on this Wine server")
             return 77
-        if mode == "screenshot":
-            return run_screenshot(session)
+        if scale:
+            return run_screenshot(session, int(scale.group(1) or DESIGN_DPI))
         return run_single_instance(session)
     finally:
         session.close()
