@@ -136,6 +136,12 @@ class Layout(Portal):
         _, _, document = self.file_list()
         self.assertEqual(document, {"version": 1, "files": []})
 
+    def test_an_https_base_url(self):
+        write(self.client, "a.txt", b"a")
+        self.publish(base="https://update.kaimor.com/files/")
+        self.assertEqual(self.relay(), "https://update.kaimor.com/files/\n")
+        self.assertEqual(self.file_list()[2]["files"][0]["path"], "a.txt")
+
     def test_a_nested_base_path_and_another_list_name(self):
         write(self.client, "a.txt", b"a")
         self.publish("--list-name", "list.json", base="http://portal.example:8080/game/live")
@@ -271,7 +277,7 @@ class Refusals(Portal):
 
     def test_base_urls(self):
         cases = [
-            ("https://update.kaimor.com/files/", "http://"),
+            ("ftp://update.kaimor.com/files/", "http://"),
             ("update.kaimor.com/files/", "http://"),
             ("http:///files/", "http://"),
             ("http://update.kaimor.com/", "below the server root"),
