@@ -643,6 +643,11 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
     relay = check.fetch(relay_url, "relay")
     if relay is None:
         return check.problems
+    if relay.startswith(b"\xef\xbb\xbf"):
+        # Orvane takes the relay's bytes as they are: a byte order mark is
+        # part of the URL to it (an editor's "UTF-8 with BOM").
+        check.problem("relay %s: starts with a UTF-8 byte order mark" % relay_url)
+        return check.problems
     base = relay.decode("utf-8", "replace").strip(RELAY_TRIMMED)
     if base == "":
         check.problem("relay %s: empty" % relay_url)

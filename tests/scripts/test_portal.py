@@ -633,6 +633,10 @@ class Verify(Portal):
             with open(os.path.join(self.portal, "url.txt"), "w") as f:
                 f.write(self.base + "\t\n")
 
+        def relay_with_a_byte_order_mark():
+            with open(os.path.join(self.portal, "url.txt"), "w", encoding="utf-8-sig") as f:
+                f.write(self.base + "\n")
+
         def as_published():
             pass
 
@@ -647,6 +651,7 @@ class Verify(Portal):
             (as_published, ["--min-version", "4"], "version 3 is older than 4"),
             (relay_pointing_nowhere, [], "gone/filelist.json: status 404"),
             (relay_with_a_tab, [], "control characters"),
+            (relay_with_a_byte_order_mark, [], "byte order mark"),
         ]
         pristine = os.path.join(self.tmp.name, "pristine")
         shutil.copytree(self.portal, pristine)
