@@ -238,11 +238,13 @@ def previous_version(portal, list_name, candidate_bases):
 
 
 def byte_count(n):
-    for unit in ("B", "KiB", "MiB", "GiB"):
-        if n < 1024 or unit == "GiB":
-            return ("%d %s" % (n, unit)) if unit == "B" else ("%.1f %s" % (n, unit))
+    """A byte count for people: "512 B", "3.4 MiB", "21.0 GiB"."""
+    if n < 1024:
+        return "%d B" % n
+    for unit in ("KiB", "MiB", "GiB"):
         n /= 1024.0
-    return ""
+        if n < 1024 or unit == "GiB":
+            return "%.1f %s" % (n, unit)
 
 
 class Progress:
@@ -264,14 +266,14 @@ class Progress:
         self.in_place = self.stream.isatty()
         self.interval = 1.0 if self.in_place else 10.0
 
-    def add(self, byte_count_, file_done=False):
+    def add(self, amount, file_done=False):
         with self.lock:
-            self.bytes += byte_count_
+            self.bytes += amount
             self.files += 1 if file_done else 0
             now = time.monotonic()
             if now - self.shown >= self.interval:
                 self.shown = now
-                self._show(now, "\r" if self.in_place else "\n")
+                self._show(now, "" if self.in_place else "\n")
 
     def finish(self):
         with self.lock:
@@ -289,8 +291,8 @@ class Progress:
         line = "%s: %s of %s, %d of %d files, %s/s, %s" % (
             self.what, byte_count(self.bytes), byte_count(self.total_bytes), self.files,
             self.total_files, byte_count(int(rate)), left)
-        prefix = "\r" if self.in_place else ""
-        self.stream.write(prefix + line.ljust(79) + end if self.in_place else line + end)
+        # In place: the line overwrites the last one from its start.
+        self.stream.write("\r" + line.ljust(79) + end if self.in_place else line + end)
         self.stream.flush()
 
 
