@@ -130,6 +130,8 @@ class Release(unittest.TestCase):
 
     def test_the_options_reach_the_build(self):
         image = read_bytes(os.path.join(self.second_out, "Orvane.exe"))
+        machine = struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 4)[0]
+        self.assertEqual(machine, 0x14C)  # the shipped build is 32-bit x86
         self.assertIn(read_bytes(self.key), image)  # the FILELISTKEY resource
         self.assertEqual(cache_value(self.second_build, "ORVANE_MIN_FILELIST_VERSION"), "5")
 
@@ -150,6 +152,19 @@ class Release(unittest.TestCase):
         unsigned = os.path.join(self.second_out, "Orvane.exe")
         self.assertNotEqual(subprocess.run(["osslsigncode", "verify", "-in", unsigned,
                                             "-CAfile", self.ca], capture_output=True).returncode, 0)
+
+    def test_the_signed_exe_is_the_image_and_its_signature(self):
+        # What players get is the reproducible image: signing appends the
+        # signature and sets only the header fields that point to it.
+        image = read_bytes(os.path.join(self.second_out, "Orvane.exe"))
+        signed = read_bytes(os.path.join(self.first_out, "Orvane.exe"))
+        optional_header = struct.unpack_from("<I", image, 0x3C)[0] + 24  # PE32
+        checksum = range(optional_header + 64, optional_header + 68)
+        security_directory = range(optional_header + 96 + 4 * 8, optional_header + 96 + 5 * 8)
+        self.assertGreater(len(signed), len(image))
+        differing = {i for i in range(len(image)) if image[i] != signed[i]}
+        self.assertTrue(differing)
+        self.assertLessEqual(differing, set(checksum) | set(security_directory))
 
     def test_a_signature_that_does_not_verify_writes_nothing(self):
         signed = os.path.join(self.first_out, "Orvane.exe")
