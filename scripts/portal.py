@@ -27,26 +27,58 @@
       whole; url.txt is replaced last. Nothing is written when any file name
       would be refused or mangled by Orvane on Windows.
 
-Exit codes: 0 done, 1 failure (I/O, openssl), 2 refused input.
+      Files are hashed while they are copied. Their digests are kept in
+      <portal-dir>.digests.json, beside the portal and outside what it serves,
+      keyed by the client file's path, size and modification time: a file
+      that has not changed since the last publish is not read again, and its
+      published copy is hard-linked into the new base folder instead of
+      copied. --rehash ignores the cache (for a file changed without its
+      size or time changing). The list is the same either way.
+
+  portal.py verify <portal-url> [--key public.pem] [--min-version N]
+                   [--list-name NAME] [--jobs N]
+      Checks a live portal from the outside, the way Orvane reads it: the
+      relay <portal-url>url.txt, the list it points at (either shape Orvane
+      takes), the list's signature and version when a key is given, then
+      every listed file (status 200, length, MD5, a path Orvane takes),
+      a few at once. One line per problem on stdout, progress on stderr.
+
+Exit codes: 0 done (verify: no problems), 1 failure (I/O, openssl; verify:
+problems found), 2 refused input.
 """
 
 import argparse
+import concurrent.futures
 import hashlib
+import http.client
 import json
 import os
 import shutil
-import stat
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unicodedata
+import urllib.error
 import urllib.parse
+import urllib.request
 
 LIST_NAME = "filelist.json"
 RELAY_NAME = "url.txt"
 PRIVATE_KEY_NAME = "private.pem"
 PUBLIC_KEY_NAME = "public.pem"
+SIGNATURE_SUFFIX = ".sig"
+DIGEST_CACHE_SUFFIX = ".digests.json"
 CHUNK = 1 << 20
+# A file changed within this long before its digest was taken could change
+# again without its modification time moving (coarse file system clocks):
+# such digests are not kept in the cache.
+RACY_NS = 2 * 10**9
+# Orvane's own request limits: no connection within 15 s, or no data for 30 s.
+HTTP_TIMEOUT_S = 30
+# The relay's text loses surrounding spaces, CR and LF, nothing else.
+RELAY_TRIMMED = " \r\n"
 
 # Characters Windows forbids in file names (besides controls) and ':' (drives,
 # streams): Orvane skips list entries containing them.
@@ -163,8 +195,8 @@ def _show(name):
 def base_path_of(url):
     """The folder below the server root that URL names, e.g. "files/v3/"."""
     parts = urllib.parse.urlsplit(url)
-    if parts.scheme != "http" or not parts.hostname:
-        raise Refused("--base-url must be a plain http:// URL with a host: %s" % url)
+    if parts.scheme not in ("http", "https") or not parts.hostname:
+        raise Refused("--base-url must be an http:// or https:// URL with a host: %s" % url)
     if parts.query or parts.fragment or "%" in parts.path:
         raise Refused("--base-url must not contain a query, a fragment or escapes: %s" % url)
     path = parts.path.strip("/")
@@ -187,8 +219,7 @@ def published_version(list_file):
         return 0
     except (OSError, ValueError) as e:
         raise Failed("cannot read the earlier list %s: %s" % (list_file, e))
-    version = document.get("version") if isinstance(document, dict) else None
-    return version if isinstance(version, int) and not isinstance(version, bool) else 0
+    return version_of(document)
 
 
 def previous_version(portal, list_name, candidate_bases):
@@ -206,7 +237,71 @@ def previous_version(portal, list_name, candidate_bases):
     return max([published_version(os.path.join(portal, b, list_name)) for b in bases] + [0])
 
 
-def copy_with_digest(source, target):
+def byte_count(n):
+    """A byte count for people: "512 B", "3.4 MiB", "21.0 GiB"."""
+    if n < 1024:
+        return "%d B" % n
+    for unit in ("KiB", "MiB", "GiB"):
+        n /= 1024.0
+        if n < 1024 or unit == "GiB":
+            return "%.1f %s" % (n, unit)
+
+
+class Progress:
+    """Bytes and files done of a known total, shown on stderr with the time
+    left at the rate so far: rewritten in place about once a second on a
+    terminal, a line every ten seconds otherwise, and a last line at the end.
+    Safe to feed from several threads."""
+
+    def __init__(self, what, total_bytes, total_files, stream=None):
+        self.what = what
+        self.total_bytes = total_bytes
+        self.total_files = total_files
+        self.stream = stream or sys.stderr
+        self.bytes = 0
+        self.files = 0
+        self.started = time.monotonic()
+        self.shown = self.started
+        self.lock = threading.Lock()
+        self.in_place = self.stream.isatty()
+        self.interval = 1.0 if self.in_place else 10.0
+
+    def add(self, amount, file_done=False):
+        with self.lock:
+            self.bytes += amount
+            self.files += 1 if file_done else 0
+            now = time.monotonic()
+            if now - self.shown >= self.interval:
+                self.shown = now
+                self._show(now, "" if self.in_place else "\n")
+
+    def finish(self):
+        with self.lock:
+            self._show(time.monotonic(), "\n")
+
+    def _show(self, now, end):
+        elapsed = now - self.started
+        rate = self.bytes / elapsed if elapsed > 0 else 0
+        if self.bytes >= self.total_bytes and self.files >= self.total_files:
+            left = "done in %s" % _duration(elapsed)
+        elif rate > 0:
+            left = "about %s left" % _duration((self.total_bytes - self.bytes) / rate)
+        else:
+            left = "time left unknown"
+        line = "%s: %s of %s, %d of %d files, %s/s, %s" % (
+            self.what, byte_count(self.bytes), byte_count(self.total_bytes), self.files,
+            self.total_files, byte_count(int(rate)), left)
+        # In place: the line overwrites the last one from its start.
+        self.stream.write("\r" + line.ljust(79) + end if self.in_place else line + end)
+        self.stream.flush()
+
+
+def _duration(seconds):
+    seconds = int(seconds + 0.5)
+    return "%d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
+
+
+def copy_with_digest(source, target, progress=None):
     """Copies a file and returns (md5 hex, size) of the bytes written, so the
     list describes exactly the published copy even if the source changes."""
     digest = hashlib.md5()
@@ -219,7 +314,74 @@ def copy_with_digest(source, target):
             digest.update(chunk)
             dst.write(chunk)
             size += len(chunk)
+            if progress:
+                progress.add(len(chunk))
     return digest.hexdigest(), size
+
+
+class DigestCache:
+    """Digests of client files published earlier, keyed by the file's real
+    path, size and modification time, with where its published copy lies in
+    the portal. Stored beside the portal folder, never inside what it serves."""
+
+    FORMAT = 1
+
+    def __init__(self, portal, use_earlier):
+        portal = os.path.abspath(portal).rstrip(os.sep)
+        self.portal = portal
+        self.file = portal + DIGEST_CACHE_SUFFIX
+        self.earlier = self._load() if use_earlier else {}
+        self.current = {}
+        self.started_ns = time.time_ns()
+
+    def _load(self):
+        try:
+            with open(self.file, encoding="utf-8") as f:
+                document = json.load(f)
+            if document.get("format") == self.FORMAT and isinstance(document.get("files"), dict):
+                return document["files"]
+        except (OSError, ValueError, AttributeError):
+            pass  # no cache, or one this version cannot read: everything is hashed
+        return {}
+
+    def reuse(self, source, info, target):
+        """Links the published copy of an unchanged source file to target and
+        returns its digest, or None when the file must be hashed."""
+        entry = self.earlier.get(os.path.realpath(source))
+        try:
+            if (entry is None or entry["size"] != info.st_size
+                    or entry["mtime_ns"] != info.st_mtime_ns):
+                return None
+            published = os.path.join(self.portal, *entry["published"].split("/"))
+            copy = os.stat(published)
+            if copy.st_size != info.st_size or copy.st_mtime_ns != entry["published_mtime_ns"]:
+                return None  # the published copy was changed or removed since
+            os.link(published, target)
+            return entry["md5"]
+        except (OSError, KeyError, TypeError, AttributeError):
+            return None
+
+    def remember(self, source, info, md5, target, published):
+        """Keeps a digest for the next publish, unless the file changed so
+        recently that a further change might not move its time."""
+        if info.st_mtime_ns >= self.started_ns - RACY_NS:
+            return
+        self.current[os.path.realpath(source)] = {
+            "size": info.st_size, "mtime_ns": info.st_mtime_ns, "md5": md5,
+            "published": published, "published_mtime_ns": os.stat(target).st_mtime_ns}
+
+    def save(self):
+        """Replaces the stored cache; a cache that cannot be written only
+        costs the next publish time, so that is a warning."""
+        try:
+            with tempfile.NamedTemporaryFile("w", encoding="utf-8", delete=False,
+                                             dir=os.path.dirname(self.file),
+                                             prefix=".digests-") as f:
+                json.dump({"format": self.FORMAT, "files": self.current}, f, sort_keys=True)
+            os.replace(f.name, self.file)
+        except OSError as e:
+            print("portal.py: warning: cannot write the digest cache %s: %s" % (self.file, e),
+                  file=sys.stderr)
 
 
 def list_text(version, entries):
@@ -249,8 +411,10 @@ def is_inside(path, folder):
     return path == folder or path.startswith(folder.rstrip(os.sep) + os.sep)
 
 
-def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_NAME):
-    """Builds or refreshes the portal; returns (version, number of files)."""
+def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_NAME,
+            rehash=False):
+    """Builds or refreshes the portal; returns (version, number of files,
+    number of files hashed, bytes hashed)."""
     if not os.path.isdir(client):
         raise Refused("client folder not found: %s" % client)
     if is_inside(portal, client) or is_inside(client, portal):
@@ -283,14 +447,33 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
     final = os.path.join(portal, base)
     parent = os.path.dirname(final.rstrip("/"))
     os.makedirs(parent, exist_ok=True)
+    cache = DigestCache(portal, use_earlier=not rehash)
     staging = tempfile.mkdtemp(prefix=".publish-", dir=parent)
     try:
         entries = []
+        to_hash = []
         for rel, source in files:
             target = os.path.join(staging, *rel.split("/"))
             os.makedirs(os.path.dirname(target), exist_ok=True)
-            md5, size = copy_with_digest(source, target)
-            entries.append({"path": rel, "hash": md5, "size": size})
+            info = os.stat(source)
+            md5 = cache.reuse(source, info, target)
+            if md5 is None:
+                to_hash.append((rel, source, target, info))
+            else:
+                cache.remember(source, info, md5, target, base + rel)
+            entries.append({"path": rel, "hash": md5, "size": info.st_size})
+        progress = Progress("hashing", sum(item[3].st_size for item in to_hash), len(to_hash))
+        hashed = {}
+        for rel, source, target, info in to_hash:
+            hashed[rel] = copy_with_digest(source, target, progress)
+            progress.add(0, file_done=True)
+            if hashed[rel][1] == info.st_size:
+                cache.remember(source, info, hashed[rel][0], target, base + rel)
+        if to_hash:
+            progress.finish()
+        for entry in entries:
+            if entry["path"] in hashed:
+                entry["hash"], entry["size"] = hashed[entry["path"]]
         list_bytes = list_text(version, entries).encode("utf-8")
         list_file = os.path.join(staging, list_name)
         with open(list_file, "wb") as f:
@@ -310,7 +493,8 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
         f.write(base_url_fixed + "\n")
     os.chmod(f.name, 0o644)
     os.replace(f.name, relay)
-    return version, len(files)
+    cache.save()
+    return version, len(files), len(to_hash), progress.bytes
 
 
 def _swap_in(staging, final):
@@ -323,6 +507,202 @@ def _swap_in(staging, final):
     os.rename(staging, final)
     if old is not None:
         shutil.rmtree(old, ignore_errors=True)
+
+
+def version_of(document):
+    """The list's version as Orvane reads it: a whole number from 0 up under
+    "version" in an object, else 0."""
+    version = document.get("version") if isinstance(document, dict) else None
+    if isinstance(version, int) and not isinstance(version, bool) and version >= 0:
+        return version
+    return 0
+
+
+class PortalCheck:
+    """One run of `verify`: collects problems and prints each as it is found."""
+
+    def __init__(self, out=None):
+        self.out = out or sys.stdout
+        self.problems = 0
+        self.lock = threading.Lock()
+
+    def problem(self, text):
+        with self.lock:
+            self.problems += 1
+            print("PROBLEM: " + text, file=self.out, flush=True)
+
+    def fetch(self, url, what):
+        """The body of a 200 answer, or None after reporting why not."""
+        try:
+            with _open_url(url) as response:
+                if response.status != 200:
+                    self.problem("%s %s: status %d (only 200 counts)" % (what, url, response.status))
+                    return None
+                return response.read()
+        except urllib.error.HTTPError as e:
+            self.problem("%s %s: status %d (only 200 counts)" % (what, url, e.code))
+        except (urllib.error.URLError, http.client.HTTPException, OSError, ValueError) as e:
+            self.problem("%s %s: %s" % (what, url, getattr(e, "reason", e)))
+        return None
+
+
+def _open_url(url):
+    request = urllib.request.Request(url, headers={"User-Agent": "Orvane-portal-verify"})
+    return urllib.request.urlopen(request, timeout=HTTP_TIMEOUT_S)
+
+
+def _file_url(base, path):
+    # Orvane requests the path as listed; only what cannot go into a request
+    # line unchanged (non-ASCII, spaces) is escaped, as its HTTP stack does.
+    return base + urllib.parse.quote(path, safe="/!$&'()*+,;=:@\\")
+
+
+def read_entries(check, document):
+    """The entries Orvane would download, after reporting every one it would
+    skip or that could never match. None when Orvane cannot read the list."""
+    if isinstance(document, list):
+        elements = document
+    elif isinstance(document, dict) and "files" in document:
+        elements = document["files"]
+        if not isinstance(elements, list):
+            check.problem('list: "files" is not an array')
+            return None
+    else:
+        check.problem('list: neither an array nor an object with "files"')
+        return None
+    entries = []
+    seen = {}
+    for number, element in enumerate(elements, 1):
+        where = "list entry %d" % number
+        if not isinstance(element, dict) or not all(k in element for k in ("path", "hash", "size")):
+            check.problem("%s: not an object with path, hash and size (Orvane skips it)" % where)
+            continue
+        path, md5, size = element["path"], element["hash"], element["size"]
+        if not isinstance(path, str) or not isinstance(md5, str) or not isinstance(size, int) \
+                or isinstance(size, bool):
+            # A wrong JSON type stops Orvane reading the whole list.
+            check.problem("%s: path and hash must be strings and size a whole number "
+                          "(Orvane cannot read the list)" % where)
+            return None
+        where = "%s %r" % (where, path)
+        problem = path_problem(path)
+        if problem:
+            check.problem("%s: unsafe path: %s" % (where, problem))
+            continue
+        if len(md5) != 32 or any(c not in "0123456789abcdefABCDEF" for c in md5):
+            check.problem("%s: hash %r is not an MD5 digest in hexadecimal" % (where, md5))
+            continue
+        if size < 0:
+            check.problem("%s: negative size %d" % (where, size))
+            continue
+        key = unicodedata.normalize("NFC", path).casefold()
+        if key in seen:
+            check.problem("%s: same file on Windows as %r (letter case)" % (where, seen[key]))
+            continue
+        seen[key] = path
+        entries.append((path, md5.lower(), size))
+    return entries
+
+
+def check_file(check, progress, base, path, md5, size):
+    url = _file_url(base, path)
+    digest = hashlib.md5()
+    received = 0
+    try:
+        with _open_url(url) as response:
+            if response.status != 200:
+                check.problem("%s: status %d (only 200 counts)" % (url, response.status))
+                return
+            # Orvane refuses a body longer than the listed size: read no further.
+            while received <= size:
+                chunk = response.read(min(CHUNK, size + 1 - received))
+                if not chunk:
+                    break
+                digest.update(chunk)
+                received += len(chunk)
+                progress.add(len(chunk))
+    except urllib.error.HTTPError as e:
+        check.problem("%s: status %d (only 200 counts)" % (url, e.code))
+        return
+    except (urllib.error.URLError, http.client.HTTPException, OSError, ValueError) as e:
+        check.problem("%s: %s after %d bytes" % (url, getattr(e, "reason", e), received))
+        return
+    finally:
+        progress.add(size - min(received, size), file_done=True)
+    if received > size:
+        check.problem("%s: longer than the listed size %d" % (url, size))
+    elif received < size:
+        check.problem("%s: %d bytes, the list says %d" % (url, received, size))
+    elif digest.hexdigest() != md5:
+        check.problem("%s: MD5 %s, the list says %s" % (url, digest.hexdigest(), md5))
+
+
+def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
+    """Checks a live portal; returns the number of problems found."""
+    check = PortalCheck()
+    portal_url += "" if portal_url.endswith("/") else "/"
+    relay_url = portal_url + RELAY_NAME
+    relay = check.fetch(relay_url, "relay")
+    if relay is None:
+        return check.problems
+    if relay.startswith(b"\xef\xbb\xbf"):
+        # Orvane takes the relay's bytes as they are: a byte order mark is
+        # part of the URL to it (an editor's "UTF-8 with BOM").
+        check.problem("relay %s: starts with a UTF-8 byte order mark" % relay_url)
+        return check.problems
+    base = relay.decode("utf-8", "replace").strip(RELAY_TRIMMED)
+    if base == "":
+        check.problem("relay %s: empty" % relay_url)
+        return check.problems
+    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in base):
+        check.problem("relay %s: base URL %r contains control characters" % (relay_url, base))
+        return check.problems
+    base += "" if base.endswith("/") else "/"
+    print("relay %s: base URL %s" % (relay_url, base))
+    list_url = base + list_name
+    list_bytes = check.fetch(list_url, "list")
+    if list_bytes is None:
+        return check.problems
+    if key is not None:
+        signature = check.fetch(list_url + SIGNATURE_SUFFIX, "signature")
+        if signature is not None and not signature_verifies(key, list_bytes, signature):
+            check.problem("signature %s%s: does not verify the list with %s"
+                          % (list_url, SIGNATURE_SUFFIX, key))
+    try:
+        document = json.loads(list_bytes.decode("utf-8"))
+    except ValueError as e:
+        check.problem("list %s: not JSON in UTF-8: %s" % (list_url, e))
+        return check.problems
+    version = version_of(document)
+    if version < min_version:
+        check.problem("list %s: version %d is older than %d" % (list_url, version, min_version))
+    entries = read_entries(check, document)
+    if entries is None:
+        return check.problems
+    print("list %s: version %d, %d files, %s" % (
+        list_url, version, len(entries), byte_count(sum(e[2] for e in entries))))
+
+    progress = Progress("verify", sum(e[2] for e in entries), len(entries))
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        for done in [pool.submit(check_file, check, progress, base, *e) for e in entries]:
+            done.result()
+    progress.finish()
+    return check.problems
+
+
+def signature_verifies(key, data, signature):
+    with tempfile.TemporaryDirectory() as folder:
+        data_file = os.path.join(folder, "list")
+        signature_file = data_file + SIGNATURE_SUFFIX
+        for name, content in ((data_file, data), (signature_file, signature)):
+            with open(name, "wb") as f:
+                f.write(content)
+        try:
+            run_openssl(["dgst", "-sha256", "-verify", key, "-signature", signature_file,
+                         data_file], "verify the signature")
+        except Failed:
+            return False
+    return True
 
 
 def keygen(folder):
@@ -368,16 +748,38 @@ def main(argv=None):
     p.add_argument("--version", type=parse_version, default="auto")
     p.add_argument("--sign", metavar="PRIVATE_KEY")
     p.add_argument("--list-name", default=LIST_NAME)
+    p.add_argument("--rehash", action="store_true",
+                   help="hash every file again instead of trusting the digest cache")
+    v = commands.add_parser("verify", help="check a live portal as Orvane reads it")
+    v.add_argument("url", help="the portal URL Orvane is configured with (PortalUrl)")
+    v.add_argument("--key", metavar="PUBLIC_KEY", help="check the list's signature with it")
+    v.add_argument("--min-version", type=int, default=0,
+                   help="report a list version below this one")
+    v.add_argument("--list-name", default=LIST_NAME)
+    v.add_argument("--jobs", type=int, default=4, help="files fetched at once (default 4)")
     args = parser.parse_args(argv)
 
     try:
         if args.command == "keygen":
             private, public = keygen(args.dir)
             print("private key: %s (keep it secret)\npublic key:  %s" % (private, public))
+        elif args.command == "publish":
+            version, count, hashed, hashed_bytes = publish(
+                args.client, args.portal, args.base_url, args.version, args.sign,
+                args.list_name, args.rehash)
+            print("published version %d: %d files in %s (hashed %d, %s; the other %d "
+                  "from the digest cache)" % (version, count, args.portal, hashed,
+                                              byte_count(hashed_bytes), count - hashed))
         else:
-            version, count = publish(args.client, args.portal, args.base_url, args.version,
-                                     args.sign, args.list_name)
-            print("published version %d: %d files in %s" % (version, count, args.portal))
+            if args.key is not None and not os.path.isfile(args.key):
+                raise Refused("key not found: %s" % args.key)
+            if args.jobs < 1:
+                raise Refused("--jobs must be 1 or more")
+            problems = verify(args.url, args.key, args.min_version, args.list_name, args.jobs)
+            if problems:
+                print("verify: %d problem%s found" % (problems, "" if problems == 1 else "s"))
+                return 1
+            print("verify: no problems")
     except Refused as e:
         print("portal.py: refused: %s" % e, file=sys.stderr)
         return 2

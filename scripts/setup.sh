@@ -7,6 +7,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 mingw-w64-tools
   wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei
   nlohmann-json3-dev googletest cmake make nginx curl python3 iproute2 util-linux openssl icoutils
+  osslsigncode
 )
 
 missing=()

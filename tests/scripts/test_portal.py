@@ -4,12 +4,16 @@
 import hashlib
 import json
 import os
+import shutil
 import stat
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 import urllib.parse
+from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, "scripts", "portal.py")
@@ -31,6 +35,18 @@ def served(portal, url):
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def md5_of(data):
+    return hashlib.md5(data).hexdigest()
+
+
+def age(root, seconds=3600):
+    """Dates every file below root back, as a client folder that was not just written."""
+    then = time.time_ns() - seconds * 10**9
+    for current, _, files in os.walk(root):
+        for name in files:
+            os.utime(os.path.join(current, name), ns=(then, then))
 
 
 class Portal(unittest.TestCase):
@@ -119,6 +135,12 @@ class Layout(Portal):
         self.publish()
         _, _, document = self.file_list()
         self.assertEqual(document, {"version": 1, "files": []})
+
+    def test_an_https_base_url(self):
+        write(self.client, "a.txt", b"a")
+        self.publish(base="https://update.kaimor.com/files/")
+        self.assertEqual(self.relay(), "https://update.kaimor.com/files/\n")
+        self.assertEqual(self.file_list()[2]["files"][0]["path"], "a.txt")
 
     def test_a_nested_base_path_and_another_list_name(self):
         write(self.client, "a.txt", b"a")
@@ -255,7 +277,7 @@ class Refusals(Portal):
 
     def test_base_urls(self):
         cases = [
-            ("https://update.kaimor.com/files/", "http://"),
+            ("ftp://update.kaimor.com/files/", "http://"),
             ("update.kaimor.com/files/", "http://"),
             ("http:///files/", "http://"),
             ("http://update.kaimor.com/", "below the server root"),
@@ -373,6 +395,277 @@ class Signing(Portal):
         self.assertIn("could not sign", result.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.portal, "url.txt")))
         self.assertEqual(os.listdir(self.portal), [])
+
+
+class DigestCache(Portal):
+    """Republishing reads only what changed, and the portal it writes is the
+    one a full rehash writes."""
+
+    TEMPLATED = "http://update.kaimor.com/v{version}/"
+
+    def setUp(self):
+        super().setUp()
+        self.files = {"wow.exe": b"MZ" + b"w" * 3000, "Data/zhCN/base.MPQ": b"MPQ" * 5000,
+                      "Data/zhCN/patch.MPQ": b"p1" * 700, "Interface/gone.lua": b"x"}
+        for rel, data in self.files.items():
+            write(self.client, rel, data)
+        age(self.client)
+
+    def hashed(self, result):
+        return int(result.stdout.split("(hashed ")[1].split(",")[0])
+
+    def served_list(self, portal):
+        base = read_bytes(os.path.join(portal, "url.txt")).decode().strip()
+        return base, read_bytes(served(portal, base + "filelist.json"))
+
+    def assert_portal_serves_its_list(self, portal):
+        base, data = self.served_list(portal)
+        for entry in json.loads(data)["files"]:
+            copy = read_bytes(served(portal, base + entry["path"]))
+            self.assertEqual((md5_of(copy), len(copy)), (entry["hash"], entry["size"]), entry)
+
+    def test_a_republish_hashes_only_what_changed_and_lists_what_a_full_rehash_lists(self):
+        first = self.publish("--version", "1", base=self.TEMPLATED)
+        self.assertEqual(self.hashed(first), 4)
+        self.assertIn("hashing: ", first.stderr)
+        self.assertIn("4 of 4 files", first.stderr)
+
+        write(self.client, "Data/zhCN/patch.MPQ", b"p2" * 700)  # same size, new content
+        os.remove(os.path.join(self.client, "Interface", "gone.lua"))
+        write(self.client, "new.txt", "新".encode())
+        second = self.publish("--version", "2", base=self.TEMPLATED)
+        self.assertEqual(self.hashed(second), 2)
+
+        full = os.path.join(self.tmp.name, "full")
+        result = run("publish", self.client, full, "--base-url", self.TEMPLATED, "--version", "2")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.hashed(result), 4)
+        self.assertEqual(self.served_list(self.portal)[1], self.served_list(full)[1])
+        self.assert_portal_serves_its_list(self.portal)
+
+        # Unchanged files share the earlier release's copy rather than being
+        # copied again; the changed one is new and the earlier release keeps its own.
+        v1, v2 = (os.path.join(self.portal, v) for v in ("v1", "v2"))
+        self.assertTrue(os.path.samefile(os.path.join(v1, "wow.exe"), os.path.join(v2, "wow.exe")))
+        self.assertEqual(read_bytes(os.path.join(v1, "Data", "zhCN", "patch.MPQ")), b"p1" * 700)
+        self.assertEqual(read_bytes(os.path.join(v2, "Data", "zhCN", "patch.MPQ")), b"p2" * 700)
+        # The cache lies beside the portal, not in what it serves.
+        self.assertTrue(os.path.isfile(self.portal + ".digests.json"))
+        self.assertEqual(sorted(os.listdir(self.portal)), ["url.txt", "v1", "v2"])
+
+    def test_rehash_sees_a_change_that_kept_size_and_time(self):
+        self.publish()
+        path = os.path.join(self.client, "wow.exe")
+        before = os.stat(path)
+        write(self.client, "wow.exe", b"MZ" + b"W" * 3000)
+        os.utime(path, ns=(before.st_atime_ns, before.st_mtime_ns))
+
+        cached = self.publish()
+        self.assertEqual(self.hashed(cached), 0)
+        self.assert_portal_serves_its_list(self.portal)  # stale, yet consistent
+        rehashed = self.publish("--rehash")
+        self.assertEqual(self.hashed(rehashed), 4)
+        entry = next(e for e in self.file_list()[2]["files"] if e["path"] == "wow.exe")
+        self.assertEqual(entry["hash"], md5_of(b"MZ" + b"W" * 3000))
+        self.assert_portal_serves_its_list(self.portal)
+
+    def test_digests_the_cache_must_not_be_trusted_for(self):
+        def corrupt_cache():
+            with open(self.portal + ".digests.json", "w") as f:
+                f.write('{"format": 1, "files": {"')
+
+        def change_a_published_copy():
+            with open(served(self.portal, BASE + "wow.exe"), "ab") as f:
+                f.write(b"!")
+
+        def touch_a_client_file_just_now():
+            os.utime(os.path.join(self.client, "wow.exe"))
+
+        cases = [(corrupt_cache, 4), (change_a_published_copy, 1),
+                 (touch_a_client_file_just_now, 1)]
+        for change, expected in cases:
+            with self.subTest(change=change.__name__):
+                shutil.rmtree(self.portal, ignore_errors=True)
+                age(self.client)
+                self.assertEqual(self.hashed(self.publish()), 4)
+                change()
+                self.assertEqual(self.hashed(self.publish()), expected)
+                self.assert_portal_serves_its_list(self.portal)
+        # A file changed moments ago may change again within its clock tick:
+        # its digest is taken again until it has aged.
+        self.assertEqual(self.hashed(self.publish()), 1)
+
+
+class ServedPortal:
+    """A static web server rooted at a folder, on a free loopback port, as an
+    operator's nginx serves the portal. Counts the most requests in flight."""
+
+    def __init__(self, root, delay=0.0):
+        owner = self
+
+        class Handler(SimpleHTTPRequestHandler):
+            def __init__(self, *args, **kwargs):
+                super().__init__(*args, directory=root, **kwargs)
+
+            def do_GET(self):
+                with owner.lock:
+                    owner.in_flight += 1
+                    owner.most_at_once = max(owner.most_at_once, owner.in_flight)
+                try:
+                    time.sleep(owner.delay)
+                    super().do_GET()
+                finally:
+                    with owner.lock:
+                        owner.in_flight -= 1
+
+            def log_message(self, *args):
+                pass
+
+        self.lock = threading.Lock()
+        self.in_flight = self.most_at_once = 0
+        self.delay = delay
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class Verify(Portal):
+    """verify against portals served on loopback: a correct one in each shape
+    Orvane takes, and one for each kind of fault."""
+
+    FILES = {"wow.exe": b"MZ" + bytes(range(256)) * 30, "Data/zhCN/patch-zhCN-5.MPQ": b"MPQ" * 9000,
+             "Data/zhCN/补丁 2.MPQ": "中文".encode(), "Interface/empty.lua": b"",
+             "a/b.txt": b"b", "a/c.txt": b"c"}
+
+    def setUp(self):
+        super().setUp()
+        os.mkdir(self.portal)
+        self.server = ServedPortal(self.portal)
+        self.addCleanup(self.server.close)
+        keys = os.path.join(self.tmp.name, "keys")
+        self.assertEqual(run("keygen", keys).returncode, 0)
+        self.private, self.public = (os.path.join(keys, n) for n in ("private.pem", "public.pem"))
+        for rel, data in self.FILES.items():
+            write(self.client, rel, data)
+        self.base = self.server.url + "files/"
+        self.publish("--sign", self.private, "--version", "3", base=self.base)
+
+    def verify(self, *extra, url=None):
+        return run("verify", url or self.server.url, "--key", self.public, *extra)
+
+    def path(self, rel):
+        return served(self.portal, self.base + rel)
+
+    def rewrite_list(self, change, sign):
+        list_file = self.path("filelist.json")
+        document = json.loads(read_bytes(list_file))
+        document = change(document)
+        with open(list_file, "w", encoding="utf-8") as f:
+            json.dump(document, f, ensure_ascii=False)
+        if sign:
+            subprocess.run(["openssl", "dgst", "-sha256", "-sign", self.private, "-out",
+                            list_file + ".sig", list_file], check=True)
+
+    def test_a_correct_portal_in_every_shape_orvane_takes(self):
+        def as_published():
+            pass
+
+        def relay_with_spaces_crlf_and_no_final_slash():
+            with open(os.path.join(self.portal, "url.txt"), "w") as f:
+                f.write("  " + self.base.rstrip("/") + " \r\n\r\n")
+
+        def bare_array_signed():
+            self.rewrite_list(lambda d: d["files"], sign=True)
+
+        for shape, extra in [(as_published, ["--min-version", "3"]),
+                             (relay_with_spaces_crlf_and_no_final_slash, []),
+                             (bare_array_signed, [])]:
+            with self.subTest(shape=shape.__name__):
+                shape()
+                result = self.verify(*extra, url=self.server.url.rstrip("/"))
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertNotIn("PROBLEM", result.stdout)
+                self.assertIn("verify: no problems", result.stdout)
+                self.assertIn("6 of 6 files", result.stderr)
+                self.assertIn("done in", result.stderr)
+
+    def test_files_are_fetched_a_few_at_once(self):
+        self.server.delay = 0.2
+        result = self.verify("--jobs", "3")
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertEqual(self.server.most_at_once, 3)
+
+    def test_each_kind_of_fault_is_one_problem_line(self):
+        patch = "Data/zhCN/patch-zhCN-5.MPQ"
+
+        def missing_file():
+            os.remove(self.path(patch))
+
+        def wrong_digest():
+            write(self.portal, "files/" + patch, b"MPQ" * 8999 + b"mpq")
+
+        def shorter_than_listed():
+            write(self.portal, "files/" + patch, b"MPQ" * 8999)
+
+        def longer_than_listed():
+            write(self.portal, "files/" + patch, b"MPQ" * 9001)
+
+        def unsafe_path():
+            entry = {"path": "../Orvane.exe", "hash": md5_of(b"b"), "size": 1}
+            self.rewrite_list(lambda d: dict(d, files=d["files"] + [entry]), sign=True)
+
+        def bad_signature():
+            self.rewrite_list(lambda d: d, sign=False)  # same content, other bytes
+
+        def missing_signature():
+            os.remove(self.path("filelist.json.sig"))
+
+        def relay_pointing_nowhere():
+            with open(os.path.join(self.portal, "url.txt"), "w") as f:
+                f.write(self.server.url + "gone/\n")
+
+        def relay_with_a_tab():  # Orvane trims spaces, CR and LF only
+            with open(os.path.join(self.portal, "url.txt"), "w") as f:
+                f.write(self.base + "\t\n")
+
+        def relay_with_a_byte_order_mark():
+            with open(os.path.join(self.portal, "url.txt"), "w", encoding="utf-8-sig") as f:
+                f.write(self.base + "\n")
+
+        def as_published():
+            pass
+
+        cases = [
+            (missing_file, [], patch + ": status 404"),
+            (wrong_digest, [], patch + ": MD5 "),
+            (shorter_than_listed, [], patch + ": 26997 bytes, the list says 27000"),
+            (longer_than_listed, [], patch + ": longer than the listed size 27000"),
+            (unsafe_path, [], "'../Orvane.exe': unsafe path"),
+            (bad_signature, [], "does not verify the list"),
+            (missing_signature, [], "filelist.json.sig: status 404"),
+            (as_published, ["--min-version", "4"], "version 3 is older than 4"),
+            (relay_pointing_nowhere, [], "gone/filelist.json: status 404"),
+            (relay_with_a_tab, [], "control characters"),
+            (relay_with_a_byte_order_mark, [], "byte order mark"),
+        ]
+        pristine = os.path.join(self.tmp.name, "pristine")
+        shutil.copytree(self.portal, pristine)
+        for fault, extra, expected in cases:
+            with self.subTest(fault=fault.__name__):
+                shutil.rmtree(self.portal)
+                shutil.copytree(pristine, self.portal)
+                fault()
+                result = self.verify(*extra)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                problems = [line for line in result.stdout.splitlines() if "PROBLEM" in line]
+                self.assertEqual(len(problems), 1, result.stdout)
+                self.assertIn(expected, problems[0])
+                self.assertIn("verify: 1 problem found", result.stdout)
 
 
 if __name__ == "__main__":

@@ -426,7 +426,7 @@ TEST_F(MainWindowTest, TabWalksTheEnabledButtonsAndLinksAndEnterOrSpaceActivates
 
     // Keys the window does not use reach the system (Alt+F4, the system menu).
     SendMessageW(window->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
-    PumpPending();
+    PumpPendingMessages();
     EXPECT_FALSE(IsWindow(window->Handle()));
 }
 
@@ -503,7 +503,7 @@ TEST_F(MainWindowTest, ScreenReadersFindTheButtonsLinksStatusAndRows)
     EXPECT_EQ(accessible->accDoDefaultAction(AccessibleChild(kGameChild)), DISP_E_MEMBERNOTFOUND);
     ASSERT_EQ(accessible->accDoDefaultAction(AccessibleChild(kStartChild)), S_OK);
     ASSERT_TRUE(PumpUntil([this] { return detectionRuns.load() == 1 && !Detecting(); }));
-    PumpPending();
+    PumpPendingMessages();
 
     // After the (blocked) diagnosis: new names, and the events that say so.
     const std::wstring verdict = window->Work().Shown().status;
@@ -521,16 +521,16 @@ TEST_F(MainWindowTest, ScreenReadersFindTheButtonsLinksStatusAndRows)
     EXPECT_TRUE(Raised(EVENT_OBJECT_STATECHANGE, kGameChild));
     g_events.clear();
     Key(VK_TAB);
-    PumpPending();
+    PumpPendingMessages();
     EXPECT_TRUE(Raised(EVENT_OBJECT_FOCUS, kGameChild));
     Key(VK_TAB);
-    PumpPending();
+    PumpPendingMessages();
     EXPECT_TRUE(Raised(EVENT_OBJECT_FOCUS, kFirstLinkChild));
     UnhookWinEvent(hook);
 
     // A client may keep the object after the window is gone: it answers, disconnected.
     DestroyWindow(window->Handle());
-    PumpPending();
+    PumpPendingMessages();
     EXPECT_EQ(accessible->get_accChildCount(&count), RPC_E_DISCONNECTED);
 }
 
