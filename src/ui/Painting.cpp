@@ -1,5 +1,9 @@
 #include "ui/Painting.h"
 
+#include <cwchar>
+
+#include "base/Logger.h"
+#include "base/Text.h"
 #include "base/Version.h"
 #include "ui/Palette.h"
 
@@ -11,11 +15,20 @@ constexpr wchar_t kDescription[] =
     L"本工具用于检测电脑环境, 提供诊断建议，优化游戏体验。和游戏下载更新服务，"
     L"登录游戏请采用登录器。";
 
-HFONT MakeFont(int height, int weight, UINT dpi)
+constexpr wchar_t kYaHeiUi[] = L"Microsoft YaHei UI";
+constexpr wchar_t kYaHei[] = L"Microsoft YaHei";
+
+HFONT MakeFont(int height, int weight, UINT dpi, const std::wstring& face)
 {
     return CreateFontW(-Scaled(height, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, L"Microsoft YaHei UI");
+                       DEFAULT_PITCH | FF_SWISS, face.c_str());
+}
+
+int CALLBACK NoteFamily(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
+{
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;  // one is enough
 }
 
 void FillRoundRect(HDC dc, int left, int top, int width, int height, int corner, COLORREF color)
@@ -236,14 +249,53 @@ void DrawFooter(HDC dc, const Fonts& fonts, const std::array<FooterLink, 2>& lin
 
 }  // namespace
 
+std::wstring ChooseFontFace(bool hasYaHeiUi, bool hasYaHei, const std::wstring& messageFace)
+{
+    if (hasYaHeiUi) {
+        return kYaHeiUi;
+    }
+    if (hasYaHei) {
+        return kYaHei;
+    }
+    return messageFace.empty() ? std::wstring(kYaHeiUi) : messageFace;
+}
+
+bool FontFamilyInstalled(const wchar_t* face)
+{
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    if (wcslen(face) >= LF_FACESIZE) {
+        return false;
+    }
+    wcscpy(wanted.lfFaceName, face);
+    bool found = false;
+    const HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExW(screen, &wanted, &NoteFamily, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, screen);
+    return found;
+}
+
+std::wstring FontFace()
+{
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    std::wstring messageFace;
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        messageFace = metrics.lfMessageFont.lfFaceName;
+    }
+    return ChooseFontFace(FontFamilyInstalled(kYaHeiUi), FontFamilyInstalled(kYaHei), messageFace);
+}
+
 void Fonts::Create(UINT dpi)
 {
-    title.Reset(MakeFont(18, 600, dpi));
-    text.Reset(MakeFont(13, 400, dpi));
-    small.Reset(MakeFont(11, 400, dpi));
-    button.Reset(MakeFont(14, 400, dpi));
-    description.Reset(MakeFont(11, 400, dpi));
-    header.Reset(MakeFont(12, 600, dpi));
+    const std::wstring face = FontFace();
+    Logger::Instance().Write(LogLevel::Info, "Font face: " + WideToUtf8(face));
+    title.Reset(MakeFont(18, 600, dpi, face));
+    text.Reset(MakeFont(13, 400, dpi, face));
+    small.Reset(MakeFont(11, 400, dpi, face));
+    button.Reset(MakeFont(14, 400, dpi, face));
+    description.Reset(MakeFont(11, 400, dpi, face));
+    header.Reset(MakeFont(12, 600, dpi, face));
 }
 
 int TextWidth(HDC dc, HFONT font, const std::wstring& text)

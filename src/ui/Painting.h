@@ -23,9 +23,19 @@ struct Fonts {
     FontHandle description;
     FontHandle header;
 
-    // Fonts of the design's sizes at the given DPI.
+    // Fonts of the design's sizes at the given DPI, in the face FontFace picks.
     void Create(UINT dpi);
 };
+
+// The face the window draws with: "Microsoft YaHei UI" (Windows 8 and later),
+// else "Microsoft YaHei" (Windows 7), else the system's message font. GDI
+// would otherwise replace a missing face by one of the default character set,
+// which need not have Chinese glyphs.
+std::wstring ChooseFontFace(bool hasYaHeiUi, bool hasYaHei, const std::wstring& messageFace);
+// Whether GDI knows a font family of this name (substitutes included).
+bool FontFamilyInstalled(const wchar_t* face);
+// ChooseFontFace for this system.
+std::wstring FontFace();
 
 // A button as drawn: where, what it offers, and the mouse's effect on it.
 struct ButtonFace {

@@ -8,6 +8,8 @@
 #     sees this display's screen: on a throwaway overlay of the test prefix when
 #     mount namespaces are permitted, otherwise in a throwaway prefix made for
 #     the run (slower: about 20 s of wineboot).
+#   - for MODE screenshot-win7-fonts, the fonts of Windows 7: "Microsoft YaHei"
+#     is there, "Microsoft YaHei UI" (Windows 8 and later) is not;
 #   - for MODE screenshot-dpiN, the prefix's display scale (LogPixels) set to N
 #     DPI, which the throwaway prefix keeps to itself, and a screen large
 #     enough for the scaled window.
@@ -95,6 +97,12 @@ fi
 # Wine's background services start with the first program and keep its output
 # open; start them here, detached, so the test's own pipes are not held open.
 "$ORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
+if [ "$mode" = screenshot-win7-fonts ]; then
+  substitutes='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+  "$ORVANE_WINE" reg delete "$substitutes" /v 'Microsoft YaHei UI' /f >/dev/null 2>&1 </dev/null || true
+  "$ORVANE_WINE" reg add "$substitutes" /v 'Microsoft YaHei' /d 'WenQuanYi Micro Hei' /f \
+    >/dev/null 2>&1 </dev/null
+fi
 if [ -n "$dpi" ]; then
   # Programs started from now on see the display at this scale.
   "$ORVANE_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \

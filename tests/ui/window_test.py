@@ -6,6 +6,8 @@ Modes:
   screenshot       start Orvane.exe in an empty directory, capture the screen
                    and check colours at layout points, the button looks and
                    that the Chinese captions are drawn with real glyphs
+  screenshot-win7-fonts  the same where only Windows 7's "Microsoft YaHei" is
+                   installed (run-window-test.sh maps the fonts): real glyphs
   screenshot-dpiN  the same with the display scaled to N DPI (run-window-test.sh
                    sets the Wine prefix's LogPixels): the window at its scaled
                    size and every point, line and glyph scaled
@@ -269,7 +271,7 @@ def screenshot_checks(screen, origin, size, failures, dpi):
 
 # ------------------------------------------------------------------ modes
 
-def run_screenshot(session, dpi):
+def run_screenshot(session, dpi, face):
     failures = Failures()
     for name in ("setup.ini", "config.ini"):
         failures.check(not os.path.exists(os.path.join(session.app_dir, name)), f"{name} present")
@@ -284,6 +286,9 @@ def run_screenshot(session, dpi):
         return failures.report()
     # The pointer away from the window, so no button is hovered.
     move_pointer(0, 0)
+    log = os.path.join(session.app_dir, "Orvane.log")
+    logged = open(log, encoding="utf-8").read() if os.path.exists(log) else ""
+    failures.check(f"Font face: {face}\n" in logged, f"the window does not draw with {face!r}: {logged!r}")
 
     path = os.path.join(session.artifacts, "main-window.png")
     origin, size = program.origin, program.size
@@ -396,7 +401,7 @@ def run_glyph_selftest():
 def main(argv):
     if len(argv) == 2 and argv[1] == "glyph-selftest":
         return run_glyph_selftest()
-    scale = re.fullmatch(r"screenshot(?:-dpi(\d+))?", argv[1]) if len(argv) > 1 else None
+    scale = re.fullmatch(r"screenshot(?:-dpi(\d+)|-win7-fonts)?", argv[1]) if len(argv) > 1 else None
     if len(argv) != 5 or not (scale or argv[1] == "single-instance"):
         print(__doc__.strip().splitlines()[-2].strip(), file=sys.stderr)
         return 2
@@ -409,7 +414,9 @@ def main(argv):
             print("window-test: skipped, another Orvane window is open on this Wine server")
             return 77
         if scale:
-            return run_screenshot(session, int(scale.group(1) or DESIGN_DPI))
+            # Windows 7 has "Microsoft YaHei" but not its UI variant.
+            face = "Microsoft YaHei" if mode.endswith("win7-fonts") else "Microsoft YaHei UI"
+            return run_screenshot(session, int(scale.group(1) or DESIGN_DPI), face)
         return run_single_instance(session)
     finally:
         session.close()
