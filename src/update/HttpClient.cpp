@@ -112,9 +112,10 @@ int64_t AnnouncedLength(HINTERNET request)
 
 // Reads the body chunk by chunk into `sink` until WinHTTP reports its end.
 // Fails when a read fails (a stalled server ends in a receive time-out), when
-// the sink fails, or when more than `maxBytes` bytes arrive or are announced
-// (maxBytes < 0: no limit); the chunk that would pass the limit is not handed
-// to the sink.
+// the sink fails, when more than `maxBytes` bytes arrive or are announced
+// (maxBytes < 0: no limit; the chunk that would pass the limit is not handed
+// to the sink), or when the body ends before the announced length: WinHTTP
+// reports a connection closed early as a normal end of the body.
 template <typename Sink>
 bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sink, std::string& error)
 {
@@ -131,7 +132,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
         if (available == 0) {
-            return true;
+            break;
         }
         const DWORD wanted = available < kMaxChunkBytes ? available : kMaxChunkBytes;
         if (buffer.size() < wanted) {
@@ -143,7 +144,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
         if (read == 0) {
-            return true;
+            break;
         }
         received += read;
         if (maxBytes >= 0 && received > maxBytes) {
@@ -154,6 +155,11 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
     }
+    if (announced != kNoContentLength && received != announced) {
+        error = kIncomplete;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -191,7 +197,7 @@ bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, in
     return true;
 }
 
-bool HttpClient::Get(const std::string& url, std::string& body)
+bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes)
 {
     Exchange exchange;
     if (!SendGet(url, timeouts, exchange, lastError)) {
@@ -203,13 +209,8 @@ bool HttpClient::Get(const std::string& url, std::string& body)
         return true;
     };
     const int64_t announced = AnnouncedLength(exchange.request.Get());
-    if (!ReadBody(exchange.request.Get(), announced, kMaxResponseBytes, append, lastError)) {
-        return false;
-    }
-    // WinHTTP reports a connection closed early as a normal end of the body; a
-    // cut url.txt would otherwise become a wrong base URL for the whole run.
-    if (announced != kNoContentLength && announced != static_cast<int64_t>(received.size())) {
-        lastError = kIncomplete;
+    // A cut url.txt would otherwise become a wrong base URL for the whole run.
+    if (!ReadBody(exchange.request.Get(), announced, maxBytes, append, lastError)) {
         return false;
     }
     body.swap(received);

@@ -31,9 +31,6 @@ struct HttpTimeouts {
 // as success. A failing call returns false and leaves its reason in lastError.
 class HttpClient {
 public:
-    // Bodies fetched into memory (url.txt, the file list) are small: anything
-    // larger than this is refused.
-    static constexpr int64_t kMaxResponseBytes = 64LL * 1024 * 1024;
     // Marks "no limit" for DownloadFile.
     static constexpr int64_t kNoLimit = -1;
 
@@ -41,8 +38,10 @@ public:
     explicit HttpClient(const HttpTimeouts& limits) : timeouts(limits) {}
 
     // On success `body` holds the response body exactly as received; on
-    // failure it is left unchanged.
-    bool Get(const std::string& url, std::string& body);
+    // failure it is left unchanged. A body of more than `maxBytes` bytes
+    // (announced or received) is refused: each caller bounds what it keeps in
+    // memory by what the document can reasonably be.
+    bool Get(const std::string& url, std::string& body, int64_t maxBytes);
 
     // Writes the body to `path` (created or truncated once the status is 200)
     // and calls `progress` after each chunk written. Fails as soon as more than

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -424,15 +425,42 @@ TEST_F(UpdateControllerTest, HostileFileListTouchesNothingOutsideTheGameDirector
     const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json", "/files/sub/ok.dat"};
     EXPECT_EQ(server.Requests(), requests);
 
-    // One warning per hostile entry, the last of them (".") from the final full-path test.
+    // The parser warns for the first five of its nine and summarises the rest;
+    // "." is caught by the final full-path test, with a warning of its own.
     const std::string log = Fixture::ReadBytes(temp / L"test.log");
-    size_t warnings = 0;
-    for (size_t at = 0; (at = log.find("[WARNING] Skipping invalid file entry in JSON", at)) !=
-                        std::string::npos;
-         ++at) {
-        ++warnings;
+    EXPECT_EQ(Fixture::Occurrences(log, "[WARNING] Skipping invalid file entry in JSON"), 6u);
+    EXPECT_EQ(Fixture::Occurrences(log, "[WARNING] ... 4 more entries skipped"), 1u);
+}
+
+// The program lives in the game directory; the list names its files in the
+// spellings Windows takes for them.
+TEST_F(UpdateControllerTest, TheProgramsOwnFilesAreNeverRequestedNorWritten)
+{
+    controller.programPath = Local(L"Orvane.exe");
+    const std::map<std::wstring, std::string> own = {
+        {L"Orvane.exe", "MZ program"}, {L"config.ini", "[Server]\r\nPortalUrl=http://real/\r\n"},
+        {L"setup.ini", "[Game]\r\n"}, {L"Orvane.log", "log"}, {L"Orvane.log.1", "old log"}};
+    for (const auto& [name, content] : own) {
+        ASSERT_TRUE(Fixture::WriteBytes(Local(name), content));
     }
-    EXPECT_EQ(warnings, std::size(hostile));
+    const char* hostile[] = {"Orvane.exe", "orvane.EXE", "config.ini", "/CONFIG.INI", "sub/../setup.ini",
+                             "Orvane.log", "Orvane.log.1", "config.ini.", "setup.ini ", "wow.exe."};
+    for (const char* path : hostile) {
+        List(path, Md5("evil"), 4);
+    }
+    Offer("sub/ok.dat", "good data");
+    PublishList();
+
+    Check();
+    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{"sub/ok.dat"});
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    for (const auto& [name, content] : own) {
+        EXPECT_EQ(Fixture::ReadBytes(Local(name)), content) << testing::PrintToString(name);
+    }
+    EXPECT_FALSE(Fixture::Exists(Local(L"wow.exe")));
+    const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json", "/files/sub/ok.dat"};
+    EXPECT_EQ(server.Requests(), requests);
 }
 
 TEST_F(UpdateControllerTest, UpdatesEveryDifferingFile)
