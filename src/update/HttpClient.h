@@ -13,10 +13,13 @@ namespace Orvane {
 using ProgressCallback = std::function<void(int64_t downloaded, int64_t total, double bytesPerSecond)>;
 
 // Splits a URL into host, path and port. An optional "scheme://" prefix is
-// dropped (every request is plain HTTP); the path starts at the first '/' and
-// is "/" when there is none; the port follows a ':' in the host (80 when
-// absent, 0 when no digits follow). Accepts every input and returns true.
-bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port);
+// dropped; "https" (any letter case) makes the request use TLS, every other
+// scheme, or none, plain HTTP. `secure` (when given) receives which. The path
+// starts at the first '/' and is "/" when there is none; the port follows a
+// ':' in the host (80, or 443 with https, when absent; 0 when no digits
+// follow). Accepts every input and returns true.
+bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port,
+              bool* secure = nullptr);
 
 // Limits applied to every request, in milliseconds. Without them a server that
 // accepts a connection and never answers would hold a request for ever.
@@ -27,8 +30,8 @@ struct HttpTimeouts {
     int receiveMs = 30000;
 };
 
-// One synchronous plain-HTTP GET per call over WinHTTP; only status 200 counts
-// as success. A failing call returns false and leaves its reason in lastError.
+// One synchronous GET per call over WinHTTP, over TLS for https URLs with the
+// system's certificate validation; only status 200 counts as success. A failing call returns false and leaves its reason in lastError.
 class HttpClient {
 public:
     // Marks "no limit" for DownloadFile.

@@ -24,12 +24,18 @@ TEST(SplitUrlTest, SplitsHostPathAndPort)
         const wchar_t* host;
         const wchar_t* path;
         int port;
+        bool secure = false;
     };
     const Case cases[] = {
         {"http://H/dir/file.bin", L"H", L"/dir/file.bin", 80},
         {"H:8080", L"H", L"/", 8080},                          // no scheme, no path
-        {"https://H/x", L"H", L"/x", 80},                      // scheme ignored: plain HTTP
-        {"https://H:8443/x", L"H", L"/x", 8443},
+        {"https://H/x", L"H", L"/x", 443, true},
+        {"HTTPS://H/x", L"H", L"/x", 443, true},
+        {"https://H:8443/x", L"H", L"/x", 8443, true},
+        {"https://H:80/x", L"H", L"/x", 80, true},             // TLS on whatever port is named
+        {"ftp://H/x", L"H", L"/x", 80},                        // any other scheme: plain HTTP
+        {"httpsx://H/x", L"H", L"/x", 80},
+        {"xhttps://H/x", L"H", L"/x", 80},
         {"http://H:/x", L"H", L"/x", 0},                       // colon without digits
         {"http://H:12ab/x", L"H", L"/x", 12},                  // leading digits only
         {"http://H", L"H", L"/", 80},
@@ -44,10 +50,12 @@ TEST(SplitUrlTest, SplitsHostPathAndPort)
         std::wstring host = L"stale";
         std::wstring path = L"stale";
         int port = -1;
-        EXPECT_TRUE(SplitUrl(c.url, host, path, port)) << c.url;
+        bool secure = !c.secure;
+        EXPECT_TRUE(SplitUrl(c.url, host, path, port, &secure)) << c.url;
         EXPECT_EQ(host, c.host) << c.url;
         EXPECT_EQ(path, c.path) << c.url;
         EXPECT_EQ(port, c.port) << c.url;
+        EXPECT_EQ(secure, c.secure) << c.url;
     }
 }
 
