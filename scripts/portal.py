@@ -163,8 +163,8 @@ def _show(name):
 def base_path_of(url):
     """The folder below the server root that URL names, e.g. "files/v3/"."""
     parts = urllib.parse.urlsplit(url)
-    if parts.scheme != "http" or not parts.hostname:
-        raise Refused("--base-url must be a plain http:// URL with a host: %s" % url)
+    if parts.scheme not in ("http", "https") or not parts.hostname:
+        raise Refused("--base-url must be an http:// or https:// URL with a host: %s" % url)
     if parts.query or parts.fragment or "%" in parts.path:
         raise Refused("--base-url must not contain a query, a fragment or escapes: %s" % url)
     path = parts.path.strip("/")

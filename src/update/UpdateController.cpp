@@ -174,6 +174,7 @@ bool UpdateController::ResolvePortal(const RunInput& input)
     HttpClient client(timeouts);
     std::string body;
     if (!client.Get(input.portalUrl + "url.txt", body, kMaxRelayBytes)) {
+        Logger::Instance().Write(LogLevel::Error, "Relay request failed: " + client.lastError);
         message = L"二次寻址失败: 无法连接跳板服务器";
         return false;
     }
@@ -226,6 +227,7 @@ void UpdateController::RunCheck(const RunInput& input)
     client.cancel = &cancel_;
     const std::string listUrl = resolvedUrl_ + input.fileListName;
     if (!client.Get(listUrl, listText, kMaxFileListBytes)) {
+        Logger::Instance().Write(LogLevel::Error, "File list request failed: " + client.lastError);
         message = L"下载文件列表失败";
         Notify(State::Error, message);
         return;

@@ -19,10 +19,14 @@ Exit codes: 0 passed, 1 failed, 77 skipped (no namespace, not root, or a
 """
 
 import argparse
+import hashlib
+import http.client
+import json
 import os
 import random
 import shutil
 import socket
+import ssl
 import subprocess
 import sys
 import threading
@@ -806,8 +810,6 @@ def write_portal_url(layout, url):
 def hostile_list(layout, names, filler_bytes):
     """The published list with entries for `names` (each served as evil
     content with its right digest) and `{}` entries up to filler_bytes."""
-    import hashlib
-    import json
     files = os.path.join(layout.portal, "files")
     with open(os.path.join(files, "filelist.json"), encoding="utf-8") as f:
         listed = json.load(f)
@@ -888,9 +890,20 @@ def run_hostile_portal(layout, orvane, screen, log, listener):
     check(len(log_text) < LOG_CAP, "Orvane.log has %d bytes" % len(log_text))
 
     # Untrusted certificate, then a relay that redirects from https to http.
+    # The server on UNTRUSTED_PORT answers any client that trusts its CA: only
+    # the trust differs.
+    tls = os.path.join(layout.base, "tls")
+    control = http.client.HTTPSConnection(PORTAL_HOST, UNTRUSTED_PORT, timeout=10, context=ssl.create_default_context(
+        cafile=os.path.join(tls, "untrusted-ca.pem")))
+    control.request("GET", "/url.txt")
+    check(control.getresponse().status == 200, "the untrusted server does not answer its own CA's clients")
+    control.close()
     refused = expect_relay_refused(layout, orvane, screen, log,
                                    "https://%s:%d/" % (PORTAL_HOST, UNTRUSTED_PORT), "untrusted-certificate")
     check(refused == [], "requests reached a portal with an untrusted certificate: %r" % refused)
+    check("Relay request failed: WinHttpSendRequest failed" in
+          read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace"),
+          "Orvane.log does not name the failed request")
     refused = expect_relay_refused(layout, orvane, screen, log,
                                    "https://%s/to-http/to-http-relay/" % PORTAL_HOST, "redirect-to-http")
     check("/to-http-relay/url.txt" not in refused, "the redirect to http was followed: %r" % refused)
@@ -928,6 +941,9 @@ def run_hostile_portal(layout, orvane, screen, log, listener):
     orvane.dismiss(box)
     orvane.wait_button("right", ACCENT, 20)
     orvane.close()
+    check("File list request failed: Response too large" in
+          read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace"),
+          "Orvane.log does not say why the list was refused")
     check(own_files(layout)["config.ini"] == before_own["config.ini"], "config.ini changed")
 
 
