@@ -51,8 +51,6 @@ bool IsDeviceName(const std::string& segment)
 // depth, are passed over.
 class ListReader final : public nlohmann::json_sax<nlohmann::json> {
 public:
-    using json = nlohmann::json;
-
     std::string error;  // set when an event stops the parse
 
     bool HasList() const { return sawList_; }
@@ -98,7 +96,10 @@ public:
         if (depth_ == 1 && topIsObject_) {
             key_ = name == "files" ? Key::Files : name == "version" ? Key::Version : Key::Other;
         } else if (depth_ == entryDepth_) {
-            key_ = name == "path" ? Key::Path : name == "hash" ? Key::Hash : name == "size" ? Key::Size : Key::Other;
+            key_ = name == "path"   ? Key::Path
+                   : name == "hash" ? Key::Hash
+                   : name == "size" ? Key::Size
+                                    : Key::Other;
         }
         return true;
     }
@@ -116,7 +117,7 @@ private:
     // True when a value starting at the current depth is an element of the list.
     bool AtElement() const { return listDepth_ != 0 && depth_ == listDepth_; }
 
-    // A scalar (or, with `start`, the opening of a container) at the current depth.
+    // A scalar value at the current depth; `text` is the string's, to be taken.
     bool Value(Kind kind, int64_t number = 0, const char* typeName = "null", string_t* text = nullptr)
     {
         if (depth_ == 0) {

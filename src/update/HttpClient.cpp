@@ -33,8 +33,9 @@ const char kIncomplete[] = "Response incomplete";
 // speak one of them.
 void EnableTls12(HINTERNET session)
 {
-    for (DWORD protocols : {static_cast<DWORD>(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3),
-                            static_cast<DWORD>(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2)}) {
+    constexpr DWORD kTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    constexpr DWORD kTls13 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    for (DWORD protocols : {kTls12 | kTls13, kTls12}) {
         if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
             return;
         }

@@ -140,7 +140,8 @@ TEST(NamesProgramFile, ShortNamesOfExistingFilesAreExpanded)
     const DWORD length = GetShortPathNameW(program.c_str(), shortPath, MAX_PATH);
     ASSERT_GT(length, 0u);
     ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
-    const std::wstring shortName = std::wstring(shortPath).substr(std::wstring(shortPath).find_last_of(L'\\') + 1);
+    const std::wstring shortFull(shortPath, length);
+    const std::wstring shortName = shortFull.substr(shortFull.find_last_of(L'\\') + 1);
     EXPECT_TRUE(NamesProgramFile(temp / shortName, program)) << testing::PrintToString(shortName);
 }
 

@@ -43,7 +43,8 @@ void operator delete(void* block, std::size_t) noexcept
 namespace Orvane {
 namespace {
 
-const char kTooLargeError[] = "\xE6\x96\x87\xE4\xBB\xB6\xE5\x88\x97\xE8\xA1\xA8\xE8\xBF\x87\xE5\xA4\xA7";  // 文件列表过大
+// 文件列表过大
+const char kTooLargeError[] = "\xE6\x96\x87\xE4\xBB\xB6\xE5\x88\x97\xE8\xA1\xA8\xE8\xBF\x87\xE5\xA4\xA7";
 
 // Parses `text` with the allocation number `failAt` (counted from the call)
 // failing, as on a system out of memory at that moment.
@@ -91,8 +92,8 @@ TEST(ParseFileListOutOfMemory, EveryFailedAllocationIsAFailedListNotTheEnd)
     }
     EXPECT_GT(refused, 0) << "the reading of the document allocates too";
     Logger::Instance().Close();
-    EXPECT_NE(Fixture::ReadBytes(temp / L"test.log").find("[ERROR] FileManager error: " + std::string(kTooLargeError)),
-              std::string::npos);
+    const std::string log = Fixture::ReadBytes(temp / L"test.log");
+    EXPECT_NE(log.find("[ERROR] FileManager error: " + std::string(kTooLargeError)), std::string::npos);
     EXPECT_GT(kept, 0) << "a log line without memory is dropped, the list kept";
 }
 
