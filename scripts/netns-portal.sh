@@ -10,7 +10,12 @@
 #     no name server listens, so no other name resolves;
 #   - --www: nginx with a configuration of its own (no system configuration;
 #     pid, logs and temporary files in a scratch folder) serves DIR on
-#     127.0.0.1:80;
+#     127.0.0.1:80, and with each --tls PORT:CERT:KEY also over TLS on
+#     127.0.0.1:PORT (CERT: the server's certificate chain, PEM); on those
+#     ports /to-http/X answers with a redirect to http://HOST/X;
+#   - --trust-ca FILE: the host's CA store (/etc/ssl/certs/ca-certificates.crt,
+#     which Wine's crypt32 reads as the Windows root store) with the PEM
+#     certificate FILE added, mounted over the original inside the namespace;
 #   - --xvfb: a private X server (scripts/xvfb.sh; display sockets, abstract
 #     ones included, belong to the namespace) and DISPLAY set to it for the
 #     command;
@@ -19,6 +24,7 @@
 #     inside the namespace).
 #
 # Usage: netns-portal.sh [--www DIR] [--access-log FILE] [--host NAME=ADDRESS]...
+#                        [--tls PORT:CERT:KEY]... [--trust-ca FILE]
 #                        [--xvfb] [--screen WxHxD] [--wine] [--] COMMAND [ARG...]
 # The command sees ORVANE_NETNS_WORK (a scratch folder removed afterwards) and,
 # with --wine, WINEPREFIX/ORVANE_WINE as scripts/wine-env.sh sets them.
@@ -53,11 +59,15 @@ shift
 
 www="" access_log="" xvfb=0 wine=0 screen="1024x768x24"
 extra_hosts=()
+tls_servers=()
+trust_ca=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --www) www="$(cd "$2" && pwd)"; shift 2 ;;
     --access-log) access_log="$2"; shift 2 ;;
     --host) extra_hosts+=("$2"); shift 2 ;;
+    --tls) tls_servers+=("$2"); shift 2 ;;
+    --trust-ca) trust_ca="$2"; shift 2 ;;
     --xvfb) xvfb=1; shift ;;
     --screen) screen="$2"; shift 2 ;;
     --wine) wine=1; shift ;;
@@ -124,9 +134,16 @@ ip link set lo up
 echo "nameserver 127.0.0.1" >"$work/resolv.conf"
 mount --bind "$work/hosts" /etc/hosts
 mount --bind "$work/resolv.conf" /etc/resolv.conf
+if [ -n "$trust_ca" ]; then
+  ca_store=/etc/ssl/certs/ca-certificates.crt
+  { cat "$ca_store" 2>/dev/null || true; cat "$trust_ca"; } >"$work/ca-certificates.crt"
+  mkdir -p "$(dirname "$ca_store")"
+  [ -e "$ca_store" ] || : >"$ca_store"
+  mount --bind "$work/ca-certificates.crt" "$ca_store"
+fi
 
 # --- web server -------------------------------------------------------------
-port_open() { (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null; }
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/${1:-80}") 2>/dev/null; }
 if [ -n "$www" ]; then
   n="$work/nginx"
   mkdir -p "$n"
@@ -160,15 +177,34 @@ http {
     server_name _;
     root $www;
   }
-}
 EOF
+  for tls in "${tls_servers[@]}"; do
+    IFS=: read -r tls_port tls_cert tls_key <<<"$tls"
+    if [[ ! "$tls_port" =~ ^[0-9]+$ ]] || [ ! -f "$tls_cert" ] || [ ! -f "$tls_key" ]; then
+      echo "$me: --tls wants PORT:CERT:KEY with existing files: $tls" >&2
+      exit 2
+    fi
+    cat >>"$n/nginx.conf" <<EOF
+  server {
+    listen 127.0.0.1:$tls_port ssl;
+    server_name _;
+    ssl_certificate $tls_cert;
+    ssl_certificate_key $tls_key;
+    root $www;
+    location /to-http/ { rewrite ^/to-http/(.*)\$ http://\$host/\$1 redirect; }
+  }
+EOF
+  done
+  echo "}" >>"$n/nginx.conf"
   nginx -e "$n/error.log" -c "$n/nginx.conf" &
   pids+=($!)
-  if ! wait_until 10 port_open; then
-    echo "$me: nginx did not start:" >&2
-    cat "$n/error.log" >&2 || true
-    exit 1
-  fi
+  for port in 80 "${tls_servers[@]%%:*}"; do
+    if ! wait_until 10 port_open "$port"; then
+      echo "$me: nginx did not start on port $port:" >&2
+      cat "$n/error.log" >&2 || true
+      exit 1
+    fi
+  done
 fi
 
 # --- display ----------------------------------------------------------------

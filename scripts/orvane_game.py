@@ -66,12 +66,17 @@ def publish(client, portal, base_url, key=None):
     return result.stdout.strip()
 
 
-def in_private_network(command, www=None, access_log=None, hosts=(), xvfb=True):
+def in_private_network(command, www=None, access_log=None, hosts=(), xvfb=True, tls=(), trust_ca=None):
     """Runs command inside scripts/netns-portal.sh with a private Wine server
     (and a private Xvfb display unless xvfb is false), nginx serving www when
-    given; hosts are NAME=ADDRESS mappings. Returns the exit code (77: no
-    namespace here)."""
+    given (also over TLS for each PORT:CERT:KEY in tls); hosts are
+    NAME=ADDRESS mappings; trust_ca is a PEM certificate added to the CA store
+    Wine trusts. Returns the exit code (77: no namespace here)."""
     options = ["--wine"] + (["--xvfb"] if xvfb else [])
+    for server in tls:
+        options += ["--tls", server]
+    if trust_ca:
+        options += ["--trust-ca", trust_ca]
     if www:
         options += ["--www", www]
     if access_log:

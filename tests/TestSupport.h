@@ -30,6 +30,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // The file's bytes; sets ok to false (when given) if it cannot be read.
 std::string ReadBytes(const std::wstring& path, bool* ok = nullptr);
 bool Exists(const std::wstring& path);
+// How often `part` occurs in `text` (not overlapping).
+size_t Occurrences(const std::string& text, const std::string& part);
 void RemoveTree(const std::wstring& path);
 // Relative paths (separators as '\\') of every file below root.
 std::set<std::wstring> FilesBelow(const std::wstring& root);

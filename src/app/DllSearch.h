@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 namespace Orvane {
 
 // Restricts the DLLs this process loads at run time by name (LoadLibrary
@@ -8,5 +10,10 @@ namespace Orvane {
 // with nothing changed, on a Windows 7 without update KB2533623, which lacks
 // SetDefaultDllDirectories.
 bool HardenDllSearch();
+
+// Loads the system DLL `name` (a bare file name such as "winhttp.dll") by its
+// full path in System32, whatever the search order; its own imports are looked
+// for beside it first. Null when there is no such DLL there.
+HMODULE LoadSystemLibrary(const char* name);
 
 }  // namespace Orvane

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <limits>
+#include <new>
 
 #include <nlohmann/json.hpp>
 
@@ -13,7 +14,8 @@ namespace Orvane {
 
 namespace {
 
-const char kInvalidEntryWarning[] = "Skipping invalid file entry in JSON";
+const char kOutOfMemoryError[] =
+    "\xE6\x96\x87\xE4\xBB\xB6\xE5\x88\x97\xE8\xA1\xA8\xE8\xBF\x87\xE5\xA4\xA7";  // 文件列表过大
 const char kWrongShapeError[] =
     "JSON \xE6\xA0\xBC\xE5\xBC\x8F\xE6\x97\xA0\xE6\x95\x88\xEF\xBC\x8C\xE6\x9C\x9F\xE6\x9C\x9B"
     "\xE6\x95\xB0\xE7\xBB\x84\xE6\x88\x96 {\"files\":[...]}";  // JSON 格式无效，期望数组或 {"files":[...]}
@@ -40,28 +42,195 @@ bool IsDeviceName(const std::string& segment)
            base[3] >= '1' && base[3] <= '9';
 }
 
-bool IsOnlyDotsAndSpaces(const std::string& segment)
-{
-    return segment.find_first_not_of(". ") == std::string::npos;
-}
+// Reads the list as a stream of events, keeping only the entries: memory
+// grows with what is kept, never with the document, and nothing allocates on
+// the way out of an allocation failure (a DOM's destructor does).
+//
+// Shape: a top-level array of entries, or an object whose "files" holds them
+// (null: none) and whose "version" is a whole number. Within an entry only
+// "path", "hash" (strings) and "size" (a number) matter; other keys, of any
+// depth, are passed over.
+class ListReader final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    std::string error;  // set when an event stops the parse
 
-int64_t VersionOf(const nlohmann::json& document)
-{
-    if (!document.is_object()) {
-        return 0;
+    bool HasList() const { return sawList_; }
+
+    FileList Finish()
+    {
+        skipped_.Finish();
+        FileList list;
+        list.entries = std::move(entries_);
+        list.version = version_;
+        return list;
     }
-    const auto version = document.find("version");
-    if (version == document.end()) {
-        return 0;
+
+    bool null() override { return Value(Kind::Null); }
+    bool boolean(bool value) override { return Value(Kind::Number, value ? 1 : 0, "boolean"); }
+    bool number_integer(number_integer_t value) override { return Value(Kind::Number, value, "number"); }
+    bool number_unsigned(number_unsigned_t value) override
+    {
+        if (depth_ == 1 && topIsObject_ && key_ == Key::Version) {
+            version_ = value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+                           ? static_cast<int64_t>(value)
+                           : 0;
+            return true;
+        }
+        return Value(Kind::Number, static_cast<int64_t>(value), "number");
     }
-    // Non-negative JSON integers are stored unsigned, negative ones signed.
-    if (version->is_number_unsigned()) {
-        const uint64_t value = version->get<uint64_t>();
-        return value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? static_cast<int64_t>(value)
-                                                                                  : 0;
+    bool number_float(number_float_t value, const string_t&) override
+    {
+        // Sizes are truncated towards zero; one no int64_t holds counts as 0.
+        const bool fits = value > -9.2e18 && value < 9.2e18;
+        return Value(Kind::Number, fits ? static_cast<int64_t>(value) : 0, "number");
     }
-    return 0;
-}
+    bool string(string_t& value) override { return Value(Kind::String, 0, "string", &value); }
+    bool binary(binary_t&) override { return Value(Kind::Other); }
+
+    bool start_object(std::size_t) override { return Open(true); }
+    bool start_array(std::size_t) override { return Open(false); }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+
+    bool key(string_t& name) override
+    {
+        if (depth_ == 1 && topIsObject_) {
+            key_ = name == "files" ? Key::Files : name == "version" ? Key::Version : Key::Other;
+        } else if (depth_ == entryDepth_) {
+            key_ = name == "path"   ? Key::Path
+                   : name == "hash" ? Key::Hash
+                   : name == "size" ? Key::Size
+                                    : Key::Other;
+        }
+        return true;
+    }
+
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override
+    {
+        error = std::string("JSON parse error: ") + e.what();
+        return false;
+    }
+
+private:
+    enum class Kind { Null, Number, String, Other };
+    enum class Key { Other, Files, Version, Path, Hash, Size };
+
+    // True when a value starting at the current depth is an element of the list.
+    bool AtElement() const { return listDepth_ != 0 && depth_ == listDepth_; }
+
+    // A scalar value at the current depth; `text` is the string's, to be taken.
+    bool Value(Kind kind, int64_t number = 0, const char* typeName = "null", string_t* text = nullptr)
+    {
+        if (depth_ == 0) {
+            return true;  // a top-level scalar: no list (HasList stays false)
+        }
+        if (depth_ == 1 && topIsObject_ && key_ == Key::Version) {
+            version_ = 0;  // anything but a whole number from 0 (number_unsigned) counts as 0
+            return true;
+        }
+        if (depth_ == 1 && topIsObject_ && key_ == Key::Files) {
+            sawList_ = true;
+            if (kind != Kind::Null) {
+                skipped_.Add();  // "files" that is no array holds no entry
+            }
+            return true;
+        }
+        if (AtElement()) {
+            skipped_.Add();  // an element that is no object
+            return true;
+        }
+        if (depth_ != entryDepth_) {
+            return true;  // inside something passed over
+        }
+        if (key_ == Key::Path || key_ == Key::Hash) {
+            if (kind != Kind::String) {
+                return TypeError("string", typeName);
+            }
+            (key_ == Key::Path ? entry_.path : entry_.hash) = std::move(*text);
+            has_ |= key_ == Key::Path ? kHasPath : kHasHash;
+        } else if (key_ == Key::Size) {
+            if (kind != Kind::Number) {
+                return TypeError("number", typeName);
+            }
+            entry_.size = number;
+            has_ |= kHasSize;
+        }
+        return true;
+    }
+
+    bool Open(bool object)
+    {
+        ++depth_;
+        if (depth_ == 1) {
+            topIsObject_ = object;
+            if (!object) {
+                sawList_ = true;
+                listDepth_ = 1;
+            }
+        } else if (depth_ == 2 && topIsObject_ && key_ == Key::Files) {
+            sawList_ = true;
+            if (object) {
+                skipped_.Add();  // "files" that is no array holds no entry
+            } else {
+                // A repeated "files" replaces the earlier one, as the last key wins.
+                entries_.clear();
+                listDepth_ = 2;
+            }
+        } else if (listDepth_ != 0 && depth_ == listDepth_ + 1) {
+            if (object) {
+                entryDepth_ = depth_;
+                entry_ = FileEntry();
+                has_ = 0;
+                key_ = Key::Other;
+            } else {
+                skipped_.Add();  // an element that is an array
+            }
+        } else if (depth_ == entryDepth_ + 1 && (key_ == Key::Path || key_ == Key::Hash || key_ == Key::Size)) {
+            return TypeError(key_ == Key::Size ? "number" : "string", object ? "object" : "array");
+        }
+        return true;
+    }
+
+    bool Close()
+    {
+        if (depth_ == entryDepth_) {
+            entryDepth_ = 0;
+            if (has_ != (kHasPath | kHasHash | kHasSize) || !IsSafeRelativePath(entry_.path)) {
+                // Never hashed, requested or written: it could reach outside the game directory.
+                skipped_.Add();
+            } else {
+                entries_.push_back(std::move(entry_));
+            }
+        }
+        if (depth_ == listDepth_) {
+            listDepth_ = 0;
+        }
+        --depth_;
+        return true;
+    }
+
+    bool TypeError(const char* wanted, const char* found)
+    {
+        error = std::string("JSON parse error: type must be ") + wanted + ", but is " + found;
+        return false;
+    }
+
+    static constexpr int kHasPath = 1;
+    static constexpr int kHasHash = 2;
+    static constexpr int kHasSize = 4;
+
+    int depth_ = 0;
+    bool topIsObject_ = false;
+    bool sawList_ = false;
+    int listDepth_ = 0;   // depth of the array whose elements are entries; 0: none open
+    int entryDepth_ = 0;  // depth of the entry object being read; 0: none
+    Key key_ = Key::Other;
+    FileEntry entry_;
+    int has_ = 0;
+    std::vector<FileEntry> entries_;
+    int64_t version_ = 0;
+    RepeatedWarning skipped_{kInvalidEntryWarning, kEntriesSkipped};
+};
 
 ParsedFileList Failed(const std::string& error)
 {
@@ -89,9 +258,11 @@ bool IsSafeRelativePath(const std::string& path)
     for (;;) {
         const size_t end = path.find_first_of("/\\", start);
         const std::string segment = path.substr(start, end == std::string::npos ? end : end - start);
-        // Empty segments ("a//b", "\\host"), "..", and names Windows would trim to
-        // ".." or to nothing ("...", ". .") are all refused; "." alone is harmless.
-        if (segment.empty() || (segment != "." && IsOnlyDotsAndSpaces(segment)) ||
+        // Empty segments ("a//b", "\\host") are refused. Windows drops trailing
+        // dots and spaces ("wow.exe." opens wow.exe, "..." and ". ." become ".."
+        // or nothing), so such a name is another spelling of some other path;
+        // "." alone is harmless.
+        if (segment.empty() || (segment != "." && (segment.back() == '.' || segment.back() == ' ')) ||
             IsDeviceName(segment)) {
             return false;
         }
@@ -132,42 +303,24 @@ bool LiesInsideDirectory(const std::wstring& root, const std::wstring& path)
 ParsedFileList ParseFileList(const std::string& text)
 {
     try {
-        const nlohmann::json document = nlohmann::json::parse(text);
-        nlohmann::json list;
-        if (document.is_object() && document.contains("files")) {
-            list = document["files"];
-        } else if (document.is_array()) {
-            list = document;
-        } else {
+        ListReader reader;
+        if (!nlohmann::json::sax_parse(text, &reader)) {
+            return Failed(reader.error.empty() ? std::string(kWrongShapeError) : reader.error);
+        }
+        if (!reader.HasList()) {
             return Failed(kWrongShapeError);
         }
-
         ParsedFileList result;
-        std::vector<FileEntry>& entries = result.list.entries;
-        for (const nlohmann::json& element : list) {
-            if (!element.is_object() || !element.contains("path") || !element.contains("hash") ||
-                !element.contains("size")) {
-                Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
-                continue;
-            }
-            FileEntry entry;
-            entry.path = element["path"].get<std::string>();
-            entry.hash = element["hash"].get<std::string>();
-            entry.size = element["size"].get<int64_t>();
-            if (!IsSafeRelativePath(entry.path)) {
-                // Never hashed, requested or written: it could reach outside the game directory.
-                Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
-                continue;
-            }
-            entries.push_back(std::move(entry));
-        }
-        result.list.version = VersionOf(document);
+        result.list = reader.Finish();
         result.ok = true;
-        Logger::Instance().Write(LogLevel::Info,
-                                 "Parsed " + std::to_string(entries.size()) + " files from JSON");
+        Logger::Instance().Write(LogLevel::Info, "Parsed " + std::to_string(result.list.entries.size()) +
+                                                     " files from JSON");
         return result;
-    } catch (const nlohmann::json::exception& e) {
-        return Failed(std::string("JSON parse error: ") + e.what());
+    } catch (const std::bad_alloc&) {
+        // Everything read so far is freed by now (nothing on the way out
+        // allocates): a list too big for this process is a failed check, not
+        // the end of the program.
+        return Failed(kOutOfMemoryError);
     }
 }
 

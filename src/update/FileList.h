@@ -30,17 +30,22 @@ struct ParsedFileList {
     std::string error;
 };
 
+// The warning logged for each entry that is skipped (summarised after a few).
+inline constexpr char kInvalidEntryWarning[] = "Skipping invalid file entry in JSON";
+inline constexpr char kEntriesSkipped[] = "entries skipped";
+
 // Reads the portal's file list, once: a JSON array of entries, or an object
 // whose "files" key holds them. Entries that lack "path", "hash" or "size",
 // or whose path is not IsSafeRelativePath, are skipped with a warning. Text
-// that is not JSON, another top-level shape, or a key of the wrong type fails
-// the whole list.
+// that is not JSON, another top-level shape, a key of the wrong type, or a
+// list that does not fit in memory fails the whole list.
 ParsedFileList ParseFileList(const std::string& text);
 
 // A file-list path that stays below the directory it is joined to: not empty,
 // no ".." segment (split at '/' and '\'), no ':' (drives, streams), no Windows
 // device name (CON, NUL.txt, COM1 ...), no characters Windows forbids in names,
-// and no empty segment except one leading separator.
+// no name ending in a dot or a space (Windows drops them: "wow.exe." is
+// wow.exe), and no empty segment except one leading separator.
 bool IsSafeRelativePath(const std::string& path);
 
 // True when `path`, made absolute, lies strictly below `root`.

@@ -15,10 +15,9 @@ namespace {
 
 constexpr size_t kCoordinateBytes = 32;  // P-256
 constexpr size_t kDigestBytes = 32;      // SHA-256
-// Keys and signatures are a few hundred bytes at most; anything far larger is
-// not one, and the limit keeps every length within a DWORD.
+// Keys are a few hundred bytes at most; anything far larger is not one, and
+// the limit (like the signature's) keeps every length within a DWORD.
 constexpr size_t kMaxKeyBytes = 16 * 1024;
-constexpr size_t kMaxSignatureBytes = 1024;
 
 // The parameters of an id-ecPublicKey SubjectPublicKeyInfo naming P-256:
 // the DER of OID 1.2.840.10045.3.1.7 (prime256v1).
@@ -98,6 +97,60 @@ bool ToBigEndianCoordinate(const CRYPT_UINT_BLOB& value, BYTE* out)
     return true;
 }
 
+// Reads one DER length at `at`: the short form for 0-127, the long form only
+// for larger values and in as few bytes as they need. BER's other spellings
+// (indefinite length, long form for small values, leading zero bytes) are refused.
+bool ReadDerLength(const std::string& der, size_t& at, size_t& length)
+{
+    if (at >= der.size()) {
+        return false;
+    }
+    const unsigned char first = static_cast<unsigned char>(der[at++]);
+    if (first < 0x80) {
+        length = first;
+        return true;
+    }
+    const size_t count = first & 0x7F;
+    if (count == 0 || count > sizeof(size_t) || der.size() - at < count ||
+        der[at] == '\0') {
+        return false;
+    }
+    length = 0;
+    for (size_t i = 0; i < count; ++i) {
+        length = (length << 8) | static_cast<unsigned char>(der[at++]);
+    }
+    return length >= 0x80 && length <= der.size() - at;
+}
+
+// One DER INTEGER at `at` holding a positive value in its shortest form: no
+// leading zero byte unless the next byte has its top bit set.
+bool ReadPositiveDerInteger(const std::string& der, size_t& at)
+{
+    size_t length = 0;
+    if (at >= der.size() || der[at++] != 0x02 || !ReadDerLength(der, at, length) || length == 0 ||
+        length > der.size() - at) {
+        return false;
+    }
+    const unsigned char first = static_cast<unsigned char>(der[at]);
+    const bool negative = (first & 0x80) != 0;
+    const bool padded = first == 0 && (length == 1 || (static_cast<unsigned char>(der[at + 1]) & 0x80) == 0);
+    at += length;
+    return !negative && !padded;
+}
+
+// A signature has exactly one encoding: SEQUENCE { INTEGER r, INTEGER s } in
+// DER with nothing after it. CryptoAPI's decoder also takes BER spellings,
+// which would let one signature travel in many byte strings.
+bool IsStrictDerSignature(const std::string& der)
+{
+    size_t at = 0;
+    size_t length = 0;
+    if (der.empty() || der[at++] != 0x30 || !ReadDerLength(der, at, length) || length != der.size() - at) {
+        return false;
+    }
+    return ReadPositiveDerInteger(der, at) && ReadPositiveDerInteger(der, at) && at == der.size();
+}
+
 bool Sha256(const std::string& data, BYTE (&digest)[kDigestBytes])
 {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
@@ -131,7 +184,7 @@ bool VerifyFileListSignature(const std::string& publicKey, const std::string& da
     if (publicKey.size() > kMaxKeyBytes) {
         return Fail(reason, "public key too large");
     }
-    if (signature.empty() || signature.size() > kMaxSignatureBytes) {
+    if (signature.empty() || signature.size() > kMaxFileListSignatureBytes) {
         return Fail(reason, "signature empty or too large");
     }
     std::string keyDer;
@@ -153,6 +206,9 @@ bool VerifyFileListSignature(const std::string& publicKey, const std::string& da
     const KeyHandle key(keyHandle);
 
     LocalMemory signatureMemory;
+    if (!IsStrictDerSignature(signature)) {
+        return Fail(reason, "signature is not in strict DER");
+    }
     if (!Decode(X509_ECC_SIGNATURE, signature, signatureMemory)) {
         return Fail(reason, "signature is not a DER ECDSA-Sig-Value");
     }

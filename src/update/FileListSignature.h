@@ -10,6 +10,9 @@ namespace Orvane {
 // signed with (the build embeds it when ORVANE_FILELIST_PUBLIC_KEY is set).
 constexpr wchar_t kFileListKeyResource[] = L"FILELISTKEY";
 
+// A P-256 signature in DER is at most 72 bytes; anything far larger is not one.
+constexpr size_t kMaxFileListSignatureBytes = 1024;
+
 // True when `signature` is a valid ECDSA P-256 signature over the SHA-256 of
 // `data` by `publicKey`.
 //   publicKey: a SubjectPublicKeyInfo, PEM ("-----BEGIN PUBLIC KEY-----") or

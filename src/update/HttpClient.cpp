@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <vector>
 
 #include "base/Handles.h"
+#include "base/Logger.h"
 #include "base/Text.h"
 #include "base/Version.h"
 
@@ -23,6 +25,29 @@ constexpr wchar_t kUserAgent[] = L"Orvane/" ORVANE_VERSION_MAJOR_MINOR;
 
 const char kTooLarge[] = "Response too large";
 const char kIncomplete[] = "Response incomplete";
+
+// Windows 7 SP1 offers only SSL 3 and TLS 1.0 by default; TLS 1.2 must be
+// asked for, and the option is accepted only with the update that brings it
+// (KB3140245). TLS 1.3 is asked for too where the system knows it (Windows 11).
+// A refusal is logged and the system's defaults stay: the server may still
+// speak one of them.
+void EnableTls12(HINTERNET session)
+{
+    constexpr DWORD kTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    constexpr DWORD kTls13 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    for (DWORD protocols : {kTls12 | kTls13, kTls12}) {
+        if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+            return;
+        }
+    }
+    // Once per run: every request opens a session.
+    static std::atomic<bool> logged{false};
+    if (!logged.exchange(true)) {
+        Logger::Instance().Write(LogLevel::Warning, "TLS 1.2 cannot be enabled (error " +
+                                                        std::to_string(GetLastError()) +
+                                                        "); the system's default protocols are used");
+    }
+}
 
 // The three handles of one request. Members are destroyed in reverse order:
 // request, connection, session.
@@ -40,7 +65,8 @@ bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exc
     std::wstring host;
     std::wstring path;
     int port = 0;
-    SplitUrl(url, host, path, port);
+    bool secure = false;
+    SplitUrl(url, host, path, port, &secure);
 
     exchange.session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
@@ -57,11 +83,23 @@ bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exc
         error = "WinHttpConnect failed";
         return false;
     }
+    if (secure) {
+        EnableTls12(exchange.session.Get());
+    }
     exchange.request.Reset(WinHttpOpenRequest(exchange.connection.Get(), L"GET", path.c_str(),
-                                              nullptr, WINHTTP_NO_REFERER,
-                                              WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+                                              nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              secure ? WINHTTP_FLAG_SECURE : 0));
     if (!exchange.request.Get()) {
         error = "WinHttpOpenRequest failed";
+        return false;
+    }
+    // Certificate errors are never ignored (no SECURITY_FLAG_IGNORE_*), and a
+    // redirect may not leave TLS. That is WinHTTP's default; it is set so no
+    // system-wide setting can change it.
+    DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+    if (secure && !WinHttpSetOption(exchange.request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+                                    sizeof redirectPolicy)) {
+        error = "WinHttpSetOption(REDIRECT_POLICY) failed";
         return false;
     }
     if (!WinHttpSetTimeouts(exchange.request.Get(), timeouts.resolveMs, timeouts.connectMs,
@@ -112,9 +150,10 @@ int64_t AnnouncedLength(HINTERNET request)
 
 // Reads the body chunk by chunk into `sink` until WinHTTP reports its end.
 // Fails when a read fails (a stalled server ends in a receive time-out), when
-// the sink fails, or when more than `maxBytes` bytes arrive or are announced
-// (maxBytes < 0: no limit); the chunk that would pass the limit is not handed
-// to the sink.
+// the sink fails, when more than `maxBytes` bytes arrive or are announced
+// (maxBytes < 0: no limit; the chunk that would pass the limit is not handed
+// to the sink), or when the body ends before the announced length: WinHTTP
+// reports a connection closed early as a normal end of the body.
 template <typename Sink>
 bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sink, std::string& error)
 {
@@ -131,7 +170,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
         if (available == 0) {
-            return true;
+            break;
         }
         const DWORD wanted = available < kMaxChunkBytes ? available : kMaxChunkBytes;
         if (buffer.size() < wanted) {
@@ -143,7 +182,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
         if (read == 0) {
-            return true;
+            break;
         }
         received += read;
         if (maxBytes >= 0 && received > maxBytes) {
@@ -154,16 +193,27 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
     }
+    if (announced != kNoContentLength && received != announced) {
+        error = kIncomplete;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
-bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port)
+bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port, bool* secure)
 {
     std::string rest = url;
     const size_t scheme = rest.find("://");
+    bool https = false;
     if (rest.size() >= 3 && scheme != std::string::npos) {
+        https = scheme == 5 && CompareStringOrdinal(Utf8ToWide(rest.substr(0, 5)).c_str(), -1, L"https", -1,
+                                                    TRUE) == CSTR_EQUAL;
         rest.erase(0, scheme + 3);
+    }
+    if (secure != nullptr) {
+        *secure = https;
     }
 
     const size_t slash = rest.find('/');
@@ -177,7 +227,7 @@ bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, in
 
     const size_t colon = host.find(L':');
     if (colon == std::wstring::npos) {
-        port = 80;
+        port = https ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
         return true;
     }
     // Leading decimal digits; an absurdly long number saturates instead of overflowing.
@@ -191,7 +241,7 @@ bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, in
     return true;
 }
 
-bool HttpClient::Get(const std::string& url, std::string& body)
+bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes)
 {
     Exchange exchange;
     if (!SendGet(url, timeouts, exchange, lastError)) {
@@ -203,13 +253,8 @@ bool HttpClient::Get(const std::string& url, std::string& body)
         return true;
     };
     const int64_t announced = AnnouncedLength(exchange.request.Get());
-    if (!ReadBody(exchange.request.Get(), announced, kMaxResponseBytes, append, lastError)) {
-        return false;
-    }
-    // WinHTTP reports a connection closed early as a normal end of the body; a
-    // cut url.txt would otherwise become a wrong base URL for the whole run.
-    if (announced != kNoContentLength && announced != static_cast<int64_t>(received.size())) {
-        lastError = kIncomplete;
+    // A cut url.txt would otherwise become a wrong base URL for the whole run.
+    if (!ReadBody(exchange.request.Get(), announced, maxBytes, append, lastError)) {
         return false;
     }
     body.swap(received);

@@ -13,10 +13,13 @@ namespace Orvane {
 using ProgressCallback = std::function<void(int64_t downloaded, int64_t total, double bytesPerSecond)>;
 
 // Splits a URL into host, path and port. An optional "scheme://" prefix is
-// dropped (every request is plain HTTP); the path starts at the first '/' and
-// is "/" when there is none; the port follows a ':' in the host (80 when
-// absent, 0 when no digits follow). Accepts every input and returns true.
-bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port);
+// dropped; "https" (any letter case) makes the request use TLS, every other
+// scheme, or none, plain HTTP. `secure` (when given) receives which. The path
+// starts at the first '/' and is "/" when there is none; the port follows a
+// ':' in the host (80, or 443 with https, when absent; 0 when no digits
+// follow). Accepts every input and returns true.
+bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port,
+              bool* secure = nullptr);
 
 // Limits applied to every request, in milliseconds. Without them a server that
 // accepts a connection and never answers would hold a request for ever.
@@ -27,13 +30,10 @@ struct HttpTimeouts {
     int receiveMs = 30000;
 };
 
-// One synchronous plain-HTTP GET per call over WinHTTP; only status 200 counts
-// as success. A failing call returns false and leaves its reason in lastError.
+// One synchronous GET per call over WinHTTP, over TLS for https URLs with the
+// system's certificate validation; only status 200 counts as success. A failing call returns false and leaves its reason in lastError.
 class HttpClient {
 public:
-    // Bodies fetched into memory (url.txt, the file list) are small: anything
-    // larger than this is refused.
-    static constexpr int64_t kMaxResponseBytes = 64LL * 1024 * 1024;
     // Marks "no limit" for DownloadFile.
     static constexpr int64_t kNoLimit = -1;
 
@@ -41,8 +41,10 @@ public:
     explicit HttpClient(const HttpTimeouts& limits) : timeouts(limits) {}
 
     // On success `body` holds the response body exactly as received; on
-    // failure it is left unchanged.
-    bool Get(const std::string& url, std::string& body);
+    // failure it is left unchanged. A body of more than `maxBytes` bytes
+    // (announced or received) is refused: each caller bounds what it keeps in
+    // memory by what the document can reasonably be.
+    bool Get(const std::string& url, std::string& body, int64_t maxBytes);
 
     // Writes the body to `path` (created or truncated once the status is 200)
     // and calls `progress` after each chunk written. Fails as soon as more than

@@ -59,6 +59,16 @@ private:
     std::wstring path_;
 };
 
+// The file's length in bytes; -1 when it cannot be read.
+int64_t FileSizeOf(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return -1;
+    }
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
 const wchar_t kSignatureInvalid[] = L"文件列表签名无效";
 const wchar_t kDownloadFailedPrefix[] = L"下载失败: ";
 const wchar_t kVersionTooOld[] = L"文件列表版本过旧";
@@ -98,6 +108,7 @@ UpdateController& UpdateController::Instance()
     // The build embeds the key only when file lists are to be signed.
     static const bool keyLoaded = [] {
         instance.fileListPublicKey = LoadEmbeddedFileListKey();
+        instance.minimumListVersion = ORVANE_MIN_FILELIST_VERSION;
         return true;
     }();
     (void)keyLoaded;
@@ -105,7 +116,8 @@ UpdateController& UpdateController::Instance()
 }
 
 UpdateController::UpdateController(Config& config, SystemState& systemState)
-    : startThread(StartDetachedThread), config_(config), systemState_(systemState)
+    : startThread(StartDetachedThread), programPath(GetExecutablePath()), config_(config),
+      systemState_(systemState)
 {
 }
 
@@ -215,7 +227,8 @@ bool UpdateController::ResolvePortal(const RunInput& input)
     }
     HttpClient client(timeouts);
     std::string body;
-    if (!client.Get(input.portalUrl + "url.txt", body)) {
+    if (!client.Get(input.portalUrl + "url.txt", body, kMaxRelayBytes)) {
+        Logger::Instance().Write(LogLevel::Error, "Relay request failed: " + client.lastError);
         message = L"二次寻址失败: 无法连接跳板服务器";
         return false;
     }
@@ -238,11 +251,18 @@ bool UpdateController::ResolvePortal(const RunInput& input)
     return true;
 }
 
-std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileEntry& entry) const
+std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileEntry& entry,
+                                          RepeatedWarning* skipped) const
 {
     std::wstring path = JoinPath(root, Utf8ToWide(entry.path));
-    if (!LiesInsideDirectory(root, path)) {
-        Logger::Instance().Write(LogLevel::Warning, "Skipping invalid file entry in JSON");
+    // The program's own files are never the portal's to replace: a config.ini
+    // from the list would repoint the portal for good.
+    if (!LiesInsideDirectory(root, path) || NamesProgramFile(path, programPath)) {
+        if (skipped != nullptr) {
+            skipped->Add();
+        } else {
+            Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
+        }
         return {};
     }
     return path;
@@ -260,7 +280,8 @@ void UpdateController::RunCheck(const RunInput& input)
     HttpClient client(timeouts);
     client.cancel = &cancel_;
     const std::string listUrl = resolvedUrl_ + input.fileListName;
-    if (!client.Get(listUrl, listText)) {
+    if (!client.Get(listUrl, listText, kMaxFileListBytes)) {
+        Logger::Instance().Write(LogLevel::Error, "File list request failed: " + client.lastError);
         // The relay may have moved the file server: the next check asks it again.
         resolvedUrl_.clear();
         message = L"下载文件列表失败";
@@ -285,15 +306,17 @@ void UpdateController::RunCheck(const RunInput& input)
 
     std::vector<FileEntry> differing;
     int64_t differingBytes = 0;
+    RepeatedWarning skipped(kInvalidEntryWarning, kEntriesSkipped);
     for (const FileEntry& entry : parsed.list.entries) {
         if (Cancelled()) {
             Abandon();
             return;
         }
-        const std::wstring localPath = LocalPathOf(input.root, entry);
-        // A listed file that cannot be placed is not up to date: the update
-        // then fails on it rather than the check passing over it.
-        const DWORD attributes = localPath.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(localPath.c_str());
+        const std::wstring localPath = LocalPathOf(input.root, entry, &skipped);
+        if (localPath.empty()) {
+            continue;
+        }
+        const DWORD attributes = GetFileAttributesW(localPath.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
             SameDigest(ComputeFileMd5(localPath), entry.hash)) {
             continue;
@@ -301,6 +324,7 @@ void UpdateController::RunCheck(const RunInput& input)
         differing.push_back(entry);
         differingBytes += entry.size;
     }
+    skipped.Finish();
 
     filesToUpdate = std::move(differing);
     totalBytes = differingBytes;
@@ -318,7 +342,7 @@ bool UpdateController::VerifyListSignature(HttpClient& client, const std::string
 {
     std::string signature;
     std::string reason;
-    if (!client.Get(listUrl + ".sig", signature)) {
+    if (!client.Get(listUrl + ".sig", signature, static_cast<int64_t>(kMaxFileListSignatureBytes))) {
         reason = "cannot fetch the signature: " + client.lastError;
     } else if (VerifyFileListSignature(fileListPublicKey, listText, signature, &reason)) {
         return true;
@@ -332,7 +356,8 @@ bool UpdateController::AcceptListVersion(int64_t version)
 {
     // A list without a usable "version" counts as version 0: it is taken only
     // while no numbered list has been accepted.
-    const int64_t accepted = systemState_.LoadFileListVersion();
+    const int64_t stored = systemState_.LoadFileListVersion();
+    const int64_t accepted = stored > minimumListVersion ? stored : minimumListVersion;
     if (version < accepted) {
         Logger::Instance().Write(LogLevel::Error, "File list version " + std::to_string(version) +
                                                       " is older than the accepted version " +
@@ -340,7 +365,7 @@ bool UpdateController::AcceptListVersion(int64_t version)
         message = kVersionTooOld;
         return false;
     }
-    if (version > accepted && !systemState_.SaveFileListVersion(version)) {
+    if (version > stored && !systemState_.SaveFileListVersion(version)) {
         // The list itself is sound; only the protection against older lists
         // cannot be kept up to date.
         Logger::Instance().Write(LogLevel::Warning, "Cannot store file list version " +
@@ -377,8 +402,16 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string&
     TemporaryFile temp(tempName);
     // The file list's size bounds the body: a server that sends more is wrong.
     const int64_t limit = entry.size > 0 ? entry.size : 0;
-    if (!client.DownloadFile(url, temp.Path(), progress, limit) ||
-        !SameDigest(ComputeFileMd5(temp.Path()), entry.hash)) {
+    if (!client.DownloadFile(url, temp.Path(), progress, limit)) {
+        return false;
+    }
+    // A signed size is as binding as the signed digest: a file of another
+    // length never replaces the old one, whatever its MD5.
+    if (!fileListPublicKey.empty() && FileSizeOf(temp.Path()) != entry.size) {
+        Logger::Instance().Write(LogLevel::Warning, "Size differs from the signed list: " + entry.path);
+        return false;
+    }
+    if (!SameDigest(ComputeFileMd5(temp.Path()), entry.hash)) {
         return false;
     }
     if (!MoveFileExW(temp.Path().c_str(), localPath.c_str(),

@@ -13,6 +13,7 @@
 namespace Orvane {
 
 class Config;
+class RepeatedWarning;
 class SystemState;
 
 // Why an update could not write into the game directory when the system
@@ -35,6 +36,12 @@ bool WritingDeniedIn(const std::wstring& directory);
 // is active at a time: a start while one runs is refused.
 class UpdateController {
 public:
+    // What a check keeps in memory: url.txt is one line; a file list of a few
+    // thousand entries is a few hundred KiB, so 4 MiB leaves ample room and
+    // keeps a hostile list from exhausting a 32-bit process while parsed.
+    static constexpr int64_t kMaxRelayBytes = 4 * 1024;
+    static constexpr int64_t kMaxFileListBytes = 4 * 1024 * 1024;
+
     // The values are passed unchanged to the window as a message parameter.
     enum class State : int32_t {
         Idle = 0,
@@ -116,6 +123,14 @@ public:
     // verifies, and refuses a "version" lower than the highest one accepted
     // before (kept in setup.ini). Set before a run starts, not during one.
     std::string fileListPublicKey;
+    // With a key: the lowest list version taken even when setup.ini remembers
+    // none (a fresh install), so a release's lists cannot be rolled back
+    // below the release itself. Set before a run starts.
+    int64_t minimumListVersion = 0;
+
+    // The executable whose own files beside it (NamesProgramFile) no list
+    // entry may name: the running program's, unless a test sets another.
+    std::wstring programPath;
 
 private:
     // What a run works on, copied on the caller's thread when it starts.
@@ -150,9 +165,11 @@ private:
     // With a key: refuses a list older than the last one accepted and
     // remembers a newer one. False (with `message` set) when refused.
     bool AcceptListVersion(int64_t version);
-    // Root joined with the entry's path; empty (after a warning) when the
-    // result would lie outside the root.
-    std::wstring LocalPathOf(const std::wstring& root, const FileEntry& entry) const;
+    // Root joined with the entry's path; empty (after a warning, counted in
+    // `skipped` when given) when the result would lie outside the root or
+    // name one of the program's own files.
+    std::wstring LocalPathOf(const std::wstring& root, const FileEntry& entry,
+                             RepeatedWarning* skipped = nullptr) const;
     // One download attempt into a temporary file beside the target; the target
     // is replaced only by a verified file.
     bool DownloadAndReplace(HttpClient& client, const std::string& url, const std::wstring& localPath,

@@ -50,5 +50,27 @@ TEST(DllSearchTest, AfterHardeningDllsAreLoadedByNameFromSystem32Only)
     SetCurrentDirectoryW(GetProgramDirectory().c_str());
 }
 
+// What the delay-load hook uses for winhttp, bcrypt and crypt32: the copy in
+// System32, never one beside the program, whatever the search order.
+TEST(LoadSystemLibraryTest, LoadsFromSystem32Only)
+{
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    for (const char* name : {"winhttp.dll", "bcrypt.dll", "crypt32.dll"}) {
+        const HMODULE module = LoadSystemLibrary(name);
+        ASSERT_NE(module, nullptr) << name;
+        wchar_t path[MAX_PATH] = {};
+        ASSERT_GT(GetModuleFileNameW(module, path, MAX_PATH), 0u);
+        EXPECT_EQ(CompareStringOrdinal(DirectoryOfPath(path).c_str(), -1, system, -1, TRUE), CSTR_EQUAL)
+            << name << " from " << testing::PrintToString(std::wstring(path));
+        FreeLibrary(module);
+    }
+    // Beside the test program, not in System32: not found.
+    EXPECT_TRUE(Fixture::Exists(JoinPath(GetProgramDirectory(), kPlanted)));
+    EXPECT_EQ(LoadSystemLibrary("orvane_planted.dll"), nullptr);
+    EXPECT_EQ(LoadSystemLibrary(nullptr), nullptr);
+}
+
 }  // namespace
 }  // namespace Orvane

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -83,6 +84,88 @@ TEST(Logger, OpeningTruncatesThePreviousLog)
     const std::vector<std::string> lines = Lines(Fixture::ReadBytes(temp / L"Orvane.log"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("new run"), std::string::npos);
+}
+
+TEST(Logger, StopsAtItsSizeLimitWithOneNotice)
+{
+    Fixture::TempDir temp;
+    Logger logger;
+    constexpr int64_t kLimit = 10000;
+    ASSERT_TRUE(logger.OpenFile(temp / L"Orvane.log", kLimit));
+    const std::string entry(66, 'e');  // 100-byte lines with stamp, level and line end
+    for (int i = 0; i < 1000; ++i) {
+        logger.Write(LogLevel::Warning, entry);
+    }
+    const std::string text = Fixture::ReadBytes(temp / L"Orvane.log");
+    const std::vector<std::string> lines = Lines(text);
+    ASSERT_EQ(lines.size(), 101u);
+    EXPECT_EQ(lines[99].substr(22), "[WARNING] " + entry);
+    EXPECT_EQ(lines[100].substr(22), "[WARNING] Log size limit reached; nothing more is logged in this run");
+    EXPECT_LT(text.size(), static_cast<size_t>(kLimit + 100));
+
+    // Opening again starts a new allowance.
+    logger.Close();
+    ASSERT_TRUE(logger.OpenFile(temp / L"Orvane.log", kLimit));
+    logger.Write(LogLevel::Info, "new run");
+    logger.Close();
+    ASSERT_EQ(Lines(Fixture::ReadBytes(temp / L"Orvane.log")).size(), 1u);
+}
+
+TEST(Logger, ThePreviousRunsLogIsKeptOnce)
+{
+    Fixture::TempDir temp;
+    const std::wstring path = temp / L"Orvane.log";
+    Logger logger;
+    // First run: nothing to keep.
+    ASSERT_TRUE(logger.OpenKeepingPrevious(path));
+    logger.Write(LogLevel::Error, "first run failed");
+    logger.Close();
+    EXPECT_FALSE(Fixture::Exists(path + L".1"));
+
+    for (const char* run : {"second run", "third run"}) {
+        ASSERT_TRUE(logger.OpenKeepingPrevious(path));
+        logger.Write(LogLevel::Info, run);
+        logger.Close();
+    }
+    const std::vector<std::string> previous = Lines(Fixture::ReadBytes(path + L".1"));
+    ASSERT_EQ(previous.size(), 1u);
+    EXPECT_EQ(previous[0].substr(22), "[INFO] second run");
+    const std::vector<std::string> current = Lines(Fixture::ReadBytes(path));
+    ASSERT_EQ(current.size(), 1u);
+    EXPECT_EQ(current[0].substr(22), "[INFO] third run");
+    EXPECT_EQ(Fixture::FilesBelow(temp.Path()), (std::set<std::wstring>{L"Orvane.log", L"Orvane.log.1"}));
+}
+
+TEST(RepeatedWarning, ShowsTheFirstFewThenCountsTheRest)
+{
+    Fixture::TempDir temp;
+    struct Case {
+        int occurrences;
+        std::vector<std::string> expected;
+    };
+    const std::string w = "[WARNING] bad entry";
+    const Case cases[] = {
+        {0, {}},
+        {3, {w, w, w}},
+        {5, {w, w, w, w, w}},
+        {6, {w, w, w, w, w, "[WARNING] ... 1 more entries skipped"}},
+        {40000, {w, w, w, w, w, "[WARNING] ... 39995 more entries skipped"}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(Logger::Instance().OpenFile(temp / L"Orvane.log"));
+        {
+            RepeatedWarning warning("bad entry", "entries skipped");
+            for (int i = 0; i < c.occurrences; ++i) {
+                warning.Add();
+            }
+        }  // the destructor summarises
+        Logger::Instance().Close();
+        std::vector<std::string> lines;
+        for (const std::string& line : Lines(Fixture::ReadBytes(temp / L"Orvane.log"))) {
+            lines.push_back(line.substr(22));
+        }
+        EXPECT_EQ(lines, c.expected) << c.occurrences;
+    }
 }
 
 TEST(Logger, WithoutAFileWritingIsHarmless)

@@ -126,5 +126,61 @@ TEST(CreateDirectories, FileInTheWayIsAFailure)
     EXPECT_FALSE(CreateDirectories(temp / L"Data\\zhCN"));
 }
 
+TEST(NamesProgramFile, OwnFilesBesideTheProgramInAnySpelling)
+{
+    Fixture::TempDir temp;
+    const std::wstring program = temp / L"Orvane.exe";
+    ASSERT_TRUE(Fixture::WriteBytes(program, "MZ"));
+    ASSERT_TRUE(CreateDirectoryW((temp / L"Data").c_str(), nullptr));
+    struct Case {
+        std::wstring path;
+        bool own;
+    };
+    const Case cases[] = {
+        {temp / L"Orvane.exe", true},
+        {temp / L"orvane.EXE", true},
+        {temp / L"Orvane.exe.", true},     // Windows drops trailing dots
+        {temp / L"Orvane.exe . ", true},   // and spaces
+        {temp / L"config.ini", true},
+        {temp / L"CONFIG.INI", true},
+        {temp / L"setup.ini", true},
+        {temp / L"Orvane.log", true},
+        {temp / L"Orvane.log.1", true},    // the previous run's log
+        {temp / L"orvane.log.old", true},  // any other leftover
+        {temp / L"Data\\..\\config.ini", true},
+        {temp / L"Data/../setup.ini", true},
+        {temp / L"Orvane.exe.config", true},
+        {temp / L"wow.exe", false},
+        {temp / L"Orvane.exe2", false},
+        {temp / L"config.ini2", false},
+        {temp / L"config.in", false},
+        {temp / L"Data\\config.ini", false},  // not beside the program
+        {temp / L"Data\\Orvane.exe", false},
+        {temp.Path() + L"-other\\config.ini", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NamesProgramFile(c.path, program), c.own) << testing::PrintToString(c.path);
+    }
+    // The program's own name is whatever it is called on disk.
+    const std::wstring renamed = temp / L"KaimorUpdater.exe";
+    EXPECT_TRUE(NamesProgramFile(temp / L"kaimorupdater.exe", renamed));
+    EXPECT_FALSE(NamesProgramFile(temp / L"Orvane.exe", renamed));
+    EXPECT_TRUE(NamesProgramFile(temp / L"config.ini", renamed));
+}
+
+TEST(NamesProgramFile, ShortNamesOfExistingFilesAreExpanded)
+{
+    Fixture::TempDir temp;
+    const std::wstring program = temp / L"Orvane.exe";
+    ASSERT_TRUE(Fixture::WriteBytes(program, "MZ"));
+    wchar_t shortPath[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(program.c_str(), shortPath, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+    const std::wstring shortFull(shortPath, length);
+    const std::wstring shortName = shortFull.substr(shortFull.find_last_of(L'\\') + 1);
+    EXPECT_TRUE(NamesProgramFile(temp / shortName, program)) << testing::PrintToString(shortName);
+}
+
 }  // namespace
 }  // namespace Orvane

@@ -19,10 +19,14 @@ Exit codes: 0 passed, 1 failed, 77 skipped (no namespace, not root, or a
 """
 
 import argparse
+import hashlib
+import http.client
+import json
 import os
 import random
 import shutil
 import socket
+import ssl
 import subprocess
 import sys
 import threading
@@ -972,6 +976,194 @@ def run_keyboard_and_screen_reader(layout, orvane, screen, log, listener):
     check(read_setup_ini(layout.game) is None, "setup.ini was written after a blocked diagnosis")
 
 
+# ---- a hostile portal over https -------------------------------------------------
+# The portal speaks TLS with a certificate from a test CA that the namespace's
+# CA store (Wine's root store) trusts, on 443; on 8443 with one from a CA
+# nobody trusts. Its list names the program's own files, names with trailing
+# dots, and over a million invalid entries; a later list is larger than any
+# real one.
+
+PORTAL_HOST = "update.kaimor.com"
+UNTRUSTED_PORT = 8443
+HTTPS_BASE = "https://%s/files/" % PORTAL_HOST
+OWN_FILES = ["Orvane.exe", "config.ini", "setup.ini", "Orvane.log", "Orvane.log.1"]
+# Spellings Windows takes for the program's files or for another entry's file.
+HOSTILE_NAMES = ["config.ini", "CONFIG.INI", "/config.ini", "Data/../config.ini", "Orvane.exe",
+                 "orvane.EXE", "setup.ini", "Orvane.log", "Orvane.log.1", "config.ini.",
+                 "Orvane.exe ", "wow.exe.", "Data./x.MPQ"]
+FLOOD_BYTES = 3 * 1024 * 1024 + 512 * 1024   # below the 4 MiB list limit
+BIG_LIST_BYTES = 16 * 1024 * 1024            # above it
+LOG_CAP = 64 * 1024                          # far above a bounded run's log
+
+
+def make_certificates(folder):
+    """A test CA with a server certificate for the portal host, and another
+    CA (trusted by no one) with one for the same name."""
+    os.makedirs(folder)
+
+    def openssl(*arguments):
+        subprocess.run(["openssl"] + list(arguments), cwd=folder, check=True, capture_output=True)
+
+    with open(os.path.join(folder, "server.ext"), "w") as f:
+        f.write("subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\n"
+                "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n" % PORTAL_HOST)
+    for name in ("trusted", "untrusted"):
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                "/CN=Orvane test CA %s" % name, "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+                "-keyout", name + "-ca.key", "-out", name + "-ca.pem")
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + PORTAL_HOST,
+                "-keyout", name + "-server.key", "-out", name + "-server.csr")
+        openssl("x509", "-req", "-in", name + "-server.csr", "-CA", name + "-ca.pem", "-CAkey",
+                name + "-ca.key", "-CAcreateserial", "-days", "2", "-extfile", "server.ext",
+                "-out", name + "-server.pem")
+    return {name: os.path.join(folder, name) for name in ("trusted", "untrusted")}
+
+
+def write_portal_url(layout, url):
+    write(layout.game, "config.ini", b"[Server]\r\nPortalUrl=" + url.encode() + b"\r\n")
+
+
+def hostile_list(layout, names, filler_bytes):
+    """The published list with entries for `names` (each served as evil
+    content with its right digest) and `{}` entries up to filler_bytes."""
+    files = os.path.join(layout.portal, "files")
+    with open(os.path.join(files, "filelist.json"), encoding="utf-8") as f:
+        listed = json.load(f)
+    evil = b"[Server]\r\nPortalUrl=http://evil.example/\r\n"
+    for name in names:
+        listed["files"].append({"path": name, "hash": hashlib.md5(evil).hexdigest(), "size": len(evil)})
+        served = os.path.join(files, *[part for part in name.split("/") if part])
+        if not name.endswith((".", " ")) and ".." not in name:
+            os.makedirs(os.path.dirname(served), exist_ok=True)
+            with open(served, "wb") as f:
+                f.write(evil)
+    text = json.dumps(listed)[:-2]   # reopen the "files" array: ...}]}
+    count = max(0, (filler_bytes - len(text)) // 3)
+    text += "," + ",".join(["{}"] * count) + "]}"
+    write(files, "filelist.json", text.encode())
+    return count
+
+
+def setup_hostile_portal(layout, args):
+    make_game(layout, args)
+    write(layout.client, "wow.exe", b"MZ game executable over TLS")
+    publish(layout, base_url=HTTPS_BASE)
+    flood = hostile_list(layout, HOSTILE_NAMES, FLOOD_BYTES)
+    write(layout.base, "flood-count.txt", str(flood).encode())
+    # A relay whose address leaves TLS by a redirect.
+    write(layout.portal, "to-http-relay/url.txt", b"https://%s/files/\r\n" % PORTAL_HOST.encode())
+    certs = make_certificates(os.path.join(layout.base, "tls"))
+    return {"hosts": PROBE_HOSTS,
+            "tls": ["443:%s-server.pem:%s-server.key" % (certs["trusted"], certs["trusted"]),
+                    "%d:%s-server.pem:%s-server.key" % (UNTRUSTED_PORT, certs["untrusted"],
+                                                        certs["untrusted"])],
+            "trust_ca": certs["trusted"] + "-ca.pem"}
+
+
+def own_files(layout):
+    return {name: read_bytes(os.path.join(layout.game, name))
+            for name in OWN_FILES if os.path.exists(os.path.join(layout.game, name))}
+
+
+def expect_relay_refused(layout, orvane, screen, log, url, name):
+    """The automatic check of a start with `url` as PortalUrl fails as an
+    unreachable relay would, and nothing reaches the portal over TLS."""
+    write_portal_url(layout, url)
+    before = len(log.paths())
+    orvane.start()
+    box = orvane.dialog("错误")
+    screen.save(name)
+    check(box["text"] == "二次寻址失败: 无法连接跳板服务器", "message: %r" % box["text"])
+    orvane.dismiss(box)
+    orvane.wait_button("right", ACCENT, 20)   # "重新检查": still running
+    orvane.close()
+    return log.paths()[before:]
+
+
+def run_hostile_portal(layout, orvane, screen, log, listener):
+    """Over https: an untrusted certificate and a redirect to http fail as an
+    unreachable relay; a trusted portal's list naming the program's own files,
+    trailing-dot names and a flood of invalid entries updates the client and
+    nothing else, with a log of a few lines; a list past the size limit is
+    refused. The program stays alive throughout."""
+    add_dotnet8()
+    flood = int(read_bytes(os.path.join(layout.base, "flood-count.txt")))
+
+    # A first start diagnoses against the trusted portal, which is up to date
+    # for no file: the check offers the update, which is left for later.
+    write_portal_url(layout, "https://%s/" % PORTAL_HOST)
+    orvane.start()
+    orvane.click("left")
+    wait_saved(layout.game, 30)
+    orvane.wait_button("right", SUCCESS, 60)   # "更新游戏"
+    screen.save("hostile-list-offered")
+    orvane.close()
+    log_text = read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace")
+    # Parsing skips the flood, the trailing-dot names and the ".." path (five
+    # warnings, the rest summarised); the check skips the eight own files.
+    for summary in ["... %d more entries skipped" % flood, "... 3 more entries skipped"]:
+        check(summary in log_text, "no %r in Orvane.log:\n%s" % (summary, log_text[-2000:]))
+    check(len(log_text) < LOG_CAP, "Orvane.log has %d bytes" % len(log_text))
+
+    # Untrusted certificate, then a relay that redirects from https to http.
+    # The server on UNTRUSTED_PORT answers any client that trusts its CA: only
+    # the trust differs.
+    tls = os.path.join(layout.base, "tls")
+    control = http.client.HTTPSConnection(PORTAL_HOST, UNTRUSTED_PORT, timeout=10, context=ssl.create_default_context(
+        cafile=os.path.join(tls, "untrusted-ca.pem")))
+    control.request("GET", "/url.txt")
+    check(control.getresponse().status == 200, "the untrusted server does not answer its own CA's clients")
+    control.close()
+    refused = expect_relay_refused(layout, orvane, screen, log,
+                                   "https://%s:%d/" % (PORTAL_HOST, UNTRUSTED_PORT), "untrusted-certificate")
+    check(refused == [], "requests reached a portal with an untrusted certificate: %r" % refused)
+    check("Relay request failed: WinHttpSendRequest failed" in
+          read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace"),
+          "Orvane.log does not name the failed request")
+    refused = expect_relay_refused(layout, orvane, screen, log,
+                                   "https://%s/to-http/to-http-relay/" % PORTAL_HOST, "redirect-to-http")
+    check("/to-http-relay/url.txt" not in refused, "the redirect to http was followed: %r" % refused)
+
+    # The trusted portal again: update, launcher, exit 0; the own files as they were.
+    write_portal_url(layout, "https://%s/" % PORTAL_HOST)
+    before_own = own_files(layout)
+    before = len(log.paths())
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 60)
+    orvane.click("right")
+    expect_launcher_started(layout, 60)
+    check(orvane.wait_exit(30) == 0, "Orvane did not exit with 0 after the update")
+    new = log.paths()[before:]
+    check(new == ["/url.txt", "/files/filelist.json", "/files/wow.exe"], "requests: %r" % new)
+    check(read_bytes(os.path.join(layout.game, "wow.exe")) == b"MZ game executable over TLS",
+          "wow.exe was not updated over TLS")
+    after_own = own_files(layout)
+    for name in ["Orvane.exe", "config.ini", "setup.ini"]:
+        check(after_own.get(name) == before_own.get(name), "%s changed" % name)
+    for name in ["Orvane.log", "Orvane.log.1"]:
+        check(b"evil.example" not in after_own.get(name, b""), "%s was written by the portal" % name)
+        check(len(after_own.get(name, b"")) < LOG_CAP, "%s has %d bytes" % (name, len(after_own.get(name, b""))))
+    for name in ["wow.exe.", "Data.", "Data/x.MPQ"]:
+        check(not os.path.exists(os.path.join(layout.game, name)), "%s exists" % name)
+
+    # A list larger than any real one: refused before it is read.
+    files = os.path.join(layout.portal, "files")
+    with open(os.path.join(files, "filelist.json"), "wb") as f:
+        f.write(b'{"files":[' + b"{}," * (BIG_LIST_BYTES // 3) + b"{}]}")
+    orvane.start()
+    box = orvane.dialog("错误")
+    screen.save("big-list-refused")
+    check(box["text"] == "下载文件列表失败", "message: %r" % box["text"])
+    orvane.dismiss(box)
+    orvane.wait_button("right", ACCENT, 20)
+    orvane.close()
+    check("File list request failed: Response too large" in
+          read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace"),
+          "Orvane.log does not say why the list was refused")
+    check(own_files(layout)["config.ini"] == before_own["config.ini"], "config.ini changed")
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -986,6 +1178,7 @@ SCENARIOS = {
     "drive_root": (setup_drive_root, run_drive_root),
     "dotnet_registered_by_value": (setup_dotnet_by_value, run_dotnet_by_value),
     "keyboard_and_screen_reader": (setup_keyboard_and_screen_reader, run_keyboard_and_screen_reader),
+    "hostile_portal": (setup_hostile_portal, run_hostile_portal),
 }
 
 

@@ -275,6 +275,14 @@ class Refusals(Portal):
         self.assertEqual([e["path"] for e in document["files"]], ["alias.txt", "real.txt"])
         self.assertEqual(read_bytes(served(self.portal, base + "alias.txt")), b"content")
 
+    def test_an_https_base_url_is_published_as_given(self):
+        write(self.client, "a.txt", b"a")
+        self.publish(base="https://update.kaimor.com/files/")
+        self.assertEqual(self.relay().strip(), "https://update.kaimor.com/files/")
+        base, _, document = self.file_list()
+        self.assertEqual([e["path"] for e in document["files"]], ["a.txt"])
+        self.assertEqual(read_bytes(served(self.portal, base + "a.txt")), b"a")
+
     def test_base_urls(self):
         cases = [
             ("ftp://update.kaimor.com/files/", "http://"),

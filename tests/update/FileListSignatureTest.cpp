@@ -87,6 +87,61 @@ TEST(FileListSignatureTest, VerifiesOnlyTheRightKeyListAndSignature)
     }
 }
 
+// The r and s contents (with any sign padding) of a DER signature whose
+// lengths all have the short form, as openssl writes P-256 signatures.
+bool SplitShortFormSignature(const std::string& der, std::string& r, std::string& s)
+{
+    if (der.size() < 8 || der[0] != 0x30 || der[2] != 0x02) {
+        return false;
+    }
+    const size_t rLength = static_cast<unsigned char>(der[3]);
+    const size_t sAt = 4 + rLength;
+    if (sAt + 2 > der.size() || der[sAt] != 0x02) {
+        return false;
+    }
+    r = der.substr(4, rLength);
+    s = der.substr(sAt + 2, static_cast<unsigned char>(der[sAt + 1]));
+    return sAt + 2 + s.size() == der.size();
+}
+
+// The same r and s spelled in ways BER allows and DER does not: CryptoAPI's
+// decoder reads every one of them as the original signature.
+TEST(FileListSignatureTest, OnlyTheStrictDerSpellingOfASignatureIsAccepted)
+{
+    const std::string list = SignedListFile("v2.json");
+    const std::string pem = SignedListFile("pub.pem");
+    const std::string signature = SignedListFile("v2.json.sig");
+    std::string r;
+    std::string s;
+    ASSERT_TRUE(SplitShortFormSignature(signature, r, s));
+    ASSERT_EQ(DerSignature(r, s), signature);
+
+    const auto byte = [](size_t value) { return std::string(1, static_cast<char>(value)); };
+    const std::string rField = "\x02" + byte(r.size()) + r;
+    const std::string sField = "\x02" + byte(s.size()) + s;
+    const std::string body = rField + sField;
+    struct Case {
+        const char* name;
+        std::string signature;
+    };
+    const Case cases[] = {
+        {"sequence length in long form", "\x30\x81" + byte(body.size()) + body},
+        {"sequence length in long form with a leading zero", "\x30\x82" + byte(0) + byte(body.size()) + body},
+        {"indefinite sequence length", "\x30\x80" + body + std::string(2, '\0')},
+        {"r length in long form", "\x30" + byte(body.size() + 1) + "\x02\x81" + byte(r.size()) + r + sField},
+        {"extra leading zero on r", DerSignature(std::string(1, '\0') + r, s)},
+        {"extra leading zero on s", DerSignature(r, std::string(1, '\0') + s)},
+        {"one trailing zero byte", signature + std::string(1, '\0')},
+        {"trailing garbage", signature + "\x05\x00"},
+    };
+    for (const Case& c : cases) {
+        std::string reason;
+        EXPECT_FALSE(VerifyFileListSignature(pem, list, c.signature, &reason)) << c.name;
+        EXPECT_EQ(reason, "signature is not in strict DER") << c.name;
+    }
+    EXPECT_TRUE(VerifyFileListSignature(pem, list, signature));
+}
+
 TEST(FileListSignatureTest, KeyIsReadFromTheModulesResources)
 {
     const std::string key = SignedListFile("pub.pem");

@@ -144,10 +144,29 @@ TEST_F(FileListTest, EntriesThatCouldLeaveTheGameDirectoryAreSkipped)
     ASSERT_TRUE(parsed.ok);
     ASSERT_EQ(parsed.list.entries.size(), 1u);
     EXPECT_EQ(parsed.list.entries[0].path, "sub/ok.dat");
+    // Five warnings, then the other five summarised.
+    const std::string warning = "[WARNING] Skipping invalid file entry in JSON";
+    const std::vector<std::string> expected = {
+        warning, warning, warning, warning, warning,
+        "[WARNING] ... 5 more entries skipped", "[INFO] Parsed 1 files from JSON",
+    };
+    EXPECT_EQ(LogLines(), expected);
+}
+
+// A list of nothing but invalid entries, as a hostile portal sends it.
+TEST_F(FileListTest, AFloodOfInvalidEntriesLogsAFewLinesOnly)
+{
+    std::string document = "[";
+    for (int i = 0; i < 100000; ++i) {
+        document += i % 2 ? R"({"path":"../x","hash":"h","size":1},)" : "{},";
+    }
+    document += R"({"path":"ok","hash":"h","size":1}])";
+    const ParsedFileList parsed = ParseFileList(document);
+    ASSERT_TRUE(parsed.ok);
+    ASSERT_EQ(parsed.list.entries.size(), 1u);
     const std::vector<std::string> lines = LogLines();
-    ASSERT_EQ(lines.size(), 11u);
-    EXPECT_EQ(lines[0], "[WARNING] Skipping invalid file entry in JSON");
-    EXPECT_EQ(lines.back(), "[INFO] Parsed 1 files from JSON");
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[5], "[WARNING] ... 99995 more entries skipped");
 }
 
 TEST_F(FileListTest, VersionIsAWholeNumberOrZero)
@@ -200,7 +219,8 @@ TEST(IsSafeRelativePath, RefusesEscapesDrivesStreamsAndDevices)
     for (const char* path : {"", "..", "../x", "..\\x", "a/../../x", "a/..", "C:\\x", "C:x", "x:ads",
                              "\\\\h\\s\\x", "//h/s/x", "a//b", "a/", "CON", "con", "nul.txt",
                              "Data/AUX.MPQ", "COM1", "lpt9.log", "CON .txt", "...", "a/. ./b",
-                             "a<b", "a|b", "a?", "a*", "a\"b", "a\tb"}) {
+                             "a<b", "a|b", "a?", "a*", "a\"b", "a\tb", "wow.exe.", "wow.exe ",
+                             "Data./x.MPQ", "Data /x.MPQ", "config.ini. . "}) {
         EXPECT_FALSE(IsSafeRelativePath(path)) << testing::PrintToString(std::string(path));
     }
 }

@@ -276,6 +276,45 @@ TEST_F(SignedFileListTest, OlderVersionsAreRefusedAndTheHighestIsKept)
     EXPECT_EQ(PayloadRequests(), 0);
 }
 
+TEST_F(SignedFileListTest, AFreshInstallRefusesListsBelowTheBuildsMinimum)
+{
+    controller.minimumListVersion = 2;
+    for (const char* list : {"v1.json", "unversioned.json"}) {
+        PublishSigned(list);
+        EXPECT_EQ(Check(), Refused(kVersionTooOld)) << list;
+    }
+    EXPECT_FALSE(Fixture::Exists(iniPath));
+    PublishSigned("v2.json");
+    EXPECT_EQ(Check(), Available());
+    PublishSigned("v3.json");
+    EXPECT_EQ(Check(), Available());
+    EXPECT_EQ(SystemState(iniPath).LoadFileListVersion(), 3);
+}
+
+// The digests match the files; only the signed sizes do not.
+TEST_F(SignedFileListTest, AFileOfAnotherSizeThanSignedIsNeverWritten)
+{
+    ASSERT_TRUE(Fixture::WriteBytes(gameDir + L"\\wow.exe", "old client"));
+    PublishSigned("wrong-size.json");
+    ASSERT_EQ(Check(), Available());
+    steps.clear();
+    controller.StartUpdate();
+    ASSERT_TRUE(controller.WaitForRuns(20000));
+    EXPECT_EQ(steps.back().first, State::Error);
+    EXPECT_EQ(Fixture::ReadBytes(gameDir + L"\\wow.exe"), "old client");
+    EXPECT_FALSE(Fixture::Exists(gameDir + L"\\Data\\zhCN\\patch-zhCN-2.MPQ"));
+    // The list's first file (the archive) fails every attempt; the run stops there.
+    EXPECT_EQ(server.RequestCount(std::string("files/") + kArchive), config.retryCount);
+    EXPECT_EQ(server.RequestCount(std::string("files/") + kClient), 0);
+
+    // Unsigned, the size only bounds the body and the digest decides.
+    controller.fileListPublicKey.clear();
+    ASSERT_EQ(Check(), Available());
+    controller.StartUpdate();
+    ASSERT_TRUE(controller.WaitForRuns(20000));
+    EXPECT_EQ(Fixture::ReadBytes(gameDir + L"\\wow.exe"), SignedListFile("payload/wow.exe"));
+}
+
 TEST_F(SignedFileListTest, UnnumberedListsAreAcceptedWhileNoNumberedOneWas)
 {
     for (const char* list : {"unversioned.json", "array.json", "text-version.json"}) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -235,18 +236,22 @@ TEST_F(UpdateControllerTest, AFailedListFetchAsksTheRelayAgain)
 
 TEST_F(UpdateControllerTest, AnEntryThatCannotBePlacedFailsTheUpdate)
 {
-    // "." passes the list's path rules but names the game directory itself.
+    // The check lists a file that the download then may not place (here the
+    // program turns out to live in the game directory, so "Orvane.exe" is its
+    // own): the run fails on it instead of passing it over.
     Offer("a.bin", "a");
-    Offer(".", "the directory");
+    Offer("Orvane.exe", "MZ from the portal");
     PublishList();
     Check();
     ASSERT_EQ(controller.state, State::UpdateAvailable);
-    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"a.bin", "."}));
+    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"a.bin", "Orvane.exe"}));
+    controller.programPath = Local(L"Orvane.exe");
     Reset();
     Update();
     EXPECT_EQ(controller.state, State::Error);
-    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: ."));
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: Orvane.exe"));
     EXPECT_EQ(completions, std::vector<bool>{false});
+    EXPECT_FALSE(Fixture::Exists(Local(L"Orvane.exe")));
 }
 
 TEST(UpdateFailureText, NamesThePathAndWhyWritingWasDenied)
@@ -463,28 +468,54 @@ TEST_F(UpdateControllerTest, HostileFileListTouchesNothingOutsideTheGameDirector
     PublishList();
 
     Check();
-    // "." passes the list's rules but not the full-path test: it stays listed
-    // as not up to date, and the update fails on it instead of passing it over.
-    EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 2 个文件"));
-    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{".", "sub/ok.dat"}));
+    EXPECT_EQ(Steps().back(), Step(State::UpdateAvailable, L"需要更新 1 个文件"));
+    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{"sub/ok.dat"});
     Update();
-    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: ."));
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
 
-    // The run ends at ".", listed first: nothing is fetched or written.
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"sub\\ok.dat")), "good data");
     EXPECT_EQ(Fixture::ReadBytes(outside), "outside");
-    EXPECT_EQ(Fixture::FilesBelow(temp.Path()), (std::set<std::wstring>{L"x", L"test.log"}));
-    const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json"};
+    EXPECT_EQ(Fixture::FilesBelow(temp.Path()),
+              (std::set<std::wstring>{L"x", L"test.log", L"game\\sub\\ok.dat"}));
+    const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json", "/files/sub/ok.dat"};
     EXPECT_EQ(server.Requests(), requests);
 
-    // One warning per hostile entry; "." is warned of by the check and by the update.
+    // The parser warns for the first five of its nine and summarises the rest;
+    // "." is caught by the final full-path test, with a warning of its own.
     const std::string log = Fixture::ReadBytes(temp / L"test.log");
-    size_t warnings = 0;
-    for (size_t at = 0; (at = log.find("[WARNING] Skipping invalid file entry in JSON", at)) !=
-                        std::string::npos;
-         ++at) {
-        ++warnings;
+    EXPECT_EQ(Fixture::Occurrences(log, "[WARNING] Skipping invalid file entry in JSON"), 6u);
+    EXPECT_EQ(Fixture::Occurrences(log, "[WARNING] ... 4 more entries skipped"), 1u);
+}
+
+// The program lives in the game directory; the list names its files in the
+// spellings Windows takes for them.
+TEST_F(UpdateControllerTest, TheProgramsOwnFilesAreNeverRequestedNorWritten)
+{
+    controller.programPath = Local(L"Orvane.exe");
+    const std::map<std::wstring, std::string> own = {
+        {L"Orvane.exe", "MZ program"}, {L"config.ini", "[Server]\r\nPortalUrl=http://real/\r\n"},
+        {L"setup.ini", "[Game]\r\n"}, {L"Orvane.log", "log"}, {L"Orvane.log.1", "old log"}};
+    for (const auto& [name, content] : own) {
+        ASSERT_TRUE(Fixture::WriteBytes(Local(name), content));
     }
-    EXPECT_EQ(warnings, std::size(hostile) + 1);
+    const char* hostile[] = {"Orvane.exe", "orvane.EXE", "config.ini", "/CONFIG.INI", "sub/../setup.ini",
+                             "Orvane.log", "Orvane.log.1", "config.ini.", "setup.ini ", "wow.exe."};
+    for (const char* path : hostile) {
+        List(path, Md5("evil"), 4);
+    }
+    Offer("sub/ok.dat", "good data");
+    PublishList();
+
+    Check();
+    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{"sub/ok.dat"});
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    for (const auto& [name, content] : own) {
+        EXPECT_EQ(Fixture::ReadBytes(Local(name)), content) << testing::PrintToString(name);
+    }
+    EXPECT_FALSE(Fixture::Exists(Local(L"wow.exe")));
+    const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json", "/files/sub/ok.dat"};
+    EXPECT_EQ(server.Requests(), requests);
 }
 
 TEST_F(UpdateControllerTest, UpdatesEveryDifferingFile)

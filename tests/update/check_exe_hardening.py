@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""Reads a built Windows executable and checks its DLL search hardening and key.
+"""Reads a built Windows executable and checks its DLL search hardening, PE
+header and key.
 
 Usage: check_exe_hardening.py FILE.exe [--dependent-load-flags N]
                               [--key PUBLIC_KEY_FILE | --no-key]
+                              [--tsaware] [--large-address-aware]
+                              [--subsystem-version MAJOR.MINOR]
+                              [--delay-loaded DLL[,DLL...]]
 
   --dependent-load-flags N  the load configuration directory must exist, its
                             structure must cover DependentLoadFlags, and that
@@ -11,6 +15,12 @@ Usage: check_exe_hardening.py FILE.exe [--dependent-load-flags N]
   --key FILE                the RCDATA resource FILELISTKEY must hold exactly
                             the bytes of FILE
   --no-key                  there must be no FILELISTKEY resource
+  --tsaware                 IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE set
+  --large-address-aware     IMAGE_FILE_LARGE_ADDRESS_AWARE set
+  --subsystem-version V     the optional header's subsystem version is exactly V
+  --delay-loaded DLLS       each DLL is named by a delay-load descriptor and is
+                            not in the static import table (names compared
+                            case-insensitively)
 
 Only reads the file. Prints "FAIL <problem>" for each problem and exits 1 when
 there was any, 0 otherwise.
@@ -20,7 +30,11 @@ import argparse
 import struct
 import sys
 
+IMPORT_ENTRY = 1
 RESOURCE_ENTRY = 2
+DELAY_IMPORT_ENTRY = 13
+IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 LOAD_CONFIG_ENTRY = 10
 RT_RCDATA = 10
 KEY_RESOURCE = "FILELISTKEY"
@@ -38,12 +52,15 @@ class PeFile:
             raise ValueError("no PE signature")
         coff = pe + 4
         (sections,) = struct.unpack_from("<H", data, coff + 2)
+        (self.characteristics,) = struct.unpack_from("<H", data, coff + 18)
         (optional_size,) = struct.unpack_from("<H", data, coff + 16)
         self.optional = coff + 20
         (self.magic,) = struct.unpack_from("<H", data, self.optional)
         if self.magic not in DEPENDENT_LOAD_FLAGS_OFFSET:
             raise ValueError("unknown optional header magic 0x%x" % self.magic)
         self.checksum_offset = self.optional + 64
+        self.subsystem_version = struct.unpack_from("<HH", data, self.optional + 48)
+        (self.dll_characteristics,) = struct.unpack_from("<H", data, self.optional + 70)
         directories = self.optional + (96 if self.magic == 0x10B else 112)
         (count,) = struct.unpack_from("<I", data, directories - 4)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
@@ -67,6 +84,25 @@ class PeFile:
     def read(self, rva, length):
         at = self.offset(rva, length)
         return self.data[at:at + length]
+
+    def name_at(self, rva):
+        """The NUL-terminated ASCII string at `rva`."""
+        at = self.offset(rva, 1)
+        return self.data[at:self.data.index(b"\0", at)].decode("ascii")
+
+    def imported_dlls(self, entry, descriptor_size, name_field):
+        """Names of the DLLs in an import (or delay import) directory, lower case."""
+        rva, size = self.directory(entry)
+        names = []
+        if rva == 0 or size == 0:
+            return names
+        while True:
+            descriptor = self.read(rva, descriptor_size)
+            if descriptor == bytes(descriptor_size):
+                return names
+            (name_rva,) = struct.unpack_from("<I", descriptor, name_field)
+            names.append(self.name_at(name_rva).lower())
+            rva += descriptor_size
 
 
 def pe_checksum(data, checksum_offset):
@@ -157,6 +193,62 @@ def check_key(pe, key_file, expect_key):
     return []
 
 
+def check_header(pe, tsaware, large_address_aware, subsystem_version):
+    problems = []
+    if tsaware and not pe.dll_characteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE:
+        problems.append("not terminal-server-aware (DllCharacteristics 0x%x)" % pe.dll_characteristics)
+    if large_address_aware and not pe.characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE:
+        problems.append("not large-address-aware (Characteristics 0x%x)" % pe.characteristics)
+    if subsystem_version is not None and pe.subsystem_version != subsystem_version:
+        problems.append("subsystem version is %d.%d, want %d.%d" % (pe.subsystem_version + subsystem_version))
+    return problems
+
+
+def delay_descriptor_dlls(pe, names):
+    """Those of `names` that some IMAGE_DELAYLOAD_DESCRIPTOR in the image names.
+
+    GNU ld 2.40 links dlltool's delay libraries without filling the delay
+    import directory (the helper reaches each descriptor from its thunks, and
+    Windows itself never reads that directory), so the descriptors are found
+    by their content: Attributes 1 (RVAs), DllNameRVA at the DLL's name, and
+    module handle, address table and name table RVAs inside the image.
+    """
+    image_end = max(start + size for start, size, _, _ in pe.sections)
+    found = set()
+    lowered = pe.data.lower()
+    for name in names:
+        encoded = name.lower().encode("ascii") + b"\0"
+        at = lowered.find(encoded)
+        while at >= 0:
+            for start, _, raw_offset, raw_size in pe.sections:
+                if raw_offset <= at < raw_offset + raw_size:
+                    pattern = struct.pack("<II", 1, start + at - raw_offset)
+                    hit = pe.data.find(pattern)
+                    while hit >= 0:
+                        fields = struct.unpack_from("<8I", pe.data, hit)
+                        if hit % 4 == 0 and all(0 < rva < image_end for rva in fields[2:5]):
+                            found.add(name)
+                        hit = pe.data.find(pattern, hit + 1)
+            at = lowered.find(encoded, at + 1)
+    return found
+
+
+def check_delay_loaded(pe, dlls):
+    try:
+        static = pe.imported_dlls(IMPORT_ENTRY, 20, 12)       # IMAGE_IMPORT_DESCRIPTOR.Name
+        delayed = pe.imported_dlls(DELAY_IMPORT_ENTRY, 32, 4)  # IMAGE_DELAYLOAD_DESCRIPTOR.DllNameRVA
+        delayed += sorted(delay_descriptor_dlls(pe, [dll.lower() for dll in dlls]))
+    except (ValueError, struct.error) as e:
+        return ["imports: %s" % e]
+    problems = []
+    for dll in dlls:
+        if dll.lower() in static:
+            problems.append("%s is in the static import table" % dll)
+        if dll.lower() not in delayed:
+            problems.append("%s is not delay-loaded" % dll)
+    return problems
+
+
 def main(argv):
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
@@ -164,6 +256,10 @@ def main(argv):
     group = parser.add_mutually_exclusive_group()
     group.add_argument("--key")
     group.add_argument("--no-key", action="store_true")
+    parser.add_argument("--tsaware", action="store_true")
+    parser.add_argument("--large-address-aware", action="store_true")
+    parser.add_argument("--subsystem-version", type=lambda text: tuple(int(part) for part in text.split(".")))
+    parser.add_argument("--delay-loaded", type=lambda text: [name for name in text.split(",") if name])
     args = parser.parse_args(argv[1:])
 
     with open(args.exe, "rb") as f:
@@ -173,6 +269,9 @@ def main(argv):
         problems += check_load_config(pe, args.dependent_load_flags)
     if args.key or args.no_key:
         problems += check_key(pe, args.key, bool(args.key))
+    problems += check_header(pe, args.tsaware, args.large_address_aware, args.subsystem_version)
+    if args.delay_loaded:
+        problems += check_delay_loaded(pe, args.delay_loaded)
     for problem in problems:
         print("FAIL", problem)
     if not problems:
