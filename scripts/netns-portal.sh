@@ -10,7 +10,8 @@
 #     no name server listens, so no other name resolves;
 #   - --www: nginx with a configuration of its own (no system configuration;
 #     pid, logs and temporary files in a scratch folder) serves DIR on
-#     127.0.0.1:80;
+#     127.0.0.1:80 (Range requests too); --limit-rate caps each response's
+#     rate (nginx's limit_rate, e.g. 8m for 8 MiB/s), a slow link;
 #   - --xvfb: a private X server (scripts/xvfb.sh; display sockets, abstract
 #     ones included, belong to the namespace) and DISPLAY set to it for the
 #     command;
@@ -18,11 +19,12 @@
 #     own (a Wine program's sockets are made by its wineserver, so it must run
 #     inside the namespace).
 #
-# Usage: netns-portal.sh [--www DIR] [--access-log FILE] [--host NAME=ADDRESS]...
+# Usage: netns-portal.sh [--www DIR] [--limit-rate RATE] [--access-log FILE] [--host NAME=ADDRESS]...
 #                        [--xvfb] [--screen WxHxD] [--wine] [--] COMMAND [ARG...]
 # The command sees ORVANE_NETNS_WORK (a scratch folder removed afterwards) and,
 # with --wine, WINEPREFIX/ORVANE_WINE as scripts/wine-env.sh sets them.
-# Access log lines: time (s.ms), status, method, URI, body bytes, user agent; tab-separated.
+# Access log lines: time (s.ms), status, method, URI, body bytes, user agent,
+# Range header (empty without); tab-separated.
 # Exit code: the command's; 77 when the namespace cannot be made here.
 set -euo pipefail
 readonly SKIP=77
@@ -51,12 +53,13 @@ shift
 work="$1"
 shift
 
-www="" access_log="" xvfb=0 wine=0 screen="1024x768x24"
+www="" access_log="" xvfb=0 wine=0 screen="1024x768x24" limit_rate=0
 extra_hosts=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --www) www="$(cd "$2" && pwd)"; shift 2 ;;
     --access-log) access_log="$2"; shift 2 ;;
+    --limit-rate) limit_rate="$2"; shift 2 ;;
     --host) extra_hosts+=("$2"); shift 2 ;;
     --xvfb) xvfb=1; shift ;;
     --screen) screen="$2"; shift 2 ;;
@@ -67,7 +70,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ $# -eq 0 ]; then
-  echo "usage: netns-portal.sh [--www DIR] [--access-log FILE] [--host NAME=ADDRESS]..." \
+  echo "usage: netns-portal.sh [--www DIR] [--limit-rate RATE] [--access-log FILE] [--host NAME=ADDRESS]..." \
        "[--xvfb] [--screen WxHxD] [--wine] [--] COMMAND [ARG...]" >&2
   exit 2
 fi
@@ -148,7 +151,7 @@ events { worker_connections 64; }
 http {
   default_type application/octet-stream;
   types { text/plain txt; application/json json; }
-  log_format portal escape=json '\$msec	\$status	\$request_method	\$request_uri	\$body_bytes_sent	\$http_user_agent';
+  log_format portal escape=json '\$msec	\$status	\$request_method	\$request_uri	\$body_bytes_sent	\$http_user_agent	\$http_range';
   $log_line
   client_body_temp_path $n/body;
   proxy_temp_path $n/proxy;
@@ -159,6 +162,7 @@ http {
     listen 127.0.0.1:80;
     server_name _;
     root $www;
+    limit_rate $limit_rate;
   }
 }
 EOF
