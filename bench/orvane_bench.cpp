@@ -97,10 +97,17 @@ int RunCheck(const std::string& portalUrl, const std::wstring& gameDir)
 {
     Engine engine(portalUrl, gameDir);
     const auto start = std::chrono::steady_clock::now();
+    double comparingFrom = 0;  // when the list had arrived
+    engine.controller.onStateChanged = [&](const Orvane::UpdateController::Report& report) {
+        if (report.state == Orvane::UpdateController::State::Verifying) {
+            comparingFrom = MillisecondsSince(start);
+        }
+    };
     engine.controller.CheckForUpdates();
     engine.controller.WaitForRuns(3600 * 1000);
-    std::printf("check %.1f %d %zu\n", MillisecondsSince(start), static_cast<int>(engine.controller.state),
-                engine.controller.filesToUpdate.size());
+    const double total = MillisecondsSince(start);
+    std::printf("check %.1f %d %zu %.1f\n", total, static_cast<int>(engine.controller.state),
+                engine.controller.filesToUpdate.size(), total - comparingFrom);
     return engine.controller.state == Orvane::UpdateController::State::UpToDate ? 0 : 1;
 }
 

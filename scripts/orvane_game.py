@@ -66,14 +66,16 @@ def publish(client, portal, base_url, key=None):
     return result.stdout.strip()
 
 
-def in_private_network(command, www=None, access_log=None, hosts=(), xvfb=True):
+def in_private_network(command, www=None, access_log=None, hosts=(), xvfb=True, limit_rate=None):
     """Runs command inside scripts/netns-portal.sh with a private Wine server
     (and a private Xvfb display unless xvfb is false), nginx serving www when
-    given; hosts are NAME=ADDRESS mappings. Returns the exit code (77: no
-    namespace here)."""
+    given (at most limit_rate per response, e.g. "8m"); hosts are NAME=ADDRESS
+    mappings. Returns the exit code (77: no namespace here)."""
     options = ["--wine"] + (["--xvfb"] if xvfb else [])
     if www:
         options += ["--www", www]
+    if limit_rate:
+        options += ["--limit-rate", limit_rate]
     if access_log:
         options += ["--access-log", access_log]
     for host in hosts:
