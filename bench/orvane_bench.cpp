@@ -39,23 +39,15 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The plainest WinHTTP download: one fixed buffer, no progress, no limits.
-int64_t BareWinHttpDownload(const std::string& url, const std::wstring& target)
+// The plainest WinHTTP download over a connection handle: no progress, no limits.
+int64_t BareWinHttpDownload(HINTERNET connection, const std::wstring& path, const std::wstring& target)
 {
-    std::wstring host;
-    std::wstring path;
-    int port = 0;
-    Orvane::SplitUrl(url, host, path, port);
-    WinHttpHandle session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0));
-    WinHttpHandle connection(session.Get() ? WinHttpConnect(session.Get(), host.c_str(),
-                                                            static_cast<INTERNET_PORT>(port), 0)
-                                           : nullptr);
-    WinHttpHandle request(connection.Get()
-                              ? WinHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr,
+    WinHttpHandle request(connection != nullptr
+                              ? WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr,
                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
                               : nullptr);
-    if (!request.Get() ||
+    // The limits every request of the program has.
+    if (!request.Get() || !WinHttpSetTimeouts(request.Get(), 15000, 15000, 30000, 30000) ||
         !WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
                             0, 0, 0) ||
         !WinHttpReceiveResponse(request.Get(), nullptr)) {
@@ -66,11 +58,17 @@ int64_t BareWinHttpDownload(const std::string& url, const std::wstring& target)
     if (!file) {
         return -1;
     }
+    // WinHTTP's documented loop: ask what has arrived, read that much. (Reads
+    // of a fixed 1 MiB without asking measured 1.5-3x slower under Wine.)
     std::vector<char> buffer(1 << 20);
     int64_t total = 0;
-    DWORD read = 0;
-    while (WinHttpReadData(request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) &&
-           read > 0) {
+    DWORD available = 0;
+    while (WinHttpQueryDataAvailable(request.Get(), &available) && available > 0) {
+        DWORD read = 0;
+        const DWORD wanted = available < buffer.size() ? available : static_cast<DWORD>(buffer.size());
+        if (!WinHttpReadData(request.Get(), buffer.data(), wanted, &read) || read == 0) {
+            break;
+        }
         DWORD written = 0;
         WriteFile(file.Get(), buffer.data(), read, &written, nullptr);
         total += read;
@@ -215,9 +213,19 @@ int wmain(int argc, wchar_t** argv)
         std::printf("hash %.1f %s\n", best, digest.c_str());
         return digest.empty() ? 1 : 0;
     }
+    // One session and one connection handle for every request of a mode.
+    std::wstring host;
+    std::wstring path;
+    int port = 0;
+    Orvane::SplitUrl(argc > 2 ? Orvane::WideToUtf8(argv[2]) : std::string(), host, path, port);
+    const WinHttpHandle session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                            WINHTTP_NO_PROXY_BYPASS, 0));
+    const WinHttpHandle connection(
+        session.Get() ? WinHttpConnect(session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0)
+                      : nullptr);
     if (mode == L"bare" && argc > 3) {
         const auto start = std::chrono::steady_clock::now();
-        const int64_t bytes = BareWinHttpDownload(Orvane::WideToUtf8(argv[2]), argv[3]);
+        const int64_t bytes = BareWinHttpDownload(connection.Get(), path, argv[3]);
         std::printf("bare %.1f %lld\n", MillisecondsSince(start), static_cast<long long>(bytes));
         return bytes > 0 ? 0 : 1;
     }

@@ -33,6 +33,52 @@ bool Refused(DWORD error)
            error == ERROR_LOCK_VIOLATION;
 }
 
+wchar_t AsciiLower(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool EndsWithNoCase(const std::wstring& name, const std::wstring& suffix)
+{
+    if (name.size() <= suffix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        if (AsciiLower(name[name.size() - suffix.size() + i]) != AsciiLower(suffix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsHexDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (AsciiLower(c) >= L'a' && AsciiLower(c) <= L'f');
+}
+
+// What GetTempFileNameW made for the prefix "orv": "orv" and one to four
+// hexadecimal digits, ".tmp". Nothing else a player may have named so.
+bool IsEarlierTemporaryFile(const std::wstring& name)
+{
+    if (name.size() < 8 || name.size() > 11 || AsciiLower(name[0]) != L'o' ||
+        AsciiLower(name[1]) != L'r' || AsciiLower(name[2]) != L'v' || !EndsWithNoCase(name, L".tmp")) {
+        return false;
+    }
+    for (size_t i = 3; i < name.size() - 4; ++i) {
+        if (!IsHexDigit(name[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsLeftover(const std::wstring& name)
+{
+    return IsEarlierTemporaryFile(name) || EndsWithNoCase(name, kAsideSuffix);
+}
+
+// The search also matches short (8.3) names, so every name found is checked
+// again in full.
 void RemoveMatching(const std::wstring& directory, const wchar_t* pattern)
 {
     WIN32_FIND_DATAW found{};
@@ -41,7 +87,7 @@ void RemoveMatching(const std::wstring& directory, const wchar_t* pattern)
         return;
     }
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsLeftover(found.cFileName)) {
             const std::wstring path = directory + L"\\" + found.cFileName;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
                 SetFileAttributesW(path.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);

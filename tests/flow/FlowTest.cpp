@@ -134,6 +134,15 @@ std::wstring IniText(const std::wstring& path, const wchar_t* section, const wch
     return buffer;
 }
 
+// What the window was asked to repaint, with what it would then show.
+struct Repainted {
+    FlowView::Area area;
+    Phase phase;
+    std::wstring status;
+    int progress;
+    std::wstring counter;
+};
+
 class FlowTest : public testing::Test {
 protected:
     void SetUp() override
@@ -203,6 +212,15 @@ protected:
         flow->PressStart();
         ASSERT_EQ(flow->CurrentPhase(), Phase::Detecting);
         ASSERT_TRUE(PumpUntil([this] { return flow->CurrentPhase() != Phase::Detecting; }));
+    }
+
+    // Every repaint the flow asks for, from now on, into `seen`.
+    void RecordRepaints(std::vector<Repainted>& seen)
+    {
+        view.onRepaint = [this, &seen](FlowView::Area area) {
+            const Screen& screen = flow->Shown();
+            seen.push_back({area, flow->CurrentPhase(), screen.status, screen.progress, screen.counterText});
+        };
     }
 
     void WaitForPhase(Phase phase, DWORD timeoutMs = 20000)
@@ -438,15 +456,6 @@ TEST_F(FlowTest, ProgressReportsFillTheCounterAndSpeed)
     EXPECT_EQ(flow->Shown().progress, 100);
 }
 
-// What the window was asked to repaint, with what it would then show.
-struct Repainted {
-    FlowView::Area area;
-    Phase phase;
-    std::wstring status;
-    int progress;
-    std::wstring counter;
-};
-
 TEST_F(FlowTest, TheCheckSaysItComparesLocalFilesAndShowsTheShareCompared)
 {
     const std::vector<std::pair<std::string, std::string>> files = {
@@ -457,10 +466,7 @@ TEST_F(FlowTest, TheCheckSaysItComparesLocalFilesAndShowsTheShareCompared)
         ASSERT_TRUE(Fixture::WriteBytes(dir / Utf8ToWide(path), content));
     }
     std::vector<Repainted> seen;
-    view.onRepaint = [&](FlowView::Area area) {
-        const Screen& screen = flow->Shown();
-        seen.push_back({area, flow->CurrentPhase(), screen.status, screen.progress, screen.counterText});
-    };
+    RecordRepaints(seen);
     StartFlow();
     Diagnose();
     WaitForPhase(Phase::UpToDate);
@@ -498,10 +504,7 @@ TEST_F(FlowTest, DownloadProgressRepaintsOnlyTheProgressBand)
     }
     Offer(files);
     std::vector<Repainted> seen;
-    view.onRepaint = [&](FlowView::Area area) {
-        const Screen& screen = flow->Shown();
-        seen.push_back({area, flow->CurrentPhase(), screen.status, screen.progress, screen.counterText});
-    };
+    RecordRepaints(seen);
     StartFlow();
     Diagnose();
     WaitForPhase(Phase::UpdateAvailable);

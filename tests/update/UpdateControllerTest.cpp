@@ -165,6 +165,19 @@ protected:
 
     std::wstring Local(const std::wstring& relative) const { return gameDir + L"\\" + relative; }
 
+    // Entries skipped so far, by the warnings in the log.
+    size_t SkippedEntryWarnings() const
+    {
+        const std::string log = Fixture::ReadBytes(temp / L"test.log");
+        size_t warnings = 0;
+        for (size_t at = 0; (at = log.find("[WARNING] Skipping invalid file entry in JSON", at)) !=
+                            std::string::npos;
+             ++at) {
+            ++warnings;
+        }
+        return warnings;
+    }
+
     void Check()
     {
         controller.CheckForUpdates();
@@ -430,14 +443,7 @@ TEST_F(UpdateControllerTest, HostileFileListTouchesNothingOutsideTheGameDirector
     EXPECT_EQ(server.Requests(), requests);
 
     // One warning per hostile entry, the last of them (".") from the final full-path test.
-    const std::string log = Fixture::ReadBytes(temp / L"test.log");
-    size_t warnings = 0;
-    for (size_t at = 0; (at = log.find("[WARNING] Skipping invalid file entry in JSON", at)) !=
-                        std::string::npos;
-         ++at) {
-        ++warnings;
-    }
-    EXPECT_EQ(warnings, std::size(hostile));
+    EXPECT_EQ(SkippedEntryWarnings(), std::size(hostile));
 }
 
 TEST_F(UpdateControllerTest, UpdatesEveryDifferingFile)
@@ -685,7 +691,7 @@ TEST_F(UpdateControllerTest, DuplicatePathsAreFetchedInListOrder)
 // inherited handle; it waits on its standard input until ended.
 class HoldingProcess {
 public:
-    explicit HoldingProcess(const std::wstring& path)
+    explicit HoldingProcess(const std::wstring& path) : path_(path)
     {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, &inherit, OPEN_EXISTING,
@@ -725,6 +731,20 @@ public:
             WaitForSingleObject(process_, 5000);
             CloseHandle(process_);
             process_ = nullptr;
+            // Wine's server lets go of the ended process's handles a moment later.
+            const ULONGLONG deadline = GetTickCount64() + 5000;
+            for (;;) {
+                const HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (file != INVALID_HANDLE_VALUE) {
+                    CloseHandle(file);
+                    break;
+                }
+                if (GetTickCount64() >= deadline) {
+                    break;
+                }
+                Sleep(10);
+            }
         }
         if (feed_ != nullptr) {
             CloseHandle(feed_);
@@ -733,6 +753,7 @@ public:
     }
 
 private:
+    std::wstring path_;
     bool started_ = false;
     HANDLE process_ = nullptr;
     HANDLE feed_ = nullptr;
@@ -848,7 +869,7 @@ TEST_F(UpdateControllerTest, ACheckRemovesLeftoversOfEarlierRunsFromTheFoldersIt
 {
     const std::wstring stale[] = {L"orv1A2B.tmp", L"Data\\orvFFFF.tmp", L"wow.exe.orvold"};
     const std::wstring kept[] = {L"wow.exe", L"Data\\a.MPQ", L"orvane-notes.txt", L"notes.tmp",
-                                 L"Other\\orv1234.tmp"};
+                                 L"orvane-backup.tmp", L"Other\\orv1234.tmp"};
     ASSERT_TRUE(CreateDirectoryW(Local(L"Data").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(Local(L"Other").c_str(), nullptr));
     for (const std::wstring& name : stale) {
@@ -865,7 +886,7 @@ TEST_F(UpdateControllerTest, ACheckRemovesLeftoversOfEarlierRunsFromTheFoldersIt
     // Folders the list does not name are not touched.
     EXPECT_EQ(Fixture::FilesBelow(gameDir),
               (std::set<std::wstring>{L"wow.exe", L"Data\\a.MPQ", L"orvane-notes.txt", L"notes.tmp",
-                                      L"Other\\orv1234.tmp"}));
+                                      L"orvane-backup.tmp", L"Other\\orv1234.tmp"}));
 }
 
 TEST_F(UpdateControllerTest, ACheckReportsTheShareOfListedBytesCompared)
@@ -915,14 +936,7 @@ TEST_F(UpdateControllerTest, EntriesTooLongForWindowsAreSkippedAtTheCheck)
     EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{fits});
     Update();
     EXPECT_EQ(Fixture::ReadBytes(Local(Utf8ToWide(fits))), "content");
-    const std::string log = Fixture::ReadBytes(temp / L"test.log");
-    size_t warnings = 0;
-    for (size_t at = 0; (at = log.find("[WARNING] Skipping invalid file entry in JSON", at)) !=
-                        std::string::npos;
-         ++at) {
-        ++warnings;
-    }
-    EXPECT_EQ(warnings, 2u);
+    EXPECT_EQ(SkippedEntryWarnings(), 2u);
 }
 
 // Waits until the condition holds, up to `timeoutMs`.
