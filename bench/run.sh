@@ -1,90 +1,139 @@
 #!/usr/bin/env bash
-# Benchmark of the update engine's heavy paths, printed as ratios in one run:
-#   ComputeFileMd5 (under Wine)  vs  md5sum, on the same large file;
-#   HttpClient::DownloadFile     vs  a bare WinHTTP read loop under the same Wine,
-#                                vs  curl, on the same file from the same
-#                                loopback server (tests/fixtures/portal_server.py).
-# Each figure is the best of ORVANE_BENCH_RUNS runs (default 3); the file is
-# ORVANE_BENCH_MIB MiB of random bytes (default 256). Measured, not a test.
+# Benchmark of the update engine, printed as ratios measured side by side in
+# one run (each repetition measures Orvane and its peer back to back):
+#   check of 2,000 current files (ORVANE_BENCH_CHECK_MIB MiB)  vs  md5sum -c;
+#   update of one ORVANE_BENCH_BIG_MIB MiB file                vs  a bare WinHTTP
+#                                                                  loop, same Wine;
+#   update of ORVANE_BENCH_SMALL_FILES × 16 KiB                vs  curl, one process;
+#   the first ORVANE_BENCH_LATENCY_FILES of them through a proxy adding
+#   ORVANE_BENCH_DELAY_MS each way                             vs  curl the same,
+#   with the connections each opened;
+#   the UI thread's CPU time and progress posts of the small-file update, in
+#   the real window.
+# Everything runs in a private network (scripts/netns-portal.sh: nginx on
+# 127.0.0.1:80, a private Xvfb and wineserver). Needs root. Measured, not a test.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-mib="${ORVANE_BENCH_MIB:-256}"
 runs="${ORVANE_BENCH_RUNS:-3}"
+check_mib="${ORVANE_BENCH_CHECK_MIB:-1024}"
+big_mib="${ORVANE_BENCH_BIG_MIB:-1024}"
+small_files="${ORVANE_BENCH_SMALL_FILES:-2000}"
+latency_files="${ORVANE_BENCH_LATENCY_FILES:-200}"
+delay_ms="${ORVANE_BENCH_DELAY_MS:-50}"
+proxy_port=8080
 build="${ORVANE_BENCH_BUILD:-$root/build/mingw-x86_64}"
 
-source "$root/scripts/wine-env.sh"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake --preset mingw-x86_64 >/dev/null
+if [ "${1:-}" != --inside ]; then
+  source "$root/scripts/wine-env.sh"
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake --preset mingw-x86_64 >/dev/null
+  fi
+  cmake --build "$build" --target orvane_bench >/dev/null
+  work="$(mktemp -d /tmp/orvane-bench.XXXXXX)"
+  trap 'rm -rf "$work"' EXIT
+  echo "bench: making the data (check ${check_mib} MiB, ${small_files} small files, ${big_mib} MiB file)"
+  python3 "$root/bench/bench_data.py" "$work" "$check_mib" "$small_files" "$big_mib" \
+    "$latency_files" "$proxy_port"
+  status=0
+  "$root/scripts/netns-portal.sh" --www "$work/www" --xvfb --wine -- \
+    bash "${BASH_SOURCE[0]}" --inside "$work" "$build/bench/orvane_bench.exe" || status=$?
+  [ "$status" = 77 ] && echo "bench: needs root and private namespaces" >&2
+  exit "$status"
 fi
-cmake --build "$build" --target orvane_bench >/dev/null
 
-work="$(mktemp -d /tmp/orvane-bench.XXXXXX)"
-server_pid=""
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    touch "$work/stop"
-    for _ in $(seq 50); do [ -e "$work/stopped" ] && break; sleep 0.1; done
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-echo "bench: ${mib} MiB of random data, best of ${runs} runs"
-head -c "$((mib * 1024 * 1024))" /dev/urandom > "$work/big.bin"
-
-python3 "$root/tests/fixtures/portal_server.py" --dir "$work" &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-[ -s "$work/port" ] || { echo "bench: portal server did not start" >&2; exit 1; }
-printf '/big.bin\t200\tnormal\t%s\n' "$work/big.bin" > "$work/routes.txt"
-url="http://127.0.0.1:$(cat "$work/port")/big.bin"
-
-# Best wall-clock time of a command over $runs runs, in milliseconds.
-best_ms() {
-  local best="" start end ms
-  for _ in $(seq "$runs"); do
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    ms=$(( (end - start) / 1000000 ))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
-
-cat "$work/big.bin" > /dev/null  # same page-cache state for every reader
-expected="$(md5sum "$work/big.bin" | cut -d' ' -f1)"
-md5sum_ms=$(best_ms md5sum "$work/big.bin")
-curl_ms=$(best_ms curl -sS -o "$work/curl.bin" "$url")
-[ "$(md5sum "$work/curl.bin" | cut -d' ' -f1)" = "$expected" ] || { echo "bench: curl got other bytes" >&2; exit 1; }
-rm -f "$work/curl.bin"
-
+work="$2"
+bench_exe="$3"
 to_windows() { printf 'Z:%s' "${1//\//\\}"; }
-wine_out="$("$ORVANE_WINE" "$build/bench/orvane_bench.exe" "$(to_windows "$work/big.bin")" "$url" \
-  "$(to_windows "$work")" "$runs" | tr -d '\r')"
-field() { awk -v n="$1" -v f="$2" '$1 == n { print $f }' <<<"$wine_out"; }
-for name in ComputeFileMd5 DownloadFile BareWinHttp; do
-  if [ "$(field "$name" 3)" != "$expected" ]; then
-    echo "bench: $name produced a different digest" >&2
-    echo "$wine_out" >&2
-    exit 1
-  fi
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+bench() { "$ORVANE_WINE" "$bench_exe" "$@" 2>&1 | tr -d '\r'; }
+field() { awk -v n="$1" -v f="$2" '$1 == n { print $f }' <<<"$3"; }
+
+python3 "$root/bench/latency_proxy.py" "$proxy_port" 80 "$delay_ms" "$work/proxy-connections" &
+proxy_pid=$!
+trap 'kill $proxy_pid 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -s "$work/proxy-connections" ] && break; sleep 0.1; done
+connections() { cat "$work/proxy-connections"; }
+
+results="$work/results"
+: > "$results"
+record() { echo "$*" >> "$results"; }
+
+# Page cache warm for every reader of the check's files, and one unmeasured
+# check so Wine has loaded what the program uses once (as md5sum is in the
+# system's cache after its first start).
+cat "$work"/check-game/Data/*.MPQ > /dev/null
+bench check http://127.0.0.1/check/ "$(to_windows "$work/check-game")" > /dev/null
+
+for run in $(seq "$runs"); do
+  echo "bench: repetition $run of $runs" >&2
+
+  # Check of current files vs md5sum -c.
+  out="$(bench check http://127.0.0.1/check/ "$(to_windows "$work/check-game")")"
+  [ "$(field check 3 "$out")" = 5 ] || { echo "bench: the check did not find the files current: $out" >&2; exit 1; }
+  start=$(now_ms); (cd "$work/check-game" && md5sum -c --quiet "$work/check.md5"); md5sum_ms=$(( $(now_ms) - start ))
+  record check "$(field check 2 "$out")" "$md5sum_ms" "$(field check 5 "$out")"
+
+  # One large file vs a bare WinHTTP loop.
+  rm -rf "$work/big-game"; mkdir -p "$work/big-game"
+  out="$(bench update http://127.0.0.1/big/ "$(to_windows "$work/big-game")")"
+  [ "$(field update 6 "$out")" = ok ] || { echo "bench: large update failed: $out" >&2; exit 1; }
+  cmp -s "$work/big-game/client.MPQ" "$work/www/big/files/client.MPQ" || { echo "bench: large file differs" >&2; exit 1; }
+  bare="$(bench bare http://127.0.0.1/big/files/client.MPQ "$(to_windows "$work/big-game/bare.bin")")"
+  record big "$(field update 2 "$out")" "$(field bare 2 "$bare")"
+  rm -rf "$work/big-game"
+
+  # Many small files vs curl on the same portal; UI thread and progress posts.
+  rm -rf "$work/small-game" "$work/curl-out"; mkdir -p "$work/small-game" "$work/curl-out"
+  out="$(bench update http://127.0.0.1/small/ "$(to_windows "$work/small-game")")"
+  [ "$(field update 6 "$out")" = ok ] || { echo "bench: small-file update failed: $out" >&2; exit 1; }
+  start=$(now_ms); curl -sS --config "$work/curl-small"; curl_ms=$(( $(now_ms) - start ))
+  record small "$(field update 2 "$out")" "$curl_ms" "$(field update 3 "$out")" "$(field update 4 "$out")"
+
+  # Through the latency proxy, with the connections each opened.
+  rm -rf "$work/lat-game" "$work/curl-out"; mkdir -p "$work/lat-game" "$work/curl-out"
+  before=$(connections)
+  out="$(bench update "http://127.0.0.1:$proxy_port/lat/" "$(to_windows "$work/lat-game")")"
+  [ "$(field update 6 "$out")" = ok ] || { echo "bench: update through the proxy failed: $out" >&2; exit 1; }
+  orvane_connections=$(( $(connections) - before ))
+  before=$(connections)
+  start=$(now_ms); curl -sS --config "$work/curl-lat"; curl_ms=$(( $(now_ms) - start ))
+  record latency "$(field update 2 "$out")" "$curl_ms" "$orvane_connections" $(( $(connections) - before ))
 done
 
-awk -v md5="$(field ComputeFileMd5 2)" -v md5sum="$md5sum_ms" \
-    -v dl="$(field DownloadFile 2)" -v bare="$(field BareWinHttp 2)" -v curl="$curl_ms" \
-    -v chunks="$(field DownloadFile 4)" -v mib="$mib" 'BEGIN {
-  printf "%-36s %10s %12s\n", "", "ms", "MB/s"
-  printf "%-36s %10.0f %12.1f\n", "ComputeFileMd5 (Wine)", md5, mib * 1.048576 / (md5 / 1000)
-  printf "%-36s %10.0f %12.1f\n", "md5sum", md5sum, mib * 1.048576 / (md5sum / 1000)
-  printf "%-36s %10.0f %12.1f   (%d progress calls)\n", "HttpClient::DownloadFile (Wine)", dl, mib * 1.048576 / (dl / 1000), chunks
-  printf "%-36s %10.0f %12.1f\n", "bare WinHTTP read loop (Wine)", bare, mib * 1.048576 / (bare / 1000)
-  printf "%-36s %10.0f %12.1f\n", "curl", curl, mib * 1.048576 / (curl / 1000)
-  print ""
-  printf "ComputeFileMd5 / md5sum          = %.2f\n", md5 / md5sum
-  printf "DownloadFile / bare WinHTTP loop = %.2f\n", dl / bare
-  printf "DownloadFile / curl              = %.2f\n", dl / curl
-}'
+python3 - "$results" "$small_files" "$latency_files" "$delay_ms" "$check_mib" "$big_mib" <<'PY'
+import statistics, sys
+path, small, latency, delay, check_mib, big_mib = sys.argv[1], *map(int, sys.argv[2:])
+rows = {}
+for line in open(path):
+    name, *values = line.split()
+    rows.setdefault(name, []).append([float(v) for v in values])
+
+def spread(values, fmt="%.2f"):
+    values = sorted(values)
+    return " / ".join(fmt % v for v in (values[0], statistics.median(values), values[-1]))
+
+print("bench: min / median / max over %d repetitions" % len(rows["check"]))
+c = rows["check"]
+print("check, 2,000 files, %d MiB:   Orvane %s ms   md5sum -c %s ms   ratio %s  (goal <= 1.2)"
+      % (check_mib, spread([r[0] for r in c], "%.0f"), spread([r[1] for r in c], "%.0f"),
+         spread([r[0] / r[1] for r in c])))
+print("  of which comparing local files (after the list arrived): %s ms, ratio %s"
+      % (spread([r[2] for r in c], "%.0f"), spread([r[2] / r[1] for r in c])))
+b = rows["big"]
+print("update, one %d MiB file:     Orvane %s ms   bare WinHTTP %s ms   ratio %s  (goal <= 1.05)"
+      % (big_mib, spread([r[0] for r in b], "%.0f"), spread([r[1] for r in b], "%.0f"),
+         spread([r[0] / r[1] for r in b])))
+s = rows["small"]
+print("update, %d x 16 KiB:        Orvane %s files/s   curl %s files/s   ratio %s  (goal <= 3)"
+      % (small, spread([small / (r[0] / 1000) for r in s], "%.0f"),
+         spread([small / (r[1] / 1000) for r in s], "%.0f"), spread([r[0] / r[1] for r in s])))
+print("  UI thread CPU %s s, progress posts %s (each with its speed post)"
+      % (spread([r[2] / 1000 for r in s]), spread([r[3] for r in s], "%.0f")))
+l = rows["latency"]
+print("update, %d x 16 KiB, +%d ms each way:  Orvane %s files/s   curl %s files/s   ratio %s"
+      % (latency, delay, spread([latency / (r[0] / 1000) for r in l], "%.1f"),
+         spread([latency / (r[1] / 1000) for r in l], "%.1f"), spread([r[0] / r[1] for r in l])))
+print("  connections opened: Orvane %s, curl %s (nginx keeps a connection for 1,000 requests)"
+      % (spread([r[2] for r in l], "%.0f"), spread([r[3] for r in l], "%.0f")))
+PY

@@ -10,7 +10,9 @@
 #     no name server listens, so no other name resolves;
 #   - --www: nginx with a configuration of its own (no system configuration;
 #     pid, logs and temporary files in a scratch folder) serves DIR on
-#     127.0.0.1:80, and with each --tls PORT:CERT:KEY also over TLS on
+#     127.0.0.1:80 (Range requests too; --limit-rate caps each response's
+#     rate, nginx's limit_rate, e.g. 8m for 8 MiB/s: a slow link), and with
+#     each --tls PORT:CERT:KEY also over TLS on
 #     127.0.0.1:PORT (CERT: the server's certificate chain, PEM); on those
 #     ports /to-http/X answers with a redirect to http://HOST/X;
 #   - --trust-ca FILE: the host's CA store (/etc/ssl/certs/ca-certificates.crt,
@@ -23,12 +25,13 @@
 #     own (a Wine program's sockets are made by its wineserver, so it must run
 #     inside the namespace).
 #
-# Usage: netns-portal.sh [--www DIR] [--access-log FILE] [--host NAME=ADDRESS]...
+# Usage: netns-portal.sh [--www DIR] [--limit-rate RATE] [--access-log FILE] [--host NAME=ADDRESS]...
 #                        [--tls PORT:CERT:KEY]... [--trust-ca FILE]
 #                        [--xvfb] [--screen WxHxD] [--wine] [--] COMMAND [ARG...]
 # The command sees ORVANE_NETNS_WORK (a scratch folder removed afterwards) and,
 # with --wine, WINEPREFIX/ORVANE_WINE as scripts/wine-env.sh sets them.
-# Access log lines: time (s.ms), status, method, URI, body bytes, user agent; tab-separated.
+# Access log lines: time (s.ms), status, method, URI, body bytes, user agent,
+# Range header (empty without); tab-separated.
 # Exit code: the command's; 77 when the namespace cannot be made here.
 set -euo pipefail
 readonly SKIP=77
@@ -57,7 +60,7 @@ shift
 work="$1"
 shift
 
-www="" access_log="" xvfb=0 wine=0 screen="1024x768x24"
+www="" access_log="" xvfb=0 wine=0 screen="1024x768x24" limit_rate=0
 extra_hosts=()
 tls_servers=()
 trust_ca=""
@@ -65,6 +68,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --www) www="$(cd "$2" && pwd)"; shift 2 ;;
     --access-log) access_log="$2"; shift 2 ;;
+    --limit-rate) limit_rate="$2"; shift 2 ;;
     --host) extra_hosts+=("$2"); shift 2 ;;
     --tls) tls_servers+=("$2"); shift 2 ;;
     --trust-ca) trust_ca="$2"; shift 2 ;;
@@ -77,7 +81,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ $# -eq 0 ]; then
-  echo "usage: netns-portal.sh [--www DIR] [--access-log FILE] [--host NAME=ADDRESS]..." \
+  echo "usage: netns-portal.sh [--www DIR] [--limit-rate RATE] [--access-log FILE] [--host NAME=ADDRESS]..." \
        "[--xvfb] [--screen WxHxD] [--wine] [--] COMMAND [ARG...]" >&2
   exit 2
 fi
@@ -165,7 +169,7 @@ events { worker_connections 64; }
 http {
   default_type application/octet-stream;
   types { text/plain txt; application/json json; }
-  log_format portal escape=json '\$msec	\$status	\$request_method	\$request_uri	\$body_bytes_sent	\$http_user_agent';
+  log_format portal escape=json '\$msec	\$status	\$request_method	\$request_uri	\$body_bytes_sent	\$http_user_agent	\$http_range';
   $log_line
   client_body_temp_path $n/body;
   proxy_temp_path $n/proxy;
@@ -176,6 +180,7 @@ http {
     listen 127.0.0.1:80;
     server_name _;
     root $www;
+    limit_rate $limit_rate;
   }
 EOF
   for tls in "${tls_servers[@]}"; do

@@ -66,12 +66,14 @@ def publish(client, portal, base_url, key=None):
     return result.stdout.strip()
 
 
-def in_private_network(command, www=None, access_log=None, hosts=(), xvfb=True, tls=(), trust_ca=None):
+def in_private_network(command, www=None, access_log=None, hosts=(), xvfb=True, tls=(), trust_ca=None,
+                       limit_rate=None):
     """Runs command inside scripts/netns-portal.sh with a private Wine server
     (and a private Xvfb display unless xvfb is false), nginx serving www when
-    given (also over TLS for each PORT:CERT:KEY in tls); hosts are
-    NAME=ADDRESS mappings; trust_ca is a PEM certificate added to the CA store
-    Wine trusts. Returns the exit code (77: no namespace here)."""
+    given (at most limit_rate per response, e.g. "8m"; also over TLS for each
+    PORT:CERT:KEY in tls); hosts are NAME=ADDRESS mappings; trust_ca is a PEM
+    certificate added to the CA store Wine trusts. Returns the exit code (77:
+    no namespace here)."""
     options = ["--wine"] + (["--xvfb"] if xvfb else [])
     for server in tls:
         options += ["--tls", server]
@@ -79,6 +81,8 @@ def in_private_network(command, www=None, access_log=None, hosts=(), xvfb=True, 
         options += ["--trust-ca", trust_ca]
     if www:
         options += ["--www", www]
+    if limit_rate:
+        options += ["--limit-rate", limit_rate]
     if access_log:
         options += ["--access-log", access_log]
     for host in hosts:

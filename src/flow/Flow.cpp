@@ -270,6 +270,10 @@ void Flow::OnUpdateState(const UpdateController::Report& report)
     case State::Connecting:
         screen_.status = L"正在连接服务器...";
         break;
+    case State::Verifying:
+        screen_.status = L"正在校验本地文件...";
+        ClearTransfer();
+        break;
     case State::UpdateAvailable:
         if (Apply(FlowEvent::CheckFoundUpdates)) {
             screen_.status = L"发现 " + std::to_wstring(report.fileCount) + L" 个文件需要更新";
@@ -301,15 +305,22 @@ void Flow::OnUpdateState(const UpdateController::Report& report)
 
 void Flow::OnProgress(const ProgressMessage& message)
 {
-    if (phase_ != Phase::Updating || message.fileCount == 0) {
+    if (message.fileCount == 0) {
         return;
     }
-    const std::wstring counter = FileCounterText(message.fileIndex, message.fileCount);
+    // A check shows the share of listed bytes compared; files are counted
+    // only while downloading.
+    std::wstring counter;
+    if (phase_ == Phase::Updating) {
+        counter = FileCounterText(message.fileIndex, message.fileCount);
+    } else if (phase_ != Phase::Checking) {
+        return;
+    }
     const bool changed = message.percent != screen_.progress || counter != screen_.counterText;
     screen_.progress = message.percent;
     screen_.counterText = counter;
     if (changed) {
-        Repaint();
+        view_.Repaint(FlowView::Area::ProgressBand);
     }
 }
 

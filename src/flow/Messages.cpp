@@ -74,6 +74,7 @@ void MessageChannel::PostDiagnosisDone(const DiagnosisRecord& record)
 
 void MessageChannel::PostUpdateReport(const UpdateController::Report& report)
 {
+    FlushProgress();
     reports_.Put(report);
     if (!PostReliably(WM_UPDATE_STATE, static_cast<WPARAM>(report.state), 0)) {
         reports_.Withdraw();
@@ -83,17 +84,43 @@ void MessageChannel::PostUpdateReport(const UpdateController::Report& report)
 void MessageChannel::PostProgress(int fileIndex, int fileCount, int64_t downloaded, int64_t total,
                                   double bytesPerSecond)
 {
-    const int64_t percent = ProgressPercent(downloaded, total);
-    if (!throttle_.ShouldPost(percent, fileIndex, GetTickCount64())) {
-        return;
+    const ProgressValues values{fileIndex, fileCount, downloaded, total, bytesPerSecond};
+    {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        lastProgress_ = values;
+        if (!throttle_.ShouldPost(GetTickCount64())) {
+            return;
+        }
     }
-    const LPARAM counts = MAKELPARAM(static_cast<WORD>(fileIndex), static_cast<WORD>(fileCount));
+    SendProgress(values);
+}
+
+void MessageChannel::FlushProgress()
+{
+    ProgressValues values;
+    {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        if (!throttle_.TakePending()) {
+            return;
+        }
+        values = lastProgress_;
+    }
+    SendProgress(values);
+}
+
+void MessageChannel::SendProgress(const ProgressValues& values)
+{
+    const int64_t percent = ProgressPercent(values.downloaded, values.total);
+    const LPARAM counts =
+        MAKELPARAM(static_cast<WORD>(values.fileIndex), static_cast<WORD>(values.fileCount));
     PostMessageW(window_, WM_UPDATE_PROGRESS, static_cast<uint32_t>(percent), counts);
-    PostMessageW(window_, WM_UPDATE_SPEED, SpeedParameter(bytesPerSecond), 0);
+    PostMessageW(window_, WM_UPDATE_SPEED, SpeedParameter(values.bytesPerSecond), 0);
+    ++progressPosts_;
 }
 
 void MessageChannel::PostCompletion(bool success)
 {
+    FlushProgress();
     PostReliably(WM_UPDATE_COMPLETE, success ? 1 : 0, 0);
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -74,12 +75,19 @@ public:
     void PostDiagnosisStep(DiagnosisStep step, const DiagnosisRecord& soFar);
     void PostDiagnosisDone(const DiagnosisRecord& record);
     void PostUpdateReport(const UpdateController::Report& report);
-    // Coalesced: passes on a change of percentage or file, or every 100 ms.
+    // Coalesced: at most one every 50 ms. The last one held back goes out
+    // before the next state report or completion.
     void PostProgress(int fileIndex, int fileCount, int64_t downloaded, int64_t total,
                       double bytesPerSecond);
     void PostCompletion(bool success);
+    // Progress messages posted so far (each with its speed message).
+    uint64_t ProgressPosts() const { return progressPosts_.load(); }
     // Before a download starts, so its first report always passes.
-    void ResetProgress() { throttle_.Reset(); }
+    void ResetProgress()
+    {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        throttle_.Reset();
+    }
 
     // UI side: the message with its values, or nothing for another message.
     std::optional<FlowMessage> Decode(UINT message, WPARAM wParam, LPARAM lParam);
@@ -122,12 +130,28 @@ private:
         std::deque<T> values_;
     };
 
+    struct ProgressValues {
+        int fileIndex = 0;
+        int fileCount = 0;
+        int64_t downloaded = 0;
+        int64_t total = 0;
+        double bytesPerSecond = 0;
+    };
+
     bool PostReliably(UINT message, WPARAM wParam, LPARAM lParam) const;
+    void SendProgress(const ProgressValues& values);
+    // Posts the report the throttle held back last, if any.
+    void FlushProgress();
 
     const HWND window_;
     Mailbox<DiagnosisRecord> diagnoses_;
     Mailbox<UpdateController::Report> reports_;
-    ProgressThrottle throttle_;  // used by the download's thread alone
+    // A run's first report comes from the thread that starts it, the rest
+    // from the run's own.
+    std::mutex progressMutex_;
+    ProgressThrottle throttle_;
+    ProgressValues lastProgress_;
+    std::atomic<uint64_t> progressPosts_{0};
 };
 
 // The message id of a diagnosis step.

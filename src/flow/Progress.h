@@ -5,34 +5,48 @@
 
 namespace Orvane {
 
-// Decides which download progress reports reach the window. Reports arrive for
-// every received chunk, far more often than a window can show them and more
-// than a thread's message queue holds; a report passes when the percentage or
-// the file changed, or when the interval has passed since the last one that did.
+// Decides which progress reports reach the window. Reports arrive for every
+// received chunk and every hashed piece, far more often than a window can show
+// them and more than a thread's message queue holds; one passes when the
+// interval has passed since the last one that did, whatever changed (a new
+// file alone is no reason: thousands of small files would otherwise post
+// thousands of times). One held back is pending until the next passes or the
+// sender flushes it, so the final state always arrives.
 class ProgressThrottle {
 public:
-    explicit ProgressThrottle(uint64_t intervalMs = 100) : intervalMs_(intervalMs) {}
+    // 50 ms: at most about 20 posts a second.
+    explicit ProgressThrottle(uint64_t intervalMs = 50) : intervalMs_(intervalMs) {}
 
-    bool ShouldPost(int64_t percent, int fileIndex, uint64_t nowMs)
+    bool ShouldPost(uint64_t nowMs)
     {
-        const bool due = !anyPosted_ || percent != lastPercent_ || fileIndex != lastFileIndex_ ||
-                         nowMs - lastPostMs_ >= intervalMs_;
+        const bool due = !anyPosted_ || nowMs - lastPostMs_ >= intervalMs_;
         if (due) {
             anyPosted_ = true;
-            lastPercent_ = percent;
-            lastFileIndex_ = fileIndex;
             lastPostMs_ = nowMs;
         }
+        pending_ = !due;
         return due;
     }
 
-    void Reset() { anyPosted_ = false; }
+    // Whether the last report was held back; clears it. A held-back report
+    // that is flushed counts as posted.
+    bool TakePending()
+    {
+        const bool pending = pending_;
+        pending_ = false;
+        return pending;
+    }
+
+    void Reset()
+    {
+        anyPosted_ = false;
+        pending_ = false;
+    }
 
 private:
     uint64_t intervalMs_;
     bool anyPosted_ = false;
-    int64_t lastPercent_ = 0;
-    int lastFileIndex_ = 0;
+    bool pending_ = false;
     uint64_t lastPostMs_ = 0;
 };
 

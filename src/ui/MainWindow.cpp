@@ -286,13 +286,18 @@ void MainWindow::OnPaint()
     const HDC windowDc = BeginPaint(hwnd_, &paint);
     RECT client{};
     GetClientRect(hwnd_, &client);
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
-    {
+    // Only the invalid part is drawn and copied: a progress report asks for
+    // the progress band alone, dozens of times a second.
+    const RECT& dirty = paint.rcPaint;
+    const int width = dirty.right - dirty.left;
+    const int height = dirty.bottom - dirty.top;
+    if (width > 0 && height > 0) {
         MemoryDc memoryDc(CreateCompatibleDC(windowDc));
         BitmapHandle bitmap(CreateCompatibleBitmap(windowDc, width, height));
         if (memoryDc && bitmap) {
             SelectedObject selectedBitmap(memoryDc.Get(), bitmap.Get());
+            SetViewportOrgEx(memoryDc.Get(), -dirty.left, -dirty.top, nullptr);
+            IntersectClipRect(memoryDc.Get(), dirty.left, dirty.top, dirty.right, dirty.bottom);
             PlaceControls(memoryDc.Get(), client);
             const Phase phase = flow_.CurrentPhase();
             const Screen& screen = flow_.Shown();
@@ -305,7 +310,8 @@ void MainWindow::OnPaint()
                               dpi_,
                               FocusMarkShown() ? focus_ : FocusStop::None};
             PaintFrame(memoryDc.Get(), client, fonts_, frame);
-            BitBlt(windowDc, 0, 0, width, height, memoryDc.Get(), 0, 0, SRCCOPY);
+            BitBlt(windowDc, dirty.left, dirty.top, width, height, memoryDc.Get(), dirty.left,
+                   dirty.top, SRCCOPY);
         }
     }
     EndPaint(hwnd_, &paint);

@@ -40,7 +40,7 @@ void EnableTls12(HINTERNET session)
             return;
         }
     }
-    // Once per run: every request opens a session.
+    // Once per run, not once per session.
     static std::atomic<bool> logged{false};
     if (!logged.exchange(true)) {
         Logger::Instance().Write(LogLevel::Warning, "TLS 1.2 cannot be enabled (error " +
@@ -49,18 +49,54 @@ void EnableTls12(HINTERNET session)
     }
 }
 
-// The three handles of one request. Members are destroyed in reverse order:
-// request, connection, session.
-struct Exchange {
+}  // namespace
+
+struct HttpSession {
     WinHttpHandle session;
     WinHttpHandle connection;
-    WinHttpHandle request;
+    std::wstring host;  // what `connection` is connected to
+    int port = 0;
+    bool tlsConfigured = false;  // the TLS protocols asked for, at the first https request
 };
 
-// Opens the session, connects, sends the GET and receives the response
-// headers. True only for status 200; otherwise `error` holds the reason.
-bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exchange,
-             std::string& error)
+namespace {
+
+// Opens the session once and connects to the URL's host unless the last
+// request went there. WinHTTP keeps idle connections per session, so requests
+// through one session reuse them.
+HINTERNET ConnectionFor(HttpSession& pool, const std::wstring& host, int port, std::string& error)
+{
+    if (!pool.session.Get()) {
+        pool.session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!pool.session.Get()) {
+            error = "WinHttpOpen failed";
+            return nullptr;
+        }
+    }
+    if (!pool.connection.Get() || pool.host != host || pool.port != port) {
+        pool.connection.Reset();
+        // A port WinHTTP cannot take fails like any other connection problem.
+        if (port >= 0 && port <= 65535) {
+            pool.connection.Reset(
+                WinHttpConnect(pool.session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
+        }
+        if (!pool.connection.Get()) {
+            error = "WinHttpConnect failed";
+            return nullptr;
+        }
+        pool.host = host;
+        pool.port = port;
+    }
+    return pool.connection.Get();
+}
+
+// Sends the GET (asking for the body from `rangeStart` on when it is above 0)
+// and receives the response headers. True for status 200, and for 206 when a
+// range was asked; the status is left in `status`. Otherwise `error` holds
+// the reason.
+bool SendGet(HttpSession& pool, const std::string& url, const HttpTimeouts& timeouts,
+             int64_t rangeStart, WinHttpHandle& request, DWORD& status, std::string& error)
 {
     std::wstring host;
     std::wstring path;
@@ -68,28 +104,17 @@ bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exc
     bool secure = false;
     SplitUrl(url, host, path, port, &secure);
 
-    exchange.session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!exchange.session.Get()) {
-        error = "WinHttpOpen failed";
+    const HINTERNET connection = ConnectionFor(pool, host, port, error);
+    if (connection == nullptr) {
         return false;
     }
-    // A port WinHTTP cannot take fails like any other connection problem.
-    if (port >= 0 && port <= 65535) {
-        exchange.connection.Reset(
-            WinHttpConnect(exchange.session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
+    if (secure && !pool.tlsConfigured) {
+        EnableTls12(pool.session.Get());
+        pool.tlsConfigured = true;
     }
-    if (!exchange.connection.Get()) {
-        error = "WinHttpConnect failed";
-        return false;
-    }
-    if (secure) {
-        EnableTls12(exchange.session.Get());
-    }
-    exchange.request.Reset(WinHttpOpenRequest(exchange.connection.Get(), L"GET", path.c_str(),
-                                              nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                              secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!exchange.request.Get()) {
+    request.Reset(WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                     WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request.Get()) {
         error = "WinHttpOpenRequest failed";
         return false;
     }
@@ -97,13 +122,13 @@ bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exc
     // redirect may not leave TLS. That is WinHTTP's default; it is set so no
     // system-wide setting can change it.
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    if (secure && !WinHttpSetOption(exchange.request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+    if (secure && !WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
                                     sizeof redirectPolicy)) {
         error = "WinHttpSetOption(REDIRECT_POLICY) failed";
         return false;
     }
-    if (!WinHttpSetTimeouts(exchange.request.Get(), timeouts.resolveMs, timeouts.connectMs,
-                            timeouts.sendMs, timeouts.receiveMs)) {
+    if (!WinHttpSetTimeouts(request.Get(), timeouts.resolveMs, timeouts.connectMs, timeouts.sendMs,
+                            timeouts.receiveMs)) {
         error = "WinHttpSetTimeouts failed";
         return false;
     }
@@ -111,27 +136,54 @@ bool SendGet(const std::string& url, const HttpTimeouts& timeouts, Exchange& exc
     // (90 s by default); keep it in line with the receive limit. Older WinHTTP
     // builds may not know the option, which is harmless.
     DWORD headerTimeout = static_cast<DWORD>(timeouts.receiveMs);
-    WinHttpSetOption(exchange.request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout,
+    WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout,
                      sizeof headerTimeout);
 
-    if (!WinHttpSendRequest(exchange.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    const std::wstring range =
+        rangeStart > 0 ? L"Range: bytes=" + std::to_wstring(rangeStart) + L"-" : std::wstring();
+    if (!WinHttpSendRequest(request.Get(), range.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : range.c_str(),
+                            range.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0,
+                            0, 0)) {
         error = "WinHttpSendRequest failed";
         return false;
     }
-    if (!WinHttpReceiveResponse(exchange.request.Get(), nullptr)) {
+    if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
         error = "WinHttpReceiveResponse failed";
         return false;
     }
-    DWORD status = 0;
+    status = 0;
     DWORD statusSize = sizeof status;
-    WinHttpQueryHeaders(exchange.request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
-    if (status != 200) {
+    if (status != 200 && !(status == 206 && rangeStart > 0)) {
         error = "HTTP status code: " + std::to_string(status);
         return false;
     }
     return true;
+}
+
+// The first byte's offset in a 206 response's "Content-Range: bytes N-M/T",
+// or -1 when the header is missing or malformed.
+int64_t RangeStartOf(HINTERNET request)
+{
+    wchar_t text[128] = {};
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return -1;
+    }
+    const std::wstring value(text);
+    const size_t unit = value.find(L"bytes ");
+    if (unit == std::wstring::npos) {
+        return -1;
+    }
+    int64_t start = 0;
+    size_t i = unit + 6;
+    const size_t firstDigit = i;
+    for (; i < value.size() && value[i] >= L'0' && value[i] <= L'9' && start < (INT64_MAX / 10 - 9); ++i) {
+        start = start * 10 + (value[i] - L'0');
+    }
+    return i > firstDigit && i < value.size() && value[i] == L'-' ? start : -1;
 }
 
 constexpr int64_t kNoContentLength = -1;
@@ -150,10 +202,9 @@ int64_t AnnouncedLength(HINTERNET request)
 
 // Reads the body chunk by chunk into `sink` until WinHTTP reports its end.
 // Fails when a read fails (a stalled server ends in a receive time-out), when
-// the sink fails, when more than `maxBytes` bytes arrive or are announced
-// (maxBytes < 0: no limit; the chunk that would pass the limit is not handed
-// to the sink), or when the body ends before the announced length: WinHTTP
-// reports a connection closed early as a normal end of the body.
+// the sink fails, or when more than `maxBytes` bytes arrive or are announced
+// (maxBytes < 0: no limit); the chunk that would pass the limit is not handed
+// to the sink.
 template <typename Sink>
 bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sink, std::string& error)
 {
@@ -170,7 +221,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
         if (available == 0) {
-            break;
+            return true;
         }
         const DWORD wanted = available < kMaxChunkBytes ? available : kMaxChunkBytes;
         if (buffer.size() < wanted) {
@@ -182,7 +233,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
         if (read == 0) {
-            break;
+            return true;
         }
         received += read;
         if (maxBytes >= 0 && received > maxBytes) {
@@ -193,11 +244,6 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             return false;
         }
     }
-    if (announced != kNoContentLength && received != announced) {
-        error = kIncomplete;
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -241,10 +287,17 @@ bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, in
     return true;
 }
 
+HttpClient::HttpClient() : session_(new HttpSession) {}
+
+HttpClient::HttpClient(const HttpTimeouts& limits) : timeouts(limits), session_(new HttpSession) {}
+
+HttpClient::~HttpClient() = default;
+
 bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes)
 {
-    Exchange exchange;
-    if (!SendGet(url, timeouts, exchange, lastError)) {
+    WinHttpHandle request;
+    DWORD status = 0;
+    if (!SendGet(*session_, url, timeouts, 0, request, status, lastError)) {
         return false;
     }
     std::string received;
@@ -252,9 +305,14 @@ bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes
         received.append(data, size);
         return true;
     };
-    const int64_t announced = AnnouncedLength(exchange.request.Get());
-    // A cut url.txt would otherwise become a wrong base URL for the whole run.
-    if (!ReadBody(exchange.request.Get(), announced, maxBytes, append, lastError)) {
+    const int64_t announced = AnnouncedLength(request.Get());
+    if (!ReadBody(request.Get(), announced, maxBytes, append, lastError)) {
+        return false;
+    }
+    // WinHTTP reports a connection closed early as a normal end of the body; a
+    // cut url.txt would otherwise become a wrong base URL for the whole run.
+    if (announced != kNoContentLength && announced != static_cast<int64_t>(received.size())) {
+        lastError = kIncomplete;
         return false;
     }
     body.swap(received);
@@ -264,22 +322,59 @@ bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes
 bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
                               ProgressCallback progress, int64_t maxBytes)
 {
-    Exchange exchange;
-    if (!SendGet(url, timeouts, exchange, lastError)) {
+    DownloadOptions options;
+    options.maxBytes = maxBytes;
+    return DownloadFile(url, path, std::move(progress), options);
+}
+
+bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
+                              ProgressCallback progress, const DownloadOptions& options)
+{
+    const int64_t resumeFrom = options.resumeFrom > 0 ? options.resumeFrom : 0;
+    WinHttpHandle request;
+    DWORD status = 0;
+    if (!SendGet(*session_, url, timeouts, resumeFrom, request, status, lastError)) {
         return false;
     }
-    // Declared after the exchange, so the file is closed before the request.
-    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    int64_t startOffset = 0;
+    if (status == 206) {
+        // Only the rest that was asked for can continue the file.
+        if (RangeStartOf(request.Get()) != resumeFrom) {
+            lastError = "Unexpected Content-Range";
+            return false;
+        }
+        startOffset = resumeFrom;
+    }
+    const int64_t announced = AnnouncedLength(request.Get());
+    const int64_t maxBody = options.maxBytes < 0 ? kNoLimit
+                            : options.maxBytes > startOffset ? options.maxBytes - startOffset
+                                                             : 0;
+    if (maxBody >= 0 && announced > maxBody) {
+        lastError = kTooLarge;  // refused before the file is touched
+        return false;
+    }
+    // Declared after the request, so the file is closed before it.
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                  startOffset > 0 ? OPEN_EXISTING : CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         lastError = "Failed to create file";
         return false;
     }
+    LARGE_INTEGER offset{};
+    offset.QuadPart = startOffset;
+    if (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get())) {
+        lastError = "Failed to position file";
+        return false;
+    }
+    if (options.onStart) {
+        options.onStart(startOffset);
+    }
 
     const auto start = std::chrono::steady_clock::now();
-    const int64_t announced = AnnouncedLength(exchange.request.Get());
-    const int64_t total = announced == kNoContentLength ? 0 : announced;
-    auto write = [&](const char* data, DWORD size, int64_t downloaded) {
+    const int64_t total = announced == kNoContentLength ? 0 : startOffset + announced;
+    int64_t receivedBytes = 0;
+    auto write = [&](const char* data, DWORD size, int64_t received) {
         if (cancel != nullptr && cancel->load()) {
             lastError = "Cancelled";
             return false;
@@ -289,17 +384,30 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
             lastError = "Failed to write file";
             return false;
         }
+        receivedBytes = received;
+        if (options.onWritten) {
+            options.onWritten(data, size);
+        }
         const double elapsed =
             std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
                 .count() /
             1000000000.0;
-        const double bytesPerSecond = elapsed > 0 ? static_cast<double>(downloaded) / elapsed : 0.0;
+        const double bytesPerSecond = elapsed > 0 ? static_cast<double>(received) / elapsed : 0.0;
         if (progress) {
-            progress(downloaded, total, bytesPerSecond);
+            progress(startOffset + received, total, bytesPerSecond);
         }
         return true;
     };
-    return ReadBody(exchange.request.Get(), announced, maxBytes, write, lastError);
+    if (!ReadBody(request.Get(), announced, maxBody, write, lastError)) {
+        return false;
+    }
+    // WinHTTP reports a connection closed early as a normal end of the body;
+    // the bytes so far are kept, and a later attempt asks for the rest.
+    if (announced != kNoContentLength && announced != receivedBytes) {
+        lastError = kIncomplete;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace Orvane

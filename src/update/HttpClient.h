@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace Orvane {
@@ -30,15 +31,40 @@ struct HttpTimeouts {
     int receiveMs = 30000;
 };
 
-// One synchronous GET per call over WinHTTP, over TLS for https URLs with the
-// system's certificate validation; only status 200 counts as success. A failing call returns false and leaves its reason in lastError.
+// The WinHTTP session of a client and its last connection, opened at first use.
+struct HttpSession;
+
+// Where a download starts and what else sees its bytes.
+struct DownloadOptions {
+    // Fails as soon as the file would grow past this many bytes (resumed
+    // bytes included), unless it is HttpClient::kNoLimit.
+    int64_t maxBytes = -1;
+    // > 0: the file already holds this many bytes of the body; the rest is
+    // asked for with a Range request. A server that sends the whole body
+    // instead (status 200) has the file truncated and written from the start.
+    int64_t resumeFrom = 0;
+    // Called once, before the first byte is written, with the offset writing
+    // starts at: resumeFrom when the server sent the rest, 0 otherwise.
+    std::function<void(int64_t startOffset)> onStart;
+    // Sees every chunk once it has been written to the file.
+    std::function<void(const char* data, size_t size)> onWritten;
+};
+
+// Synchronous GETs over WinHTTP, over TLS for https URLs with the system's
+// certificate validation; only status 200 counts as success (206 too for a
+// resumed download). One client keeps one WinHTTP session, so
+// its requests share connections where the server keeps them alive. A failing
+// call returns false and leaves its reason in lastError. One thread at a time.
 class HttpClient {
 public:
     // Marks "no limit" for DownloadFile.
     static constexpr int64_t kNoLimit = -1;
 
-    HttpClient() = default;
-    explicit HttpClient(const HttpTimeouts& limits) : timeouts(limits) {}
+    HttpClient();
+    explicit HttpClient(const HttpTimeouts& limits);
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
 
     // On success `body` holds the response body exactly as received; on
     // failure it is left unchanged. A body of more than `maxBytes` bytes
@@ -52,11 +78,19 @@ public:
     // is on failure: removing it is the caller's business.
     bool DownloadFile(const std::string& url, const std::wstring& path, ProgressCallback progress,
                       int64_t maxBytes = kNoLimit);
+    // The same with a resume offset and an observer of the written bytes.
+    // Progress then counts from the start of the file: the resumed bytes
+    // included, and the total is the whole file's size.
+    bool DownloadFile(const std::string& url, const std::wstring& path, ProgressCallback progress,
+                      const DownloadOptions& options);
 
     std::string lastError;
     HttpTimeouts timeouts;
     // When set, a transfer fails at its next chunk once the flag is true.
     const std::atomic<bool>* cancel = nullptr;
+
+private:
+    std::unique_ptr<HttpSession> session_;
 };
 
 }  // namespace Orvane

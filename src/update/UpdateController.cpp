@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <set>
 
 #include "base/Config.h"
 #include "base/Handles.h"
@@ -12,6 +13,7 @@
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "update/FileListSignature.h"
+#include "update/TargetFiles.h"
 
 namespace Orvane {
 
@@ -39,31 +41,12 @@ bool IsTrimmed(char c)
     return c == '\r' || c == '\n' || c == ' ';
 }
 
-// A file removed when the object goes away, unless it has been released.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
-    ~TemporaryFile()
-    {
-        if (!path_.empty()) {
-            DeleteFileW(path_.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const std::wstring& Path() const { return path_; }
-    void Release() { path_.clear(); }
-
-private:
-    std::wstring path_;
-};
-
-// The file's length in bytes; -1 when it cannot be read.
+// Size of a file in bytes; -1 when it does not exist or is not a file.
 int64_t FileSizeOf(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return -1;
     }
     return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
@@ -220,12 +203,11 @@ UpdateController::RunStart UpdateController::CheckForUpdates()
                     CurrentInput());
 }
 
-bool UpdateController::ResolvePortal(const RunInput& input)
+bool UpdateController::ResolvePortal(const RunInput& input, HttpClient& client)
 {
     if (!resolvedUrl_.empty()) {
         return true;
     }
-    HttpClient client(timeouts);
     std::string body;
     if (!client.Get(input.portalUrl + "url.txt", body, kMaxRelayBytes)) {
         Logger::Instance().Write(LogLevel::Error, "Relay request failed: " + client.lastError);
@@ -257,7 +239,10 @@ std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileE
     std::wstring path = JoinPath(root, Utf8ToWide(entry.path));
     // The program's own files are never the portal's to replace: a config.ini
     // from the list would repoint the portal for good.
-    if (!LiesInsideDirectory(root, path) || NamesProgramFile(path, programPath)) {
+    // A path Windows cannot open (with the partial file's suffix) could never
+    // be updated either.
+    if (!LiesInsideDirectory(root, path) || NamesProgramFile(path, programPath) ||
+        !FitsWindowsPathLimits(path)) {
         if (skipped != nullptr) {
             skipped->Add();
         } else {
@@ -270,15 +255,16 @@ std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileE
 
 void UpdateController::RunCheck(const RunInput& input)
 {
-    if (!ResolvePortal(input)) {
+    // One session for the run's requests.
+    HttpClient client(timeouts);
+    client.cancel = &cancel_;
+    if (!ResolvePortal(input, client)) {
         Finish(State::Error, message);
         return;
     }
     Notify(State::Checking, L"正在检查更新");
 
     std::string listText;
-    HttpClient client(timeouts);
-    client.cancel = &cancel_;
     const std::string listUrl = resolvedUrl_ + input.fileListName;
     if (!client.Get(listUrl, listText, kMaxFileListBytes)) {
         Logger::Instance().Write(LogLevel::Error, "File list request failed: " + client.lastError);
@@ -304,21 +290,45 @@ void UpdateController::RunCheck(const RunInput& input)
         return;
     }
 
+    Notify(State::Verifying, L"正在校验本地文件");
+    int64_t listedBytes = 0;
+    for (const FileEntry& entry : parsed.list.entries) {
+        listedBytes += entry.size > 0 ? entry.size : 0;
+    }
+    const int entryCount = static_cast<int>(parsed.list.entries.size());
+    int64_t comparedBytes = 0;
+    std::set<std::wstring> foldersSeen;
     std::vector<FileEntry> differing;
     int64_t differingBytes = 0;
     RepeatedWarning skipped(kInvalidEntryWarning, kEntriesSkipped);
-    for (const FileEntry& entry : parsed.list.entries) {
+    for (int i = 0; i < entryCount; ++i) {
         if (Cancelled()) {
             Abandon();
             return;
         }
+        const FileEntry& entry = parsed.list.entries[static_cast<size_t>(i)];
+        const int64_t listedSize = entry.size > 0 ? entry.size : 0;
+        const auto report = [&](int64_t bytesRead) {
+            if (onProgress) {
+                // The listed size bounds a file's share, whatever is on disk.
+                const int64_t share = bytesRead < listedSize ? bytesRead : listedSize;
+                onProgress(i + 1, entryCount, comparedBytes + share, listedBytes, 0.0);
+            }
+        };
         const std::wstring localPath = LocalPathOf(input.root, entry, &skipped);
-        if (localPath.empty()) {
-            continue;
+        bool same = false;
+        if (!localPath.empty()) {
+            const std::wstring folder = DirectoryOfPath(localPath);
+            if (foldersSeen.insert(folder).second) {
+                RemoveLeftovers(folder);
+            }
+            const DWORD attributes = GetFileAttributesW(localPath.c_str());
+            same = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                   SameDigest(ComputeFileMd5(localPath, report), entry.hash);
         }
-        const DWORD attributes = GetFileAttributesW(localPath.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            SameDigest(ComputeFileMd5(localPath), entry.hash)) {
+        report(listedSize);
+        comparedBytes += listedSize;
+        if (localPath.empty() || same) {
             continue;
         }
         differing.push_back(entry);
@@ -390,36 +400,59 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string&
                                           const std::wstring& localPath, const FileEntry& entry,
                                           const ProgressCallback& progress)
 {
-    std::wstring directory = DirectoryOfPath(localPath);
-    if (directory.empty()) {
-        directory = L".";
+    const std::wstring partial = PartialPathOf(localPath);
+    int64_t have = FileSizeOf(partial);
+    if (have > 0 && have == entry.size && SameDigest(ComputeFileMd5(partial), entry.hash)) {
+        // Complete and verified before; only moving it in was refused.
+        return ReplaceTarget(partial, localPath);
     }
-    // Created empty under a unique name, so no existing file is ever overwritten.
-    wchar_t tempName[MAX_PATH] = {};
-    if (!GetTempFileNameW(directory.c_str(), L"orv", 0, tempName)) {
-        return false;
+    // The digest covers the whole file: what an earlier attempt left is read
+    // back once, the rest is hashed as it is written.
+    Md5Hash hash;
+    if (have >= entry.size || (have > 0 && !AddFileTo(hash, partial))) {
+        // As long as the file or longer, yet wrong; or unreadable: start again.
+        DeleteFileW(partial.c_str());
+        hash.Restart();
+        have = 0;
     }
-    TemporaryFile temp(tempName);
+    if (have < 0) {
+        have = 0;
+    }
+    DownloadOptions options;
     // The file list's size bounds the body: a server that sends more is wrong.
-    const int64_t limit = entry.size > 0 ? entry.size : 0;
-    if (!client.DownloadFile(url, temp.Path(), progress, limit)) {
-        return false;
+    options.maxBytes = entry.size > 0 ? entry.size : 0;
+    int64_t resumedFrom = 0;
+    options.onStart = [&hash, &resumedFrom](int64_t startOffset) {
+        resumedFrom = startOffset;
+        if (startOffset == 0) {
+            hash.Restart();  // the server sent the whole file
+        }
+    };
+    options.onWritten = [&hash](const char* data, size_t size) { hash.Add(data, size); };
+    // A resumed file with the wrong digest is fetched once more in whole.
+    for (options.resumeFrom = have;; options.resumeFrom = 0) {
+        if (!client.DownloadFile(url, partial, progress, options)) {
+            // The bytes so far stay for the next attempt, which asks for the rest.
+            return false;
+        }
+        if (SameDigest(hash.Finish(), entry.hash)) {
+            break;
+        }
+        DeleteFileW(partial.c_str());
+        if (resumedFrom == 0 || Cancelled()) {
+            return false;
+        }
+        hash.Restart();
     }
     // A signed size is as binding as the signed digest: a file of another
     // length never replaces the old one, whatever its MD5.
-    if (!fileListPublicKey.empty() && FileSizeOf(temp.Path()) != entry.size) {
+    if (!fileListPublicKey.empty() && FileSizeOf(partial) != entry.size) {
         Logger::Instance().Write(LogLevel::Warning, "Size differs from the signed list: " + entry.path);
+        DeleteFileW(partial.c_str());
         return false;
     }
-    if (!SameDigest(ComputeFileMd5(temp.Path()), entry.hash)) {
-        return false;
-    }
-    if (!MoveFileExW(temp.Path().c_str(), localPath.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return false;
-    }
-    temp.Release();
-    return true;
+    // A verified file that cannot be moved in stays, so a retry needs no download.
+    return ReplaceTarget(partial, localPath);
 }
 
 void UpdateController::RunUpdate(const RunInput& input)
@@ -427,12 +460,14 @@ void UpdateController::RunUpdate(const RunInput& input)
     const int fileCount = static_cast<int>(input.files.size());
     const int64_t total = input.totalBytes;
     int64_t completedBytes = 0;
+    // One session for the whole run, so its requests share kept-alive connections.
     HttpClient client(timeouts);
     client.cancel = &cancel_;
     const auto fail = [this](const std::wstring& text) {
         message = text;
         Finish(State::Error, message, 0, false);
     };
+    std::set<std::wstring> foldersSeen;
 
     for (int i = 0; i < fileCount; ++i) {
         const FileEntry& entry = input.files[static_cast<size_t>(i)];
@@ -446,6 +481,9 @@ void UpdateController::RunUpdate(const RunInput& input)
         const std::wstring parent = DirectoryOfPath(localPath);
         if (!parent.empty()) {
             CreateDirectories(parent);
+            if (foldersSeen.insert(parent).second) {
+                RemoveLeftovers(parent);
+            }
         }
 
         const ProgressCallback progress = [this, i, fileCount, total, &completedBytes](

@@ -51,6 +51,9 @@ public:
         Downloading = 4,
         UpToDate = 5,
         Error = 6,
+        // The list has arrived; local files are being compared with it.
+        // Progress reports carry the listed bytes compared so far.
+        Verifying = 7,
     };
 
     // What a run reports with each state change, as a value the receiver may keep.
@@ -80,14 +83,16 @@ public:
     UpdateController& operator=(const UpdateController&) = delete;
 
     // Reports Connecting, then resolves the portal, fetches the file list and
-    // compares every listed file with the local copy on a new thread.
+    // compares every listed file with the local copy on a new thread
+    // (reporting Verifying and the share of listed bytes compared).
     RunStart CheckForUpdates();
     // Downloads the files the last check found, on a new thread and on its
     // own copy of that list. Refused unless the state is UpdateAvailable.
     RunStart StartUpdate();
 
     // Asks an active run to stop at its next chunk of data or file; it then
-    // ends without reporting, removing its temporary file.
+    // ends without reporting. The part of a file downloaded so far stays
+    // beside it, and the next run continues from there.
     void Cancel();
     // Waits until every run started by this controller has returned, up to
     // `timeoutMs`. True when none is left. For orderly shutdown and tests.
@@ -156,7 +161,7 @@ private:
     bool Cancelled() const { return cancel_.load(); }
     // Second-stage addressing: asks the portal's url.txt for the file server's
     // base URL, once per controller. False with the reason in `message`.
-    bool ResolvePortal(const RunInput& input);
+    bool ResolvePortal(const RunInput& input, HttpClient& client);
     void RunCheck(const RunInput& input);
     void RunUpdate(const RunInput& input);
     // With a key: fetches and verifies the list's signature. False (with
@@ -166,12 +171,14 @@ private:
     // remembers a newer one. False (with `message` set) when refused.
     bool AcceptListVersion(int64_t version);
     // Root joined with the entry's path; empty (after a warning, counted in
-    // `skipped` when given) when the result would lie outside the root or
-    // name one of the program's own files.
+    // `skipped` when given) when the result would lie outside the root, name
+    // one of the program's own files or be too long for Windows to open.
     std::wstring LocalPathOf(const std::wstring& root, const FileEntry& entry,
                              RepeatedWarning* skipped = nullptr) const;
-    // One download attempt into a temporary file beside the target; the target
-    // is replaced only by a verified file.
+    // One download attempt into the target's partial file, continuing what an
+    // earlier attempt or run left there; the target is replaced only by a file
+    // whose whole content has the listed digest. A failed attempt keeps the
+    // partial file unless its content is known to be wrong.
     bool DownloadAndReplace(HttpClient& client, const std::string& url, const std::wstring& localPath,
                             const FileEntry& entry, const ProgressCallback& progress);
 

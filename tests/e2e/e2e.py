@@ -606,6 +606,11 @@ def temporary_files(game_dir):
             if os.path.basename(rel).lower().startswith("orv") and rel.lower().endswith(".tmp")]
 
 
+def partial_files(game_dir):
+    """Downloads under way or interrupted (<target>.orvpart), kept for the next run."""
+    return [rel for rel in orvane_game.files_below(game_dir) if rel.lower().endswith(".orvpart")]
+
+
 def expect_update_complete(layout, orvane):
     """The launcher starts, Orvane exits with 0, every published file has the
     portal's bytes (and so its digest), and no temporary file is left."""
@@ -615,6 +620,7 @@ def expect_update_complete(layout, orvane):
     differing = differing_files(layout.client, layout.game)
     check(differing == [], "files that differ from the portal's digest: %r" % differing)
     check(temporary_files(layout.game) == [], "temporary files left: %r" % temporary_files(layout.game))
+    check(partial_files(layout.game) == [], "partial downloads left: %r" % partial_files(layout.game))
 
 
 SLOW_FILES = {
@@ -730,7 +736,7 @@ def run_close_during_download(layout, orvane, screen, log, listener):
         orvane.start()
         orvane.wait_button("right", SUCCESS, LIST_DELAY_S + 30)
         orvane.click("right")   # "更新游戏"
-        wait_for("a download in progress", lambda: temporary_files(layout.game), 30, 0.05)
+        wait_for("a download in progress", lambda: partial_files(layout.game), 30, 0.05)
         screen.save("downloading")
         started = time.monotonic()
         check(orvane.ask_close(), "could not ask the window to close")
@@ -750,6 +756,8 @@ def run_close_during_download(layout, orvane, screen, log, listener):
               "%s, downloading at the close, changed" % in_progress)
         check(temporary_files(layout.game) == [],
               "temporary files left after the close: %r" % temporary_files(layout.game))
+        check(partial_files(layout.game) in ([], [in_progress + ".orvpart"]),
+              "partial downloads other than the interrupted one: %r" % partial_files(layout.game))
         check(not os.path.exists(os.path.join(layout.game, "launcher-started.txt")),
               "the launcher was started")
 
@@ -1164,6 +1172,62 @@ def run_hostile_portal(layout, orvane, screen, log, listener):
     check(own_files(layout)["config.ini"] == before_own["config.ini"], "config.ini changed")
 
 
+# A large file over a link of RESUME_RATE: the program is killed at about 30 %.
+RESUME_FILE = "Data/zhCN/patch-zhCN-7.MPQ"
+RESUME_BYTES = 120 * 1024 * 1024 + 7
+RESUME_RATE = "12m"    # nginx limit_rate: 12 MiB/s, about 10 s for the file
+
+
+def setup_resume_after_kill(layout, args):
+    make_game(layout, args)
+    write(layout.client, RESUME_FILE, random.Random(17).randbytes(RESUME_BYTES))
+    publish(layout)
+    write_setup_ini(layout.game, game_reachable=True)
+    return {"hosts": PROBE_HOSTS, "limit_rate": RESUME_RATE}
+
+
+def file_transfers(access_log, rel):
+    """(status, body bytes, Range header) of each request for the published file."""
+    transfers = []
+    with open(access_log, "rb") as f:
+        for line in f.read().decode("utf-8", "replace").splitlines():
+            fields = line.split("\t")
+            if len(fields) >= 7 and urllib.parse.unquote(fields[3]).endswith("/" + rel):
+                transfers.append((int(fields[1]), int(fields[4]), fields[6]))
+    return transfers
+
+
+def run_resume_after_kill(layout, orvane, screen, log, listener):
+    """Killed at about 30 % of a large download, the next start asks the portal
+    only for the rest (Range) and the file ends up with the portal's bytes."""
+    partial = os.path.join(layout.game, *RESUME_FILE.split("/")) + ".orvpart"
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 60)
+    orvane.click("right")   # "更新游戏"
+    wait_for("30 % of the download", lambda: os.path.exists(partial) and
+             os.path.getsize(partial) >= RESUME_BYTES * 3 // 10, 60, 0.02)
+    orvane.kill()
+    kept = os.path.getsize(partial)
+    print("e2e: killed with %d of %d bytes (%.0f %%)" % (kept, RESUME_BYTES, 100.0 * kept / RESUME_BYTES))
+    check(kept < RESUME_BYTES, "the download had finished before the kill")
+    # nginx logs a request once its connection has closed.
+    wait_for("the first request in the access log",
+             lambda: file_transfers(layout.access_log, RESUME_FILE), 10, 0.05)
+    first = file_transfers(layout.access_log, RESUME_FILE)
+    check(len(first) == 1 and first[0][:1] == (200,) and first[0][2] == "",
+          "first run's requests for the file: %r" % first)
+
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 60)
+    screen.save("second-start-update-offered")
+    orvane.click("right")
+    expect_update_complete(layout, orvane)
+    second = file_transfers(layout.access_log, RESUME_FILE)[len(first):]
+    check(second == [(206, RESUME_BYTES - kept, "bytes=%d-" % kept)],
+          "second run's requests for the file (status, bytes, range): %r, expected the %d bytes "
+          "from %d on" % (second, RESUME_BYTES - kept, kept))
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -1179,6 +1243,7 @@ SCENARIOS = {
     "dotnet_registered_by_value": (setup_dotnet_by_value, run_dotnet_by_value),
     "keyboard_and_screen_reader": (setup_keyboard_and_screen_reader, run_keyboard_and_screen_reader),
     "hostile_portal": (setup_hostile_portal, run_hostile_portal),
+    "resume_after_kill": (setup_resume_after_kill, run_resume_after_kill),
 }
 
 

@@ -5,38 +5,41 @@
 namespace Orvane {
 namespace {
 
-TEST(ProgressThrottleTest, PassesChangesAndOneReportPerInterval)
+TEST(ProgressThrottleTest, OneReportPerIntervalWhateverChanged)
 {
-    ProgressThrottle throttle(100);
+    ProgressThrottle throttle(50);
     struct Step {
-        int64_t percent;
-        int fileIndex;
         uint64_t nowMs;
         bool posted;
+        bool pendingAfter;  // what a flush would then find
     };
+    // Thousands of small files change the file and percentage with every
+    // report; neither lets one through before its time.
     const Step steps[] = {
-        {0, 1, 1000, true},    // the first report always passes
-        {0, 1, 1001, false},   // nothing new
-        {0, 1, 1099, false},
-        {0, 1, 1100, true},    // the interval has passed
-        {1, 1, 1101, true},    // percentage changed
-        {1, 2, 1102, true},    // next file
-        {1, 2, 1150, false},
-        {1, 1, 1151, true},    // a file index going back counts as a change too
+        {1000, true, false},   // the first report always passes
+        {1001, false, true},   // a new file alone: held back
+        {1049, false, true},
+        {1050, true, false},   // the interval has passed
+        {1051, false, true},
+        {1200, true, false},   // long after: passes at once
     };
     for (const Step& step : steps) {
-        EXPECT_EQ(throttle.ShouldPost(step.percent, step.fileIndex, step.nowMs), step.posted)
-            << step.nowMs;
+        EXPECT_EQ(throttle.ShouldPost(step.nowMs), step.posted) << step.nowMs;
     }
+    EXPECT_FALSE(throttle.TakePending());
+    EXPECT_FALSE(throttle.ShouldPost(1201));
+    EXPECT_TRUE(throttle.TakePending());   // the last one held back is flushed once
+    EXPECT_FALSE(throttle.TakePending());
 }
 
 TEST(ProgressThrottleTest, ResetLetsTheNextRunsFirstReportThrough)
 {
-    ProgressThrottle throttle(100);
-    EXPECT_TRUE(throttle.ShouldPost(0, 1, 5000));
-    EXPECT_FALSE(throttle.ShouldPost(0, 1, 5001));
+    ProgressThrottle throttle(50);
+    EXPECT_TRUE(throttle.ShouldPost(5000));
+    EXPECT_FALSE(throttle.ShouldPost(5001));
     throttle.Reset();
-    EXPECT_TRUE(throttle.ShouldPost(0, 1, 5002));
+    EXPECT_FALSE(throttle.TakePending());  // nothing of the old run is flushed
+    EXPECT_TRUE(throttle.ShouldPost(5002));
 }
 
 TEST(FileCounterTextTest, CountsFromOne)

@@ -45,6 +45,7 @@ const char* ModeName(Serve mode)
     case Serve::Silent: return "silent";
     case Serve::Endless: return "endless";
     case Serve::Slow: return "slow=3";
+    case Serve::NoRange: return "norange";
     }
     return "normal";
 }
@@ -169,15 +170,28 @@ void PortalServer::WriteRoutes()
                 MOVEFILE_REPLACE_EXISTING);
 }
 
+namespace {
+
+std::vector<std::string> LinesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+}  // namespace
+
 std::vector<std::string> PortalServer::Requests() const
 {
-    std::vector<std::string> requests;
-    const std::string log = ReadBytes(dir_ / L"requests.log");
-    size_t start = 0;
-    for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
-        requests.push_back(log.substr(start, end - start));
-    }
-    return requests;
+    return LinesOf(ReadBytes(dir_ / L"requests.log"));
+}
+
+std::vector<std::string> PortalServer::Ranges() const
+{
+    return LinesOf(ReadBytes(dir_ / L"ranges.log"));
 }
 
 int PortalServer::RequestCount(const std::string& path) const

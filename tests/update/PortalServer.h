@@ -21,6 +21,7 @@ enum class Serve {
     Silent,    // the request is never answered
     Endless,   // data without end
     Slow,      // the whole body, in pieces spread over 3 s
+    NoRange,   // as Normal, but a Range request gets the whole body with 200
 };
 
 class PortalServer {
@@ -46,6 +47,8 @@ public:
     // Request paths received so far, in order ("/files/a.dat").
     std::vector<std::string> Requests() const;
     int RequestCount(const std::string& path) const;
+    // The Range header of each request that sent one, in order: "/path\tbytes=N-".
+    std::vector<std::string> Ranges() const;
 
     // Stops the server now (the destructor does it otherwise).
     void Stop();

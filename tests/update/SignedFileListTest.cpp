@@ -111,7 +111,10 @@ protected:
 
     std::vector<Step> Available() const
     {
-        return {{State::Connecting, kConnecting}, {State::Checking, kChecking}, {State::UpdateAvailable, kTwoFiles}};
+        return {{State::Connecting, kConnecting},
+                {State::Checking, kChecking},
+                {State::Verifying, L"正在校验本地文件"},
+                {State::UpdateAvailable, kTwoFiles}};
     }
 
     std::vector<Step> Refused(const wchar_t* text) const

@@ -15,6 +15,7 @@
 #include "TestSupport.h"
 #include "base/Config.h"
 #include "base/Logger.h"
+#include "base/Text.h"
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "update/UpdateController.h"
@@ -35,6 +36,7 @@ using Step = std::pair<State, std::wstring>;
 
 const wchar_t kConnecting[] = L"正在连接更新服务器";
 const wchar_t kChecking[] = L"正在检查更新";
+const wchar_t kVerifying[] = L"正在校验本地文件";
 const wchar_t kUpToDate[] = L"游戏已是最新版本";
 const wchar_t kDownloading[] = L"正在更新";
 const wchar_t kUpdated[] = L"更新完成";
@@ -164,6 +166,19 @@ protected:
 
     std::wstring Local(const std::wstring& relative) const { return gameDir + L"\\" + relative; }
 
+    // Entries skipped so far, by the warnings in the log.
+    size_t SkippedEntryWarnings() const
+    {
+        const std::string log = Fixture::ReadBytes(temp / L"test.log");
+        size_t warnings = 0;
+        for (size_t at = 0; (at = log.find("[WARNING] Skipping invalid file entry in JSON", at)) !=
+                            std::string::npos;
+             ++at) {
+            ++warnings;
+        }
+        return warnings;
+    }
+
     void Check()
     {
         controller.CheckForUpdates();
@@ -287,8 +302,10 @@ TEST_F(UpdateControllerTest, RelayAnswerIsTrimmedAndAskedForOnce)
         fresh.CheckForUpdates();
         ASSERT_TRUE(fresh.WaitForRuns(20000));
         ++relayRequests;
-        const std::vector<Step> expected = {
-            {State::Connecting, kConnecting}, {State::Checking, kChecking}, {State::UpToDate, kUpToDate}};
+        const std::vector<Step> expected = {{State::Connecting, kConnecting},
+                                            {State::Checking, kChecking},
+                                            {State::Verifying, kVerifying},
+                                            {State::UpToDate, kUpToDate}};
         EXPECT_EQ(Steps(), expected) << body;
         EXPECT_EQ(fresh.ResolvedBaseUrl(), base + "/") << body;
         EXPECT_EQ(server.RequestCount("url.txt"), relayRequests);
@@ -298,10 +315,11 @@ TEST_F(UpdateControllerTest, RelayAnswerIsTrimmedAndAskedForOnce)
     ++relayRequests;
 
     // The first notification comes on the caller's thread, the rest on the run's.
-    ASSERT_EQ(notifications.size(), 3u);
+    ASSERT_EQ(notifications.size(), 4u);
     EXPECT_EQ(notifications[0].thread, GetCurrentThreadId());
     EXPECT_NE(notifications[1].thread, GetCurrentThreadId());
     EXPECT_EQ(notifications[2].thread, notifications[1].thread);
+    EXPECT_EQ(notifications[3].thread, notifications[1].thread);
 
     // Resolved once per controller: later checks go straight to the file list.
     Reset();
@@ -625,16 +643,19 @@ TEST_F(UpdateControllerTest, FailedAttemptsLeaveTheOldFileIntact)
         int status;
         Serve mode;
         int64_t listedSize;
+        bool partialLeft;     // the bytes so far stay beside the target
+        const char* resumed;  // the second attempt's Range, when it asked for the rest
     };
     const Case cases[] = {
-        {"wrong digest", Pattern(50000, 7), 200, Serve::Normal, -1},
-        {"body cut short", good, 200, Serve::Cut, -1},
-        {"not found", good, 404, Serve::Normal, -1},
-        {"server error", good, 500, Serve::Normal, -1},
-        {"stalls mid-body", good, 200, Serve::Stall, -1},
-        {"never answers", good, 200, Serve::Silent, -1},
-        {"never ends", good, 200, Serve::Endless, -1},
-        {"larger than listed", good, 200, Serve::Normal, 40000},
+        {"wrong digest", Pattern(50000, 7), 200, Serve::Normal, -1, false, nullptr},
+        {"body cut short", good, 200, Serve::Cut, -1, true, "bytes=25000-"},
+        {"not found", good, 404, Serve::Normal, -1, false, nullptr},
+        {"server error", good, 500, Serve::Normal, -1, false, nullptr},
+        {"stalls mid-body", good, 200, Serve::Stall, -1, true, "bytes=25000-"},
+        {"never answers", good, 200, Serve::Silent, -1, false, nullptr},
+        // Cut off at the listed size: the bytes may yet be right.
+        {"never ends", Pattern(50000, 8), 200, Serve::Endless, -1, true, nullptr},
+        {"larger than listed", good, 200, Serve::Normal, 40000, false, nullptr},
     };
     const std::string old = "old game file";
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -663,10 +684,20 @@ TEST_F(UpdateControllerTest, FailedAttemptsLeaveTheOldFileIntact)
         EXPECT_EQ(server.RequestCount("files/" + dir + "/target.bin"), 2) << c.name;
         EXPECT_EQ(server.RequestCount("files/" + dir + "/later.bin"), 0) << c.name;
 
-        // Byte-identical old file; files finished before stay; no temporary files.
+        // Byte-identical old file; files finished before stay; the part
+        // received so far only where it is the start of the right file.
         EXPECT_EQ(Fixture::ReadBytes(Local(wideDir + L"\\target.bin")), old) << c.name;
-        EXPECT_EQ(Fixture::FilesBelow(Local(wideDir)), (std::set<std::wstring>{L"first.bin", L"target.bin"}))
-            << c.name;
+        std::set<std::wstring> left = {L"first.bin", L"target.bin"};
+        if (c.partialLeft) {
+            left.insert(L"target.bin.orvpart");
+        }
+        if (c.resumed != nullptr) {
+            const std::string part = Fixture::ReadBytes(Local(wideDir + L"\\target.bin.orvpart"));
+            EXPECT_EQ(part.size(), 37500u) << c.name;  // half, then half of the rest
+            EXPECT_EQ(part, good.substr(0, part.size())) << c.name;
+            EXPECT_EQ(server.Ranges().back(), "/files/" + dir + "/target.bin\t" + c.resumed) << c.name;
+        }
+        EXPECT_EQ(Fixture::FilesBelow(Local(wideDir)), left) << c.name;
     }
 }
 
@@ -681,6 +712,7 @@ TEST_F(UpdateControllerTest, RetryCountBoundsTheAttempts)
         Reset();
         Check();
         ASSERT_EQ(controller.state, State::UpdateAvailable);
+        progress.clear();  // the check's own
         Update();
         EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: bad.bin")) << retryCount;
         EXPECT_EQ(completions, std::vector<bool>{false}) << retryCount;
@@ -745,25 +777,256 @@ TEST_F(UpdateControllerTest, DuplicatePathsAreFetchedInListOrder)
     EXPECT_EQ(Fixture::ReadBytes(Local(L"dup.bin")), "content");
 }
 
-TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContent)
+// Another process holding a file open without sharing it, through an
+// inherited handle; it waits on its standard input until ended.
+class HoldingProcess {
+public:
+    explicit HoldingProcess(const std::wstring& path) : path_(path)
+    {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, &inherit, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE input = nullptr;
+        HANDLE feed = nullptr;
+        if (file == INVALID_HANDLE_VALUE || !CreatePipe(&input, &feed, &inherit, 0)) {
+            return;
+        }
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input;
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring commandLine = L"cmd.exe /q /k";
+        PROCESS_INFORMATION process{};
+        started_ = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                  nullptr, nullptr, &startup, &process);
+        CloseHandle(file);  // from now on only the other process holds it
+        CloseHandle(input);
+        feed_ = feed;
+        if (started_) {
+            process_ = process.hProcess;
+            CloseHandle(process.hThread);
+        }
+    }
+    ~HoldingProcess() { End(); }
+    HoldingProcess(const HoldingProcess&) = delete;
+    HoldingProcess& operator=(const HoldingProcess&) = delete;
+
+    bool Started() const { return started_; }
+    void End()
+    {
+        if (process_ != nullptr) {
+            TerminateProcess(process_, 0);
+            WaitForSingleObject(process_, 5000);
+            CloseHandle(process_);
+            process_ = nullptr;
+            // Wine's server lets go of the ended process's handles a moment later.
+            const ULONGLONG deadline = GetTickCount64() + 5000;
+            for (;;) {
+                const HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (file != INVALID_HANDLE_VALUE) {
+                    CloseHandle(file);
+                    break;
+                }
+                if (GetTickCount64() >= deadline) {
+                    break;
+                }
+                Sleep(10);
+            }
+        }
+        if (feed_ != nullptr) {
+            CloseHandle(feed_);
+            feed_ = nullptr;
+        }
+    }
+
+private:
+    std::wstring path_;
+    bool started_ = false;
+    HANDLE process_ = nullptr;
+    HANDLE feed_ = nullptr;
+};
+
+TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContentAndIsNotDownloadedAgain)
 {
     ASSERT_TRUE(Fixture::WriteBytes(Local(L"locked.bin"), "in use"));
     Offer("locked.bin", "replacement");
     PublishList();
-    HANDLE holder = CreateFileW(Local(L"locked.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    HoldingProcess holder(Local(L"locked.bin"));
+    ASSERT_TRUE(holder.Started());
     config.retryCount = 2;
     Check();  // the locked file cannot be read, so it is scheduled
     ASSERT_EQ(controller.state, State::UpdateAvailable);
     Reset();
     Update();
-    CloseHandle(holder);
 
     EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: locked.bin"));
-    EXPECT_EQ(server.RequestCount("files/locked.bin"), 2);
+    // Every attempt retried the move of the verified file, not the download.
+    EXPECT_EQ(server.RequestCount("files/locked.bin"), 1);
+    EXPECT_EQ(Fixture::FilesBelow(gameDir),
+              (std::set<std::wstring>{L"locked.bin", L"locked.bin.orvpart"}));
+
+    // Once the other process lets go, the old file is there as it was, and
+    // the next run moves the kept file in.
+    holder.End();
     EXPECT_EQ(Fixture::ReadBytes(Local(L"locked.bin")), "in use");
+    Reset();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    EXPECT_EQ(server.RequestCount("files/locked.bin"), 1);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"locked.bin")), "replacement");
     EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"locked.bin"});
+}
+
+TEST_F(UpdateControllerTest, AReadOnlyTargetIsReplacedAndLeftWritable)
+{
+    ASSERT_TRUE(CreateDirectoryW(Local(L"Data").c_str(), nullptr));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Data\\disc.MPQ"), "from the disc"));
+    ASSERT_TRUE(SetFileAttributesW(Local(L"Data\\disc.MPQ").c_str(),
+                                   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    Offer("Data/disc.MPQ", "patched");
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"Data\\disc.MPQ")), "patched");
+    const DWORD attributes = GetFileAttributesW(Local(L"Data\\disc.MPQ").c_str());
+    EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u);
+    SetFileAttributesW(Local(L"Data\\disc.MPQ").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(UpdateControllerTest, ADownloadContinuesFromWhatAnEarlierRunLeft)
+{
+    const std::string good = Pattern(300000, 9);
+    struct Case {
+        const char* name;
+        std::string partial;  // what the earlier run left beside the target
+        Serve mode;
+        std::vector<std::string> ranges;  // Range headers the portal received
+        int requests;
+    };
+    const std::string wrongStart = Pattern(90000, 4);
+    const Case cases[] = {
+        {"the right first bytes", good.substr(0, 90000), Serve::Normal, {"bytes=90000-"}, 1},
+        {"the whole file", good, Serve::Normal, {}, 0},
+        {"wrong first bytes: the whole file again", wrongStart, Serve::Normal, {"bytes=90000-"}, 2},
+        {"longer than the listed size", good + "tail", Serve::Normal, {}, 1},
+        {"a server ignoring Range", good.substr(0, 90000), Serve::NoRange, {"bytes=90000-"}, 1},
+        {"nothing", "", Serve::Normal, {}, 1},
+    };
+    config.retryCount = 1;  // each case within one attempt
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string path = "resume" + std::to_string(i) + ".bin";
+        const std::wstring local = Local(L"resume" + std::to_wstring(i) + L".bin");
+        ASSERT_TRUE(Fixture::WriteBytes(local, "old"));
+        if (!c.partial.empty()) {
+            ASSERT_TRUE(Fixture::WriteBytes(local + L".orvpart", c.partial));
+        }
+        entries.clear();
+        Offer(path, good, c.mode);
+        PublishList();
+        Reset();
+        Check();
+        ASSERT_EQ(controller.state, State::UpdateAvailable) << c.name;
+        const size_t rangesBefore = server.Ranges().size();
+        progress.clear();  // the check's own
+        Update();
+
+        EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated)) << c.name;
+        EXPECT_EQ(Fixture::ReadBytes(local), good) << c.name;
+        EXPECT_FALSE(Fixture::Exists(local + L".orvpart")) << c.name;
+        EXPECT_EQ(server.RequestCount("files/" + path), c.requests) << c.name;
+        std::vector<std::string> ranges;
+        const std::vector<std::string> all = server.Ranges();
+        for (size_t k = rangesBefore; k < all.size(); ++k) {
+            ranges.push_back(all[k].substr(all[k].find('\t') + 1));
+        }
+        EXPECT_EQ(ranges, c.ranges) << c.name;
+        // Progress counts the whole file, resumed bytes included.
+        if (!progress.empty()) {
+            EXPECT_EQ(progress.back().downloaded, static_cast<int64_t>(good.size())) << c.name;
+        }
+    }
+}
+
+TEST_F(UpdateControllerTest, ACheckRemovesLeftoversOfEarlierRunsFromTheFoldersItReads)
+{
+    const std::wstring stale[] = {L"orv1A2B.tmp", L"Data\\orvFFFF.tmp", L"wow.exe.orvold"};
+    const std::wstring kept[] = {L"wow.exe", L"Data\\a.MPQ", L"orvane-notes.txt", L"notes.tmp",
+                                 L"orvane-backup.tmp", L"Other\\orv1234.tmp"};
+    ASSERT_TRUE(CreateDirectoryW(Local(L"Data").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(Local(L"Other").c_str(), nullptr));
+    for (const std::wstring& name : stale) {
+        ASSERT_TRUE(Fixture::WriteBytes(Local(name), "left over"));
+    }
+    for (const std::wstring& name : kept) {
+        ASSERT_TRUE(Fixture::WriteBytes(Local(name), "keep"));
+    }
+    Offer("wow.exe", "keep");
+    Offer("Data/a.MPQ", "keep");
+    PublishList();
+    Check();
+    EXPECT_EQ(controller.state, State::UpToDate);
+    // Folders the list does not name are not touched.
+    EXPECT_EQ(Fixture::FilesBelow(gameDir),
+              (std::set<std::wstring>{L"wow.exe", L"Data\\a.MPQ", L"orvane-notes.txt", L"notes.tmp",
+                                      L"orvane-backup.tmp", L"Other\\orv1234.tmp"}));
+}
+
+TEST_F(UpdateControllerTest, ACheckReportsTheShareOfListedBytesCompared)
+{
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"big.bin"), Pattern(3 << 20, 1)));
+    Offer("big.bin", Pattern(3 << 20, 1));
+    Offer("missing.bin", "absent locally");
+    Offer("small.bin", "x");
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"small.bin"), "x"));
+    PublishList();
+    Check();
+    const std::vector<Step> expected = {{State::Connecting, kConnecting},
+                                        {State::Checking, kChecking},
+                                        {State::Verifying, kVerifying},
+                                        {State::UpdateAvailable, L"需要更新 1 个文件"}};
+    EXPECT_EQ(Steps(), expected);
+    const int64_t listed = (3 << 20) + 14 + 1;
+    ASSERT_GT(progress.size(), 3u);  // the large file reports while it is hashed
+    for (size_t k = 0; k < progress.size(); ++k) {
+        EXPECT_EQ(progress[k].total, listed);
+        EXPECT_EQ(progress[k].fileCount, 3);
+        EXPECT_DOUBLE_EQ(progress[k].bytesPerSecond, 0.0);
+        if (k > 0) {
+            EXPECT_GE(progress[k].downloaded, progress[k - 1].downloaded);
+            EXPECT_GE(progress[k].fileIndex, progress[k - 1].fileIndex);
+        }
+    }
+    EXPECT_EQ(progress.back().downloaded, listed);
+    EXPECT_EQ(progress.back().fileIndex, 3);
+}
+
+TEST_F(UpdateControllerTest, EntriesTooLongForWindowsAreSkippedAtTheCheck)
+{
+    // The target and its partial file must stay below MAX_PATH without the
+    // long-path prefix; the last component at most 255 characters.
+    const size_t room = MAX_PATH - 1 - gameDir.size() - 1 - 8;  // separator, ".orvpart"
+    const std::string fits(room, 'f');
+    const std::string tooLong(room + 1, 'l');
+    const std::string longName = "d/" + std::string(250, 'n');
+    for (const std::string& path : {fits, tooLong, longName}) {
+        server.Route("files/" + path, "content");
+        List(path, Md5("content"), 7);
+    }
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{fits});
+    Update();
+    EXPECT_EQ(Fixture::ReadBytes(Local(Utf8ToWide(fits))), "content");
+    EXPECT_EQ(SkippedEntryWarnings(), 2u);
 }
 
 // Waits until the condition holds, up to `timeoutMs`.
@@ -837,10 +1100,24 @@ TEST_F(UpdateControllerTest, CancelStopsADownloadAtItsNextChunkAndKeepsTheOldFil
     EXPECT_LT(GetTickCount64() - cancelled, 2000u);
 
     EXPECT_EQ(Fixture::ReadBytes(Local(L"big.bin")), "old content");
-    EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"big.bin"})
-        << "the temporary file is removed";
     EXPECT_TRUE(completions.empty()) << "a cancelled run reports nothing";
     EXPECT_EQ(server.RequestCount("files/big.bin"), 1) << "no retry after a cancel";
+
+    // The bytes received so far stay beside the target, and the next run
+    // asks only for the rest.
+    const std::string part = Fixture::ReadBytes(Local(L"big.bin.orvpart"));
+    ASSERT_GT(part.size(), 0u);
+    ASSERT_LT(part.size(), 500000u);
+    EXPECT_EQ(part, Pattern(500000, 3).substr(0, part.size()));
+    Reset();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"big.bin")), Pattern(500000, 3));
+    EXPECT_EQ(server.Ranges(),
+              std::vector<std::string>{"/files/big.bin\tbytes=" + std::to_string(part.size()) + "-"});
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"big.bin"});
 }
 
 TEST_F(UpdateControllerTest, ARunWithoutAThreadLeavesNothingStuck)

@@ -1,0 +1,184 @@
+#include "update/TargetFiles.h"
+
+#include "base/Handles.h"
+#include "base/Logger.h"
+
+namespace Orvane {
+
+namespace {
+
+// Back-off between replace attempts: a virus scanner or an indexer holding the
+// file for a moment has let go within about a second.
+constexpr DWORD kReplaceBackoffMs[] = {50, 150, 400};
+
+constexpr size_t kLongestComponent = 255;
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+size_t LastComponentLength(const std::wstring& path)
+{
+    size_t length = 0;
+    for (auto it = path.rbegin(); it != path.rend() && !IsSeparator(*it); ++it) {
+        ++length;
+    }
+    return length;
+}
+
+bool Refused(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+wchar_t AsciiLower(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool EndsWithNoCase(const std::wstring& name, const std::wstring& suffix)
+{
+    if (name.size() <= suffix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        if (AsciiLower(name[name.size() - suffix.size() + i]) != AsciiLower(suffix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsHexDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (AsciiLower(c) >= L'a' && AsciiLower(c) <= L'f');
+}
+
+// What GetTempFileNameW made for the prefix "orv": "orv" and one to four
+// hexadecimal digits, ".tmp". Nothing else a player may have named so.
+bool IsEarlierTemporaryFile(const std::wstring& name)
+{
+    if (name.size() < 8 || name.size() > 11 || AsciiLower(name[0]) != L'o' ||
+        AsciiLower(name[1]) != L'r' || AsciiLower(name[2]) != L'v' || !EndsWithNoCase(name, L".tmp")) {
+        return false;
+    }
+    for (size_t i = 3; i < name.size() - 4; ++i) {
+        if (!IsHexDigit(name[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsLeftover(const std::wstring& name)
+{
+    return IsEarlierTemporaryFile(name) || EndsWithNoCase(name, kAsideSuffix);
+}
+
+// The search also matches short (8.3) names, so every name found is checked
+// again in full.
+void RemoveMatching(const std::wstring& directory, const wchar_t* pattern)
+{
+    WIN32_FIND_DATAW found{};
+    const FindHandle search(FindFirstFileW((directory + L"\\" + pattern).c_str(), &found));
+    if (!search) {
+        return;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsLeftover(found.cFileName)) {
+            const std::wstring path = directory + L"\\" + found.cFileName;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+                SetFileAttributesW(path.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            }
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search.Get(), &found));
+}
+
+}  // namespace
+
+std::wstring PartialPathOf(const std::wstring& target)
+{
+    return target + kPartialSuffix;
+}
+
+std::wstring AsidePathOf(const std::wstring& target)
+{
+    return target + kAsideSuffix;
+}
+
+bool FitsWindowsPathLimits(const std::wstring& target)
+{
+    static_assert(sizeof kPartialSuffix >= sizeof kAsideSuffix, "the partial name is the longest");
+    const std::wstring longest = PartialPathOf(target);
+    return longest.size() < MAX_PATH && LastComponentLength(longest) <= kLongestComponent;
+}
+
+void RemoveLeftovers(const std::wstring& directory)
+{
+    RemoveMatching(directory, L"orv*.tmp");
+    RemoveMatching(directory, L"*.orvold");
+}
+
+FileMoves FileMoves::System()
+{
+    FileMoves moves;
+    moves.move = [](const std::wstring& from, const std::wstring& to, DWORD flags) -> DWORD {
+        return MoveFileExW(from.c_str(), to.c_str(), flags) ? ERROR_SUCCESS : GetLastError();
+    };
+    moves.sleep = [](DWORD milliseconds) { Sleep(milliseconds); };
+    return moves;
+}
+
+bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const FileMoves& moves)
+{
+    // Windows refuses to replace a read-only file (Wine does not).
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+        SetFileAttributesW(target.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared);
+    }
+
+    const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    DWORD error = moves.move(source, target, replace);
+    for (const DWORD pause : kReplaceBackoffMs) {
+        if (!Refused(error)) {
+            break;
+        }
+        moves.sleep(pause);
+        error = moves.move(source, target, replace);
+    }
+    if (error == ERROR_SUCCESS) {
+        return true;
+    }
+    if (!Refused(error)) {
+        Logger::Instance().Write(LogLevel::Warning,
+                                 "Cannot replace a file, error " + std::to_string(error));
+        return false;
+    }
+
+    // A running program's image cannot be replaced or deleted, but renamed.
+    const std::wstring aside = AsidePathOf(target);
+    DeleteFileW(aside.c_str());
+    const DWORD asideError = moves.move(target, aside, MOVEFILE_REPLACE_EXISTING);
+    if (asideError != ERROR_SUCCESS) {
+        Logger::Instance().Write(LogLevel::Warning, "A file in use cannot be replaced, error " +
+                                                        std::to_string(error) + ", moving it aside: " +
+                                                        std::to_string(asideError));
+        return false;
+    }
+    const DWORD moveInError = moves.move(source, target, MOVEFILE_WRITE_THROUGH);
+    if (moveInError == ERROR_SUCCESS) {
+        Logger::Instance().Write(LogLevel::Info, "A file in use was moved aside and replaced");
+        return true;
+    }
+    moves.move(aside, target, 0);
+    Logger::Instance().Write(LogLevel::Warning,
+                             "Cannot move a file in after moving the old one aside, error " +
+                                 std::to_string(moveInError));
+    return false;
+}
+
+}  // namespace Orvane
