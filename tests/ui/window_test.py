@@ -160,10 +160,11 @@ def glyph_problems(screen, box, fg, bg, count, em):
 
 def check_window_facts(facts, failures, capture_size, dpi):
     failures.check(facts.get("title") == TITLE, f"title {facts.get('title')!r}, want {TITLE!r}")
-    for name in ("dpi", "system_dpi"):
-        # The window's own DPI is 0 where the system has none (before Windows 10).
-        failures.check(facts.get(name) in (str(dpi), "0" if name == "dpi" else None),
-                       f"{name} {facts.get(name)}, want {dpi}")
+    failures.check(facts.get("system_dpi") == str(dpi), f"system_dpi {facts.get('system_dpi')}, want {dpi}")
+    # The window's own DPI as another process reads it (GetDpiForWindow) is
+    # not the program's: Wine 8 answers 96 for a window drawn at 120. The
+    # program's scale shows in the outer size and the layout checked below.
+    print(f"window dpi as another process reads it: {facts.get('dpi')}")
     outer = tuple(scaled(length, dpi) for length in OUTER_SIZE)
     x, y, w, h = (int(v) for v in facts["window"].split(","))
     failures.check((w, h) == outer, f"outer size {w}x{h}, want {outer[0]}x{outer[1]}")
