@@ -36,7 +36,20 @@ shift
 orvane=$(realpath "$1") probe=$(realpath "$2")
 
 fresh_tmp() {
+  # A checkout under /tmp (a CI clone, say) stays where it is: the old /tmp
+  # is held outside it and the checkout bound back into the fresh one.
+  local held=""
+  case "$root/" in
+    /tmp/*)
+      held=$(mktemp -d /run/orvane-held-tmp.XXXXXX)
+      mount --rbind /tmp "$held"
+      ;;
+  esac
   mount -t tmpfs -o mode=1777 tmpfs /tmp
+  if [ -n "$held" ]; then
+    mkdir -p "$root"
+    mount --rbind "$held/${root#/tmp/}" "$root"
+  fi
   if [ -e /tmp/.X11-unix ]; then
     echo "$me: /tmp/.X11-unix exists on a fresh /tmp" >&2
     exit 1
