@@ -833,14 +833,10 @@ def drive_folder(layout):
 
 
 def setup_drive_root(layout, args):
-    """A client whose folder is the root of drive Q:."""
-    make_game(layout, args)
-    for rel, data in UPDATE_FILES.items():
-        write(layout.client, rel, data)
-    write(layout.client, UNCHANGED, read_bytes(os.path.join(layout.game, *UNCHANGED.split("/"))))
-    publish(layout)
+    """The fresh start's client and portal, the client's folder the root of drive Q:."""
+    network = setup_fresh_start(layout, args)
     os.rename(layout.game, drive_folder(layout))
-    return {"hosts": PROBE_HOSTS}
+    return network
 
 
 def run_drive_root(layout, orvane, screen, log, listener):
