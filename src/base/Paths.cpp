@@ -17,70 +17,7 @@ bool IsExistingDirectory(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// `path` as Windows resolves it: absolute, "." and ".." applied, trailing dots
-// and spaces of each name dropped, and short names of an existing file or
-// directory replaced by the long ones. Empty when it cannot be resolved.
-std::wstring ResolvedPath(const std::wstring& path)
-{
-    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (length == 0) {
-        return {};
-    }
-    std::wstring full(length, L'\0');
-    const DWORD written = GetFullPathNameW(path.c_str(), length, &full[0], nullptr);
-    if (written == 0 || written >= length) {
-        return {};
-    }
-    full.resize(written);
-    const DWORD longLength = GetLongPathNameW(full.c_str(), nullptr, 0);
-    if (longLength == 0) {
-        return full;  // does not exist (yet): no short names to expand
-    }
-    std::wstring longPath(longLength, L'\0');
-    const DWORD longWritten = GetLongPathNameW(full.c_str(), &longPath[0], longLength);
-    if (longWritten == 0 || longWritten >= longLength) {
-        return full;
-    }
-    longPath.resize(longWritten);
-    return longPath;
-}
-
-bool SameText(const std::wstring& a, size_t aLength, const std::wstring& b)
-{
-    return aLength == b.size() && CompareStringOrdinal(a.c_str(), static_cast<int>(aLength), b.c_str(),
-                                                       static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-std::wstring FileNameOf(const std::wstring& path)
-{
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? path : path.substr(separator + 1);
-}
-
 }  // namespace
-
-bool NamesProgramFile(const std::wstring& path, const std::wstring& programPath)
-{
-    const std::wstring target = ResolvedPath(path);
-    const std::wstring program = ResolvedPath(programPath);
-    if (target.empty() || program.empty()) {
-        return false;
-    }
-    const std::wstring directory = DirectoryOfPath(target);
-    const std::wstring programDirectory = DirectoryOfPath(program);
-    if (!SameText(directory, directory.size(), programDirectory)) {
-        return false;
-    }
-    const std::wstring name = FileNameOf(target);
-    for (const std::wstring& own : {FileNameOf(program), std::wstring(kConfigFileName),
-                                    std::wstring(kSetupFileName), std::wstring(kLogFileName)}) {
-        if (SameText(name, name.size(), own) ||
-            (name.size() > own.size() + 1 && name[own.size()] == L'.' && SameText(name, own.size(), own))) {
-            return true;
-        }
-    }
-    return false;
-}
 
 std::wstring DirectoryOfPath(const std::wstring& path)
 {

@@ -9,13 +9,6 @@ inline constexpr wchar_t kConfigFileName[] = L"config.ini";
 inline constexpr wchar_t kSetupFileName[] = L"setup.ini";
 inline constexpr wchar_t kLogFileName[] = L"Orvane.log";
 
-// True when `path` names one of the program's own files beside
-// `programPath` (the executable itself, config.ini, setup.ini, Orvane.log) or
-// a leftover of one (the name followed by '.' and more, e.g. Orvane.log.1).
-// Compares as Windows resolves names: the full path, short (8.3) names of
-// existing files expanded, trailing dots and spaces dropped, letter case ignored.
-bool NamesProgramFile(const std::wstring& path, const std::wstring& programPath);
-
 // Full path of the running executable.
 std::wstring GetExecutablePath();
 

@@ -273,33 +273,6 @@ bool IsSafeRelativePath(const std::string& path)
     }
 }
 
-bool LiesInsideDirectory(const std::wstring& root, const std::wstring& path)
-{
-    auto fullPath = [](const std::wstring& p) {
-        const DWORD length = GetFullPathNameW(p.c_str(), 0, nullptr, nullptr);
-        if (length == 0) {
-            return std::wstring();
-        }
-        std::wstring full(length, L'\0');
-        const DWORD written = GetFullPathNameW(p.c_str(), length, &full[0], nullptr);
-        full.resize(written < length ? written : 0);
-        return full;
-    };
-    // A bare drive is the game directory at that drive's root, not its current directory.
-    std::wstring fullRoot = fullPath(WithRootSeparator(root));
-    const std::wstring fullTarget = fullPath(path);
-    if (fullRoot.empty() || fullTarget.empty()) {
-        return false;
-    }
-    if (fullRoot.back() != L'\\') {
-        fullRoot += L'\\';
-    }
-    return fullTarget.size() > fullRoot.size() &&
-           CompareStringOrdinal(fullTarget.c_str(), static_cast<int>(fullRoot.size()),
-                                fullRoot.c_str(), static_cast<int>(fullRoot.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
 ParsedFileList ParseFileList(const std::string& text)
 {
     try {

@@ -48,7 +48,4 @@ ParsedFileList ParseFileList(const std::string& text);
 // wow.exe), and no empty segment except one leading separator.
 bool IsSafeRelativePath(const std::string& path);
 
-// True when `path`, made absolute, lies strictly below `root`.
-bool LiesInsideDirectory(const std::wstring& root, const std::wstring& path);
-
 }  // namespace Orvane

@@ -2,6 +2,7 @@
 
 #include "base/Handles.h"
 #include "base/Logger.h"
+#include "update/TargetPath.h"
 
 namespace Orvane {
 
@@ -10,22 +11,6 @@ namespace {
 // Back-off between replace attempts: a virus scanner or an indexer holding the
 // file for a moment has let go within about a second.
 constexpr DWORD kReplaceBackoffMs[] = {50, 150, 400};
-
-constexpr size_t kLongestComponent = 255;
-
-bool IsSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-size_t LastComponentLength(const std::wstring& path)
-{
-    size_t length = 0;
-    for (auto it = path.rbegin(); it != path.rend() && !IsSeparator(*it); ++it) {
-        ++length;
-    }
-    return length;
-}
 
 bool Refused(DWORD error)
 {
@@ -99,23 +84,6 @@ void RemoveMatching(const std::wstring& directory, const wchar_t* pattern)
 
 }  // namespace
 
-std::wstring PartialPathOf(const std::wstring& target)
-{
-    return target + kPartialSuffix;
-}
-
-std::wstring AsidePathOf(const std::wstring& target)
-{
-    return target + kAsideSuffix;
-}
-
-bool FitsWindowsPathLimits(const std::wstring& target)
-{
-    static_assert(sizeof kPartialSuffix >= sizeof kAsideSuffix, "the partial name is the longest");
-    const std::wstring longest = PartialPathOf(target);
-    return longest.size() < MAX_PATH && LastComponentLength(longest) <= kLongestComponent;
-}
-
 void RemoveLeftovers(const std::wstring& directory)
 {
     RemoveMatching(directory, L"orv*.tmp");
@@ -132,10 +100,16 @@ FileMoves FileMoves::System()
     return moves;
 }
 
-bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const FileMoves& moves)
+bool ReplaceTarget(const std::wstring& source, const std::wstring& target, DWORD attributes,
+                   const std::wstring& aside, const FileMoves& moves)
 {
+    // A refused replace of a folder would look like a file in use, and the
+    // whole folder would be moved aside.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        Logger::Instance().Write(LogLevel::Warning, "A listed file is a folder here; it is left alone");
+        return false;
+    }
     // Windows refuses to replace a read-only file (Wine does not).
-    const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
         SetFileAttributesW(target.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared);
@@ -160,7 +134,6 @@ bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const
     }
 
     // A running program's image cannot be replaced or deleted, but renamed.
-    const std::wstring aside = AsidePathOf(target);
     DeleteFileW(aside.c_str());
     const DWORD asideError = moves.move(target, aside, MOVEFILE_REPLACE_EXISTING);
     if (asideError != ERROR_SUCCESS) {

@@ -145,6 +145,7 @@ UpdateController::RunInput UpdateController::CurrentInput() const
         const DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
         input.root = length < MAX_PATH ? std::wstring(directory, length) : std::wstring();
     }
+    input.programPath = programPath;
     input.portalUrl = config_.portalUrl;
     input.fileListName = config_.fileListName;
     input.retryCount = config_.retryCount;
@@ -233,26 +234,6 @@ bool UpdateController::ResolvePortal(const RunInput& input, HttpClient& client)
     return true;
 }
 
-std::wstring UpdateController::LocalPathOf(const std::wstring& root, const FileEntry& entry,
-                                          RepeatedWarning* skipped) const
-{
-    std::wstring path = JoinPath(root, Utf8ToWide(entry.path));
-    // The program's own files are never the portal's to replace: a config.ini
-    // from the list would repoint the portal for good.
-    // A path Windows cannot open (with the partial file's suffix) could never
-    // be updated either.
-    if (!LiesInsideDirectory(root, path) || NamesProgramFile(path, programPath) ||
-        !FitsWindowsPathLimits(path)) {
-        if (skipped != nullptr) {
-            skipped->Add();
-        } else {
-            Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
-        }
-        return {};
-    }
-    return path;
-}
-
 void UpdateController::RunCheck(const RunInput& input)
 {
     // One session for the run's requests.
@@ -291,13 +272,13 @@ void UpdateController::RunCheck(const RunInput& input)
     }
 
     Notify(State::Verifying, L"正在校验本地文件");
+    const TargetRule rule(input.root, input.programPath);
     int64_t listedBytes = 0;
     for (const FileEntry& entry : parsed.list.entries) {
         listedBytes += entry.size > 0 ? entry.size : 0;
     }
     const int entryCount = static_cast<int>(parsed.list.entries.size());
     int64_t comparedBytes = 0;
-    std::set<std::wstring> foldersSeen;
     std::vector<FileEntry> differing;
     int64_t differingBytes = 0;
     RepeatedWarning skipped(kInvalidEntryWarning, kEntriesSkipped);
@@ -315,20 +296,15 @@ void UpdateController::RunCheck(const RunInput& input)
                 onProgress(i + 1, entryCount, comparedBytes + share, listedBytes, 0.0);
             }
         };
-        const std::wstring localPath = LocalPathOf(input.root, entry, &skipped);
-        bool same = false;
-        if (!localPath.empty()) {
-            const std::wstring folder = DirectoryOfPath(localPath);
-            if (foldersSeen.insert(folder).second) {
-                RemoveLeftovers(folder);
-            }
-            const DWORD attributes = GetFileAttributesW(localPath.c_str());
-            same = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                   SameDigest(ComputeFileMd5(localPath, report), entry.hash);
+        const TargetPath target = rule.Place(entry.path);
+        if (!target) {
+            skipped.Add();
         }
+        // One open per file: a missing file or a folder fails it, and then differs.
+        const bool same = target && SameDigest(ComputeFileMd5(target.file, report), entry.hash);
         report(listedSize);
         comparedBytes += listedSize;
-        if (localPath.empty() || same) {
+        if (!target || same) {
             continue;
         }
         differing.push_back(entry);
@@ -397,14 +373,21 @@ UpdateController::RunStart UpdateController::StartUpdate()
 }
 
 bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string& url,
-                                          const std::wstring& localPath, const FileEntry& entry,
+                                          const TargetPath& target, const FileEntry& entry,
                                           const ProgressCallback& progress)
 {
-    const std::wstring partial = PartialPathOf(localPath);
+    const DWORD attributes = GetFileAttributesW(target.file.c_str());
+    const auto replace = [&target, attributes] {
+        return ReplaceTarget(target.partial, target.file, attributes, target.aside);
+    };
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return replace();  // refused: nothing is fetched for a folder
+    }
+    const std::wstring& partial = target.partial;
     int64_t have = FileSizeOf(partial);
     if (have > 0 && have == entry.size && SameDigest(ComputeFileMd5(partial), entry.hash)) {
         // Complete and verified before; only moving it in was refused.
-        return ReplaceTarget(partial, localPath);
+        return replace();
     }
     // The digest covers the whole file: what an earlier attempt left is read
     // back once, the rest is hashed as it is written.
@@ -452,7 +435,7 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string&
         return false;
     }
     // A verified file that cannot be moved in stays, so a retry needs no download.
-    return ReplaceTarget(partial, localPath);
+    return replace();
 }
 
 void UpdateController::RunUpdate(const RunInput& input)
@@ -467,23 +450,27 @@ void UpdateController::RunUpdate(const RunInput& input)
         message = text;
         Finish(State::Error, message, 0, false);
     };
+    const TargetRule rule(input.root, input.programPath);
+    // Each folder written is made and cleared of earlier runs' leftovers once.
     std::set<std::wstring> foldersSeen;
 
     for (int i = 0; i < fileCount; ++i) {
         const FileEntry& entry = input.files[static_cast<size_t>(i)];
         const std::string url = resolvedUrl_ + entry.path;
-        const std::wstring localPath = LocalPathOf(input.root, entry);
-        if (localPath.empty()) {
+        const TargetPath target = rule.Place(entry.path);
+        if (!target) {
             // A listed file that cannot be placed is not up to date.
+            Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
             fail(UpdateFailureText(entry.path, false));
             return;
         }
-        const std::wstring parent = DirectoryOfPath(localPath);
-        if (!parent.empty()) {
-            CreateDirectories(parent);
-            if (foldersSeen.insert(parent).second) {
-                RemoveLeftovers(parent);
-            }
+        if (foldersSeen.insert(target.folder).second) {
+            CreateDirectories(target.folder);
+            RemoveLeftovers(target.folder);
+        }
+        const std::wstring asideFolder = DirectoryOfPath(target.aside);
+        if (foldersSeen.insert(asideFolder).second) {
+            RemoveLeftovers(asideFolder);
         }
 
         const ProgressCallback progress = [this, i, fileCount, total, &completedBytes](
@@ -494,7 +481,7 @@ void UpdateController::RunUpdate(const RunInput& input)
         };
         bool ok = false;
         for (int attempt = 0; attempt < input.retryCount && !ok && !Cancelled(); ++attempt) {
-            ok = DownloadAndReplace(client, url, localPath, entry, progress);
+            ok = DownloadAndReplace(client, url, target, entry, progress);
         }
         if (Cancelled()) {
             Logger::Instance().Write(LogLevel::Info, "Update cancelled");
@@ -502,7 +489,7 @@ void UpdateController::RunUpdate(const RunInput& input)
             return;
         }
         if (!ok) {
-            fail(UpdateFailureText(entry.path, WritingDeniedIn(DirectoryOfPath(localPath))));
+            fail(UpdateFailureText(entry.path, WritingDeniedIn(target.folder)));
             return;
         }
         completedBytes += entry.size;

@@ -9,6 +9,7 @@
 
 #include "update/FileList.h"
 #include "update/HttpClient.h"
+#include "update/TargetPath.h"
 
 namespace Orvane {
 
@@ -133,14 +134,15 @@ public:
     // below the release itself. Set before a run starts.
     int64_t minimumListVersion = 0;
 
-    // The executable whose own files beside it (NamesProgramFile) no list
-    // entry may name: the running program's, unless a test sets another.
+    // The executable whose own files beside it no list entry may name
+    // (TargetRule): the running program's, unless a test sets another.
     std::wstring programPath;
 
 private:
     // What a run works on, copied on the caller's thread when it starts.
     struct RunInput {
         std::wstring root;  // the game directory
+        std::wstring programPath;
         std::string portalUrl;
         std::string fileListName;
         int retryCount = 0;
@@ -170,16 +172,11 @@ private:
     // With a key: refuses a list older than the last one accepted and
     // remembers a newer one. False (with `message` set) when refused.
     bool AcceptListVersion(int64_t version);
-    // Root joined with the entry's path; empty (after a warning, counted in
-    // `skipped` when given) when the result would lie outside the root, name
-    // one of the program's own files or be too long for Windows to open.
-    std::wstring LocalPathOf(const std::wstring& root, const FileEntry& entry,
-                             RepeatedWarning* skipped = nullptr) const;
     // One download attempt into the target's partial file, continuing what an
     // earlier attempt or run left there; the target is replaced only by a file
     // whose whole content has the listed digest. A failed attempt keeps the
     // partial file unless its content is known to be wrong.
-    bool DownloadAndReplace(HttpClient& client, const std::string& url, const std::wstring& localPath,
+    bool DownloadAndReplace(HttpClient& client, const std::string& url, const TargetPath& target,
                             const FileEntry& entry, const ProgressCallback& progress);
 
     Config& config_;

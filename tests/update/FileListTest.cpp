@@ -225,33 +225,5 @@ TEST(IsSafeRelativePath, RefusesEscapesDrivesStreamsAndDevices)
     }
 }
 
-TEST(LiesInsideDirectory, ComparesFullPaths)
-{
-    Fixture::TempDir temp;
-    const std::wstring root = temp.Path();
-    EXPECT_TRUE(LiesInsideDirectory(root, root + L"\\a.txt"));
-    EXPECT_TRUE(LiesInsideDirectory(root + L"\\", root + L"\\sub/a.txt"));
-    EXPECT_TRUE(LiesInsideDirectory(root, root + L"\\/Data/a.txt"));
-    EXPECT_FALSE(LiesInsideDirectory(root, root));
-    EXPECT_FALSE(LiesInsideDirectory(root, root + L"\\..\\a.txt"));
-    EXPECT_FALSE(LiesInsideDirectory(root, root + L"-other\\a.txt"));
-    EXPECT_FALSE(LiesInsideDirectory(root, L"C:\\a.txt"));
-}
-
-TEST(LiesInsideDirectory, ADriveRootIsTheRootNotTheDrivesCurrentDirectory)
-{
-    // The current directory of C: lies below its root, as on a player's machine.
-    wchar_t previous[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\windows"));
-    for (const wchar_t* root : {L"C:\\", L"C:", L"c:/"}) {
-        EXPECT_TRUE(LiesInsideDirectory(root, L"C:\\wow.exe")) << testing::PrintToString(std::wstring(root));
-        EXPECT_TRUE(LiesInsideDirectory(root, L"C:\\Data/zhCN/a.MPQ")) << testing::PrintToString(std::wstring(root));
-        EXPECT_FALSE(LiesInsideDirectory(root, L"C:\\")) << testing::PrintToString(std::wstring(root));
-        EXPECT_FALSE(LiesInsideDirectory(root, L"D:\\wow.exe")) << testing::PrintToString(std::wstring(root));
-    }
-    SetCurrentDirectoryW(previous);
-}
-
 }  // namespace
 }  // namespace Orvane

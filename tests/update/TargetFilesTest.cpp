@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "update/TargetFiles.h"
+#include "update/TargetPath.h"
 
 namespace Orvane {
 namespace {
@@ -48,16 +49,19 @@ protected:
         ASSERT_TRUE(Fixture::WriteBytes(source, "new"));
     }
 
+    bool Replace() { return ReplaceTarget(source, target, GetFileAttributesW(target.c_str()), aside, windows.Moves()); }
+
     Fixture::TempDir dir;
     const std::wstring target = dir / L"wow.exe";
-    const std::wstring source = PartialPathOf(target);
+    const std::wstring source = target + kPartialSuffix;
+    const std::wstring aside = target + kAsideSuffix;
     WindowsLikeMoves windows;
 };
 
 TEST_F(ReplaceTargetTest, AReadOnlyTargetHasTheAttributeClearedFirst)
 {
     ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    ASSERT_TRUE(ReplaceTarget(source, target, windows.Moves()));
+    ASSERT_TRUE(Replace());
     EXPECT_EQ(Fixture::ReadBytes(target), "new");
     EXPECT_EQ(windows.calls.size(), 1u);  // no retry was needed
     EXPECT_TRUE(windows.pauses.empty());
@@ -66,56 +70,50 @@ TEST_F(ReplaceTargetTest, AReadOnlyTargetHasTheAttributeClearedFirst)
 TEST_F(ReplaceTargetTest, ARefusedReplaceIsRetriedWithAGrowingPause)
 {
     windows.refusalsLeft = 2;  // e.g. a scanner holding the file for a moment
-    ASSERT_TRUE(ReplaceTarget(source, target, windows.Moves()));
+    ASSERT_TRUE(Replace());
     EXPECT_EQ(Fixture::ReadBytes(target), "new");
     ASSERT_EQ(windows.pauses.size(), 2u);
     EXPECT_LT(windows.pauses[0], windows.pauses[1]);
-    EXPECT_FALSE(Fixture::Exists(AsidePathOf(target)));
+    EXPECT_FALSE(Fixture::Exists(aside));
 }
 
 TEST_F(ReplaceTargetTest, ARunningImageIsMovedAsideAndTheNewFileMovedIn)
 {
     windows.runningImage = target;
-    ASSERT_TRUE(ReplaceTarget(source, target, windows.Moves()));
+    ASSERT_TRUE(Replace());
     EXPECT_EQ(Fixture::ReadBytes(target), "new");
-    EXPECT_EQ(Fixture::ReadBytes(AsidePathOf(target)), "old");
+    EXPECT_EQ(Fixture::ReadBytes(aside), "old");
     EXPECT_FALSE(Fixture::Exists(source));
     EXPECT_EQ(windows.pauses.size(), 3u);  // the retries came first
 
     // What the next run finds in the folder goes, the new file stays.
     RemoveLeftovers(dir.Path());
-    EXPECT_FALSE(Fixture::Exists(AsidePathOf(target)));
+    EXPECT_FALSE(Fixture::Exists(aside));
     EXPECT_EQ(Fixture::ReadBytes(target), "new");
 }
 
 TEST_F(ReplaceTargetTest, OtherFailuresAreNotRetried)
 {
     ASSERT_TRUE(DeleteFileW(source.c_str()));
-    EXPECT_FALSE(ReplaceTarget(source, target, windows.Moves()));
+    EXPECT_FALSE(Replace());
     EXPECT_EQ(windows.calls.size(), 1u);
     EXPECT_TRUE(windows.pauses.empty());
     EXPECT_EQ(Fixture::ReadBytes(target), "old");
 }
 
-TEST(TargetPathLimitsTest, TheTargetAndItsPartialFileStayBelowMaxPath)
+TEST_F(ReplaceTargetTest, AFolderOfTheTargetsNameIsNeitherReplacedNorMovedAside)
 {
-    const std::wstring folder = L"C:\\Games\\";
-    const size_t room = MAX_PATH - 1 - folder.size() - std::wstring(kPartialSuffix).size();
-    struct Case {
-        std::wstring target;
-        bool fits;
-    };
-    const Case cases[] = {
-        {folder + std::wstring(room, L'a'), true},
-        {folder + std::wstring(room + 1, L'a'), false},
-        {L"C:\\" + std::wstring(247, L'n'), true},  // a name of 255 with the suffix
-        {L"C:\\" + std::wstring(248, L'n'), false},
-        {L"C:/" + std::wstring(248, L'n'), false},
-        {L"C:\\" + std::wstring(200, L'n') + L"\\x", true},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FitsWindowsPathLimits(c.target), c.fits) << c.target.size();
-    }
+    // What Windows answers for a folder in the way looks like a file in use.
+    const std::wstring folder = dir / L"Data";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(Fixture::WriteBytes(folder + L"\\base.MPQ", "archive"));
+    windows.runningImage = folder;
+    EXPECT_FALSE(ReplaceTarget(source, folder, GetFileAttributesW(folder.c_str()), folder + kAsideSuffix,
+                               windows.Moves()));
+    EXPECT_TRUE(windows.calls.empty());
+    EXPECT_EQ(Fixture::ReadBytes(folder + L"\\base.MPQ"), "archive");
+    EXPECT_FALSE(Fixture::Exists(folder + kAsideSuffix));
+    EXPECT_EQ(Fixture::ReadBytes(source), "new");
 }
 
 }  // namespace

@@ -536,6 +536,32 @@ TEST_F(UpdateControllerTest, TheProgramsOwnFilesAreNeverRequestedNorWritten)
     EXPECT_EQ(server.Requests(), requests);
 }
 
+// Started through a short (8.3) path, the program sees its folder, and the
+// game directory, in that form; its missing files are still its own.
+TEST_F(UpdateControllerTest, StartedThroughAShortPathTheListCannotCreateTheProgramsFiles)
+{
+    const std::wstring client = temp / L"Kaimor Game Client";
+    ASSERT_TRUE(CreateDirectoryW(client.c_str(), nullptr));
+    ASSERT_TRUE(Fixture::WriteBytes(client + L"\\Orvane.exe", "MZ program"));
+    wchar_t shortPath[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(client.c_str(), shortPath, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const std::wstring shortClient(shortPath, length);
+    ASSERT_NE(shortClient, client);
+    systemState.GameDir = shortClient;
+    controller.programPath = shortClient + L"\\Orvane.exe";
+    for (const char* own : {"config.ini", "Setup.ini", "Orvane.log"}) {
+        Offer(own, "[Server]\r\nPortalUrl=http://elsewhere/\r\n");
+    }
+    Offer("wow.exe", "client");
+    PublishList();
+    Check();
+    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{"wow.exe"});
+    Update();
+    EXPECT_EQ(controller.state, State::UpToDate) << testing::PrintToString(controller.message);
+    EXPECT_EQ(Fixture::FilesBelow(client), (std::set<std::wstring>{L"Orvane.exe", L"wow.exe"}));
+}
+
 TEST_F(UpdateControllerTest, UpdatesEveryDifferingFile)
 {
     const std::string client = Pattern(70000, 1);
@@ -955,11 +981,11 @@ TEST_F(UpdateControllerTest, ADownloadContinuesFromWhatAnEarlierRunLeft)
     }
 }
 
-TEST_F(UpdateControllerTest, ACheckRemovesLeftoversOfEarlierRunsFromTheFoldersItReads)
+TEST_F(UpdateControllerTest, AnUpdateRemovesLeftoversOfEarlierRunsFromTheFoldersItWrites)
 {
     const std::wstring stale[] = {L"orv1A2B.tmp", L"Data\\orvFFFF.tmp", L"wow.exe.orvold"};
-    const std::wstring kept[] = {L"wow.exe", L"Data\\a.MPQ", L"orvane-notes.txt", L"notes.tmp",
-                                 L"orvane-backup.tmp", L"Other\\orv1234.tmp"};
+    const std::wstring kept[] = {L"Data\\a.MPQ", L"orvane-notes.txt", L"notes.tmp", L"orvane-backup.tmp",
+                                 L"Other\\orv1234.tmp", L"Other\\b.MPQ.orvold"};
     ASSERT_TRUE(CreateDirectoryW(Local(L"Data").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(Local(L"Other").c_str(), nullptr));
     for (const std::wstring& name : stale) {
@@ -968,15 +994,23 @@ TEST_F(UpdateControllerTest, ACheckRemovesLeftoversOfEarlierRunsFromTheFoldersIt
     for (const std::wstring& name : kept) {
         ASSERT_TRUE(Fixture::WriteBytes(Local(name), "keep"));
     }
-    Offer("wow.exe", "keep");
+    Offer("wow.exe", "new client");
+    Offer("Data/b.MPQ", "new archive");
     Offer("Data/a.MPQ", "keep");
+    Offer("Other/b.MPQ", "keep");  // current: Other is read, not written
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Other\\b.MPQ"), "keep"));
     PublishList();
+    const std::set<std::wstring> before = Fixture::FilesBelow(gameDir);
+    // The check only reads.
     Check();
-    EXPECT_EQ(controller.state, State::UpToDate);
-    // Folders the list does not name are not touched.
+    ASSERT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"wow.exe", "Data/b.MPQ"}));
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), before);
+    Update();
+    ASSERT_EQ(controller.state, State::UpToDate) << testing::PrintToString(controller.message);
     EXPECT_EQ(Fixture::FilesBelow(gameDir),
-              (std::set<std::wstring>{L"wow.exe", L"Data\\a.MPQ", L"orvane-notes.txt", L"notes.tmp",
-                                      L"orvane-backup.tmp", L"Other\\orv1234.tmp"}));
+              (std::set<std::wstring>{L"wow.exe", L"Data\\a.MPQ", L"Data\\b.MPQ", L"orvane-notes.txt",
+                                      L"notes.tmp", L"orvane-backup.tmp", L"Other\\orv1234.tmp",
+                                      L"Other\\b.MPQ", L"Other\\b.MPQ.orvold"}));
 }
 
 TEST_F(UpdateControllerTest, ACheckReportsTheShareOfListedBytesCompared)
@@ -1008,25 +1042,47 @@ TEST_F(UpdateControllerTest, ACheckReportsTheShareOfListedBytesCompared)
     EXPECT_EQ(progress.back().fileIndex, 3);
 }
 
-TEST_F(UpdateControllerTest, EntriesTooLongForWindowsAreSkippedAtTheCheck)
+TEST_F(UpdateControllerTest, EveryPathWindowsCanOpenIsUpdatedAndLongerOnesAreSkipped)
 {
-    // The target and its partial file must stay below MAX_PATH without the
-    // long-path prefix; the last component at most 255 characters.
-    const size_t room = MAX_PATH - 1 - gameDir.size() - 1 - 8;  // separator, ".orvpart"
-    const std::string fits(room, 'f');
-    const std::string tooLong(room + 1, 'l');
-    const std::string longName = "d/" + std::string(250, 'n');
-    for (const std::string& path : {fits, tooLong, longName}) {
-        server.Route("files/" + path, "content");
-        List(path, Md5("content"), 7);
+    // Without the long-path prefix Windows opens paths below MAX_PATH whose
+    // names are at most 255 characters; the partial file's suffix must not
+    // take any of them out of reach.
+    const size_t room = MAX_PATH - 1 - gameDir.size() - 1;  // the separator
+    struct Case {
+        std::string path;
+        bool updated;
+    };
+    const Case cases[] = {
+        {std::string(room - 8, 'a'), true},      // with ".orvpart" at the limit
+        {std::string(room - 7, 'b'), true},      // 252 and more: a shorter partial name
+        {std::string(room - 1, 'c'), true},
+        {std::string(room, 'd'), true},          // 259 characters
+        {"e/" + std::string(room - 2, 'e'), true},
+        {std::string(room + 1, 'f'), false},     // 260: Windows cannot open it
+        {"g/" + std::string(256, 'g'), false},   // a name past 255
+    };
+    std::vector<std::string> listed;
+    for (const Case& c : cases) {
+        Offer(c.path, "content of " + c.path.substr(0, 1));
+        if (c.updated) {
+            listed.push_back(c.path);
+        }
     }
     PublishList();
     Check();
     ASSERT_EQ(controller.state, State::UpdateAvailable);
-    EXPECT_EQ(Paths(controller.filesToUpdate), std::vector<std::string>{fits});
-    Update();
-    EXPECT_EQ(Fixture::ReadBytes(Local(Utf8ToWide(fits))), "content");
+    EXPECT_EQ(Paths(controller.filesToUpdate), listed);
     EXPECT_EQ(SkippedEntryWarnings(), 2u);
+    Update();
+    ASSERT_EQ(controller.state, State::UpToDate) << testing::PrintToString(controller.message);
+    std::set<std::wstring> expected;
+    for (const std::string& path : listed) {
+        const std::wstring file = Utf8ToWide(path);
+        EXPECT_EQ(Fixture::ReadBytes(Local(file)), "content of " + path.substr(0, 1));
+        expected.insert(file.find(L'/') == std::wstring::npos ? file : L"e\\" + file.substr(2));
+    }
+    // No partial file is left anywhere.
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), expected);
 }
 
 // Waits until the condition holds, up to `timeoutMs`.
