@@ -392,6 +392,50 @@ def run_update_failure(layout, orvane, screen, log, listener):
     check(orvane.running(), "Orvane exited")
 
 
+FOLDER_ENTRY = "Data"
+
+
+def setup_listed_folder(layout, args):
+    """A portal whose list also names the client's Data folder as a file,
+    served as one."""
+    make_game(layout, args)
+    write(layout.client, "wow.exe", b"MZ new game executable")
+    publish(layout)
+    files = os.path.join(layout.portal, "files")
+    with open(os.path.join(files, "filelist.json"), encoding="utf-8") as f:
+        listed = json.load(f)
+    body = b"a file where the client has its Data folder"
+    listed["files"].append({"path": FOLDER_ENTRY, "hash": hashlib.md5(body).hexdigest(), "size": len(body)})
+    write(files, "filelist.json", json.dumps(listed).encode())
+    write(files, FOLDER_ENTRY, body)
+    write_setup_ini(layout.game, game_reachable=True)
+    return {"hosts": PROBE_HOSTS}
+
+
+def run_listed_folder(layout, orvane, screen, log, listener):
+    """The entry naming a folder fails the update with "下载失败: Data"; the
+    folder and its archives stay where they are, nothing is moved aside."""
+    data = os.path.join(layout.game, FOLDER_ENTRY)
+    before = snapshot(data)
+    check(before, "the client has no archives in %s" % data)
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 30)
+    screen.save("update-offered")
+    orvane.click("right")
+    box = orvane.dialog("错误", 90000)
+    screen.save("folder-entry-failed")
+    check(box["text"] == "下载失败: " + FOLDER_ENTRY, "message: %r" % box["text"])
+    orvane.dismiss(box)
+    orvane.wait_button("right", ACCENT, 20)   # "重新检查"
+    check(os.path.isdir(data) and snapshot(data) == before, "the Data folder changed")
+    beside = sorted(n for n in os.listdir(layout.game) if n.lower().startswith(FOLDER_ENTRY.lower() + "."))
+    check(not beside, "files beside the folder: %r" % beside)
+    check(read_bytes(os.path.join(layout.game, "wow.exe")) == b"MZ new game executable",
+          "the file listed before the folder was not updated")
+    check(log.count("/files/" + FOLDER_ENTRY) == 0, "the folder's entry was fetched: %r" % log.paths())
+    check(orvane.running(), "Orvane exited")
+
+
 def setup_second_start(layout, args):
     make_game(layout, args)
     publish_same_as_game(layout)
@@ -1233,6 +1277,7 @@ SCENARIOS = {
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
     "blocked_game_host_down": (setup_blocked_game_host_down, run_blocked_game_host_down),
     "update_failure_check_again": (setup_update_failure, run_update_failure),
+    "listed_folder": (setup_listed_folder, run_listed_folder),
     "second_start": (setup_second_start, run_second_start),
     "launch_errors": (setup_launch_errors, run_launch_errors),
     "signed_portal": (setup_signed_portal, run_signed_portal),
