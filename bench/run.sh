@@ -128,18 +128,31 @@ for run in $(seq "$runs"); do
 done
 
 # File-system system calls per listed file: each program over the 2,000 files,
-# less the same program over an empty list (start, DLLs, the requests).
+# less the same program over an empty list (start, DLLs, the requests). Wine
+# opens files in the wineserver, so its calls meanwhile count too (attached
+# to the namespace's own server for the program's run).
 fs_calls() {  # label command...: "label syscall=calls ..." of the file-system calls
-  local label="$1" trace="$work/strace-$1"
+  local label="$1" trace="$work/strace-$1" server tracer=""
   shift
+  server="$(pgrep -x 'wineserver(32|64)?' | head -n 1 || true)"
+  : > "$trace.server"
+  if [ -n "$server" ]; then
+    strace -f -c -o "$trace.server" -p "$server" 2>/dev/null &
+    tracer=$!
+    sleep 1
+  fi
   strace -f -c -o "$trace" -- "$ORVANE_WINE" "$bench_exe" "$@" >/dev/null 2>&1 || true
-  awk -v label="$label" '
+  if [ -n "$tracer" ]; then
+    kill -INT "$tracer"
+    wait "$tracer" || true
+  fi
+  cat "$trace" "$trace.server" | awk -v label="$label" '
     BEGIN { split("open openat openat2 creat stat lstat fstat newfstatat statx statfs fstatfs readlink readlinkat " \
                   "getxattr lgetxattr fgetxattr listxattr flistxattr fchdir chdir getdents64 access faccessat " \
                   "faccessat2 mkdir mkdirat rename renameat renameat2 unlink unlinkat ftruncate fsync fdatasync " \
-                  "utimensat fchmod fchmodat", names); for (i in names) fs[names[i]] = 1; line = label }
-    $NF in fs { line = line " " $NF "=" $4 }
-    END { print line }' "$trace"
+                  "utimensat fchmod fchmodat", names); for (i in names) fs[names[i]] = 1 }
+    $NF in fs && $4 ~ /^[0-9]+$/ { calls[$NF] += $4 }
+    END { line = label; for (name in calls) line = line " " name "=" calls[name]; print line }'
 }
 if part syscalls; then
   echo "bench: counting system calls (strace -f -c)" >&2

@@ -361,9 +361,10 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
         lastError = "Failed to create file";
         return false;
     }
+    // A new file is empty already; a continued one is cut to what is kept.
     LARGE_INTEGER offset{};
     offset.QuadPart = startOffset;
-    if (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get())) {
+    if (startOffset > 0 && (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get()))) {
         lastError = "Failed to position file";
         return false;
     }
