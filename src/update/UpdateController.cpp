@@ -13,6 +13,7 @@
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "update/FileListSignature.h"
+#include "update/HashingThread.h"
 #include "update/TargetFiles.h"
 
 namespace Orvane {
@@ -372,7 +373,7 @@ UpdateController::RunStart UpdateController::StartUpdate()
                     std::move(input));
 }
 
-bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string& url,
+bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
                                           const TargetPath& target, const FileEntry& entry,
                                           const ProgressCallback& progress)
 {
@@ -405,16 +406,20 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, const std::string&
     // The file list's size bounds the body: a server that sends more is wrong.
     options.maxBytes = entry.size > 0 ? entry.size : 0;
     int64_t resumedFrom = 0;
-    options.onStart = [&hash, &resumedFrom](int64_t startOffset) {
+    options.onStart = [&hash, &resumedFrom, &hashing](int64_t startOffset) {
         resumedFrom = startOffset;
         if (startOffset == 0) {
+            hashing.Drain();
             hash.Restart();  // the server sent the whole file
         }
     };
-    options.onWritten = [&hash](const char* data, size_t size) { hash.Add(data, size); };
+    // Hashed on its own thread while the next bytes arrive.
+    options.onWritten = [&hash, &hashing](const char* data, size_t size) { hashing.Add(hash, data, size); };
     // A resumed file with the wrong digest is fetched once more in whole.
     for (options.resumeFrom = have;; options.resumeFrom = 0) {
-        if (!client.DownloadFile(url, partial, progress, options)) {
+        const bool downloaded = client.DownloadFile(url, partial, progress, options);
+        hashing.Drain();  // every byte in the hash before it is read or goes away
+        if (!downloaded) {
             // The bytes so far stay for the next attempt, which asks for the rest.
             return false;
         }
@@ -451,6 +456,7 @@ void UpdateController::RunUpdate(const RunInput& input)
         Finish(State::Error, message, 0, false);
     };
     const TargetRule rule(input.root, input.programPath);
+    HashingThread hashing;
     // Each folder written is made and cleared of earlier runs' leftovers once.
     std::set<std::wstring> foldersSeen;
 
@@ -481,7 +487,7 @@ void UpdateController::RunUpdate(const RunInput& input)
         };
         bool ok = false;
         for (int attempt = 0; attempt < input.retryCount && !ok && !Cancelled(); ++attempt) {
-            ok = DownloadAndReplace(client, url, target, entry, progress);
+            ok = DownloadAndReplace(client, hashing, url, target, entry, progress);
         }
         if (Cancelled()) {
             Logger::Instance().Write(LogLevel::Info, "Update cancelled");

@@ -14,6 +14,7 @@
 namespace Orvane {
 
 class Config;
+class HashingThread;
 class RepeatedWarning;
 class SystemState;
 
@@ -176,8 +177,8 @@ private:
     // earlier attempt or run left there; the target is replaced only by a file
     // whose whole content has the listed digest. A failed attempt keeps the
     // partial file unless its content is known to be wrong.
-    bool DownloadAndReplace(HttpClient& client, const std::string& url, const TargetPath& target,
-                            const FileEntry& entry, const ProgressCallback& progress);
+    bool DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
+                            const TargetPath& target, const FileEntry& entry, const ProgressCallback& progress);
 
     Config& config_;
     SystemState& systemState_;

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "base/Handles.h"
+#include "diagnostics/FileDigest.h"
+
+namespace Orvane {
+
+// Feeds Md5Hashes on a thread of its own, so a download hashes what it has
+// written while it waits for the next bytes from the network. Add copies a
+// large piece and returns at once, unless more than a few MiB wait to be
+// hashed; a small piece with nothing waiting (a small file) is hashed at once,
+// as every piece is where no thread could be made. One per update run.
+class HashingThread {
+public:
+    HashingThread();
+    ~HashingThread();  // hashes what waits, then ends the thread
+    HashingThread(const HashingThread&) = delete;
+    HashingThread& operator=(const HashingThread&) = delete;
+
+    void Add(Md5Hash& hash, const char* data, size_t size);
+    // Returns once every byte added so far is in its hash: only then may the
+    // caller read, finish or restart a hash it added to.
+    void Drain();
+
+private:
+    struct Piece {
+        Md5Hash* hash;
+        std::vector<char> bytes;
+    };
+
+    static DWORD WINAPI Run(void* self);
+    void Work();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Piece> pending_;
+    size_t pendingBytes_ = 0;
+    bool busy_ = false;  // the thread holds a piece outside the queue
+    bool stopping_ = false;
+    KernelHandle thread_;
+};
+
+}  // namespace Orvane
