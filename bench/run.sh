@@ -54,6 +54,12 @@ fi
 
 work="$2"
 bench_exe="$3"
+# A 64-bit build runs on Wine's 64-bit loader directly: where `wine` itself
+# goes through an emulator for 32-bit code, it would be measured (and traced) too.
+pe_machine="$(od -An -tx2 -j$(( $(od -An -tu4 -j60 -N4 "$bench_exe") + 4 )) -N2 "$bench_exe" | tr -d ' ')"
+if [ "$pe_machine" != 014c ] && [ -x /usr/lib/wine/wine64 ]; then
+  ORVANE_WINE=/usr/lib/wine/wine64
+fi
 to_windows() { printf 'Z:%s' "${1//\//\\}"; }
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 bench() { "$ORVANE_WINE" "$bench_exe" "$@" 2>&1 | tr -d '\r'; }

@@ -8,8 +8,7 @@ namespace {
 
 // Bounds the memory a download ahead of its hash may hold.
 constexpr size_t kMaxPendingBytes = 8 * 1024 * 1024;
-// Below this a copy and a hand-over cost about what hashing does.
-constexpr size_t kInlineBytes = 64 * 1024;
+constexpr size_t kBlockBytes = 1024 * 1024;
 
 }  // namespace
 
@@ -53,24 +52,49 @@ void HashingThread::Work()
         lock.lock();
         busy_ = false;
         pendingBytes_ -= piece.bytes.size();
+        piece.bytes.clear();
+        spare_.push_back(std::move(piece.bytes));
         changed_.notify_all();
     }
 }
 
 void HashingThread::Add(Md5Hash& hash, const char* data, size_t size)
 {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!thread_ || (size < kInlineBytes && pending_.empty() && !busy_)) {
-        lock.unlock();
+    if (!thread_) {
         hash.Add(data, size);
         return;
     }
+    if (filling_.hash != &hash && !filling_.bytes.empty()) {
+        HandOver();
+    }
+    filling_.hash = &hash;
+    while (size > 0) {
+        if (filling_.bytes.capacity() < kBlockBytes) {
+            filling_.bytes.reserve(kBlockBytes);
+        }
+        const size_t room = kBlockBytes - filling_.bytes.size();
+        const size_t taken = size < room ? size : room;
+        filling_.bytes.insert(filling_.bytes.end(), data, data + taken);
+        data += taken;
+        size -= taken;
+        if (filling_.bytes.size() == kBlockBytes) {
+            HandOver();
+        }
+    }
+}
+
+void HashingThread::HandOver()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return pendingBytes_ < kMaxPendingBytes; });
-    lock.unlock();
-    Piece piece{&hash, std::vector<char>(data, data + size)};
-    lock.lock();
-    pendingBytes_ += size;
-    pending_.push_back(std::move(piece));
+    pendingBytes_ += filling_.bytes.size();
+    Md5Hash* const hash = filling_.hash;
+    pending_.push_back(std::move(filling_));
+    filling_ = Piece{hash, {}};
+    if (!spare_.empty()) {
+        filling_.bytes = std::move(spare_.back());
+        spare_.pop_back();
+    }
     changed_.notify_all();
 }
 
@@ -81,6 +105,12 @@ void HashingThread::Drain()
     }
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return pending_.empty() && !busy_; });
+    lock.unlock();
+    // The rest is hashed here: a small file's body never waits for a hand-over.
+    if (!filling_.bytes.empty()) {
+        filling_.hash->Add(filling_.bytes.data(), filling_.bytes.size());
+        filling_.bytes.clear();
+    }
 }
 
 }  // namespace Orvane

@@ -12,10 +12,12 @@
 namespace Orvane {
 
 // Feeds Md5Hashes on a thread of its own, so a download hashes what it has
-// written while it waits for the next bytes from the network. Add copies a
-// large piece and returns at once, unless more than a few MiB wait to be
-// hashed; a small piece with nothing waiting (a small file) is hashed at once,
-// as every piece is where no thread could be made. One per update run.
+// written while it waits for the next bytes from the network. Add copies the
+// bytes into a block and hands each full block (1 MiB) to the thread, waiting
+// only when a few MiB wait to be hashed: one hand-over per block, however
+// small the network's pieces (a hand-over costs the wineserver under Wine).
+// What is left at Drain, a small file's whole body, is hashed at once, as
+// everything is where no thread could be made. One per update run.
 class HashingThread {
 public:
     HashingThread();
@@ -37,9 +39,14 @@ private:
     static DWORD WINAPI Run(void* self);
     void Work();
 
+    // Hands the block being filled to the thread. Called with mutex_ unlocked.
+    void HandOver();
+
+    Piece filling_{nullptr, {}};  // the producer's alone
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Piece> pending_;
+    std::vector<std::vector<char>> spare_;  // hashed blocks, for reuse
     size_t pendingBytes_ = 0;
     bool busy_ = false;  // the thread holds a piece outside the queue
     bool stopping_ = false;
