@@ -2,10 +2,23 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
 namespace Orvane {
+
+struct TargetPath;
+
+// What a folder holds of one target before it is downloaded.
+struct TargetState {
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;  // of the target; INVALID_FILE_ATTRIBUTES: none
+    int64_t partialBytes = -1;                   // of its partial file; -1: none
+};
+
+// One directory query where the partial file sits beside the target (every
+// lookup of a missing name is one; under Wine it reads the whole folder).
+TargetState ReadTargetState(const TargetPath& target);
 
 // Removes what earlier runs may have left in `directory`: temporary files of
 // earlier versions (orv*.tmp) and targets moved aside (*.orvold). Files still

@@ -377,15 +377,15 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
                                           const TargetPath& target, const FileEntry& entry,
                                           const ProgressCallback& progress)
 {
-    const DWORD attributes = GetFileAttributesW(target.file.c_str());
-    const auto replace = [&target, attributes] {
-        return ReplaceTarget(target.partial, target.file, attributes, target.aside);
+    const TargetState found = ReadTargetState(target);
+    const auto replace = [&target, &found] {
+        return ReplaceTarget(target.partial, target.file, found.attributes, target.aside);
     };
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (found.attributes != INVALID_FILE_ATTRIBUTES && (found.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return replace();  // refused: nothing is fetched for a folder
     }
     const std::wstring& partial = target.partial;
-    int64_t have = FileSizeOf(partial);
+    int64_t have = found.partialBytes;
     if (have > 0 && have == entry.size && SameDigest(ComputeFileMd5(partial), entry.hash)) {
         // Complete and verified before; only moving it in was refused.
         return replace();
