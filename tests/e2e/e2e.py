@@ -365,17 +365,23 @@ def setup_update_failure(layout, args):
     return {"hosts": PROBE_HOSTS}
 
 
-def run_update_failure(layout, orvane, screen, log, listener):
-    """A file that never matches: "更新失败", the old file kept, "重新检查" in blue runs a new check."""
+def expect_update_failed(orvane, screen, path, shot):
+    """Starts Orvane, whose check offers an update; the update fails on
+    `path` with its message, and "重新检查" is offered."""
     orvane.start()
     orvane.wait_button("right", SUCCESS, 30)
     screen.save("update-offered")
     orvane.click("right")
     box = orvane.dialog("错误", 90000)
-    screen.save("download-failed-message")
-    check(box["text"] == "下载失败: " + BROKEN, "message: %r" % box["text"])
+    screen.save(shot)
+    check(box["text"] == "下载失败: " + path, "message: %r" % box["text"])
     orvane.dismiss(box)
-    orvane.wait_button("right", ACCENT, 20)
+    orvane.wait_button("right", ACCENT, 20)   # "重新检查"
+
+
+def run_update_failure(layout, orvane, screen, log, listener):
+    """A file that never matches: "更新失败", the old file kept, "重新检查" in blue runs a new check."""
+    expect_update_failed(orvane, screen, BROKEN, "download-failed-message")
     screen.save("check-again-offered")
     check(log.count("/files/" + BROKEN) == 3, "attempts: %d" % log.count("/files/" + BROKEN))
     check(read_bytes(os.path.join(layout.game, *BROKEN.split("/"))) == b"the old archive",
@@ -418,15 +424,7 @@ def run_listed_folder(layout, orvane, screen, log, listener):
     data = os.path.join(layout.game, FOLDER_ENTRY)
     before = snapshot(data)
     check(before, "the client has no archives in %s" % data)
-    orvane.start()
-    orvane.wait_button("right", SUCCESS, 30)
-    screen.save("update-offered")
-    orvane.click("right")
-    box = orvane.dialog("错误", 90000)
-    screen.save("folder-entry-failed")
-    check(box["text"] == "下载失败: " + FOLDER_ENTRY, "message: %r" % box["text"])
-    orvane.dismiss(box)
-    orvane.wait_button("right", ACCENT, 20)   # "重新检查"
+    expect_update_failed(orvane, screen, FOLDER_ENTRY, "folder-entry-failed")
     check(os.path.isdir(data) and snapshot(data) == before, "the Data folder changed")
     beside = sorted(n for n in os.listdir(layout.game) if n.lower().startswith(FOLDER_ENTRY.lower() + "."))
     check(not beside, "files beside the folder: %r" % beside)
