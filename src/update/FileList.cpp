@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "base/Logger.h"
-#include "base/Paths.h"
 
 namespace Orvane {
 
