@@ -51,8 +51,19 @@ class Failure(Exception):
     """Something the driver waited for or expected did not happen."""
 
 
-def wine():
-    return os.environ.get("ORVANE_WINE", "wine")
+def wine(program=None):
+    """The Wine loader for `program` (a Windows program's path, or one of
+    Wine's own tools when None): 64-bit programs and Wine's tools go to the
+    64-bit loader directly, which under qemu-user saves the 32-bit loader's
+    start (scripts/wine-env.sh)."""
+    loader64 = os.environ.get("ORVANE_WINE64", "wine64")
+    if program is None or not os.path.isfile(program):
+        return loader64
+    with open(program, "rb") as f:
+        header = f.read(4096)
+    offset = int.from_bytes(header[60:64], "little")
+    machine = int.from_bytes(header[offset + 4:offset + 6], "little") if header[:2] == b"MZ" else 0
+    return os.environ.get("ORVANE_WINE", "wine") if machine == 0x14C else loader64
 
 
 def wait_until(predicate, timeout, interval=0.2):
@@ -206,7 +217,7 @@ class Probe:
         the probe happens to start inherits the output and outlives it."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             try:
-                code = subprocess.run([wine(), self.exe, *args], stdin=subprocess.DEVNULL, stdout=out,
+                code = subprocess.run([wine(self.exe), self.exe, *args], stdin=subprocess.DEVNULL, stdout=out,
                                       stderr=err, timeout=timeout).returncode
             except subprocess.TimeoutExpired:
                 return {"found": "0", "error": "probe %s did not answer in %g s" % (" ".join(args), timeout)}
@@ -281,7 +292,7 @@ class Program:
     def launch(self):
         """Starts the program; returns its process."""
         self.process = subprocess.Popen(
-            [wine(), self.exe], cwd=self.cwd, stdin=subprocess.DEVNULL,
+            [wine(self.exe), self.exe], cwd=self.cwd, stdin=subprocess.DEVNULL,
             stdout=self.output or subprocess.DEVNULL,
             stderr=subprocess.STDOUT if self.output else subprocess.DEVNULL)
         return self.process

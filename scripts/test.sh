@@ -22,7 +22,7 @@ trap 'wineserver -k 2>/dev/null || true; xvfb_stop' EXIT
 # Wine's background services start with the first program and keep its output
 # pipe open; start them here, detached from ctest's pipes, so test discovery
 # does not wait on them.
-"$ORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
+"$ORVANE_WINE64" cmd /c exit >/dev/null 2>&1 </dev/null || true
 
 presets=(mingw-x86_64)
 if [ "$ORVANE_CAN_RUN_WIN32" = 1 ]; then
