@@ -2,12 +2,15 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "base/Config.h"
 #include "app/DllSearch.h"
 #include "base/Logger.h"
 #include "base/Version.h"
 #include "diagnostics/SystemState.h"
 #include "ui/MainWindow.h"
+#include "update/FileListSignature.h"
 #include "update/UpdateController.h"
 
 namespace {
@@ -65,8 +68,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     // A log a player can send to support; the program runs the same without it.
     Logger::Instance().OpenBesideExecutable();
     Config::Instance().Load();
-    Logger::Instance().Write(LogLevel::Info, "Orvane " ORVANE_VERSION_RELEASE " started, portal " +
-                                                 Config::Instance().portalUrl);
+    // Support must tell at a glance whether this copy trusts any list it is
+    // served (a build without a key) or only lists signed for it.
+    const char* const buildKind = LoadEmbeddedFileListKey().empty()
+                                      ? " started (build without a file list key: unsigned lists taken)"
+                                      : " started (signed file lists only)";
+    Logger::Instance().Write(LogLevel::Info, std::string("Orvane " ORVANE_VERSION_RELEASE) + buildKind +
+                                                 ", portal " + Config::Instance().portalUrl);
 
     MainWindow window(SystemState::Instance(), UpdateController::Instance());
     if (!window.Create(instance)) {
