@@ -6,6 +6,7 @@
 
 #include "base/Config.h"
 #include "app/DllSearch.h"
+#include "app/SingleInstance.h"
 #include "base/Logger.h"
 #include "base/Version.h"
 #include "diagnostics/SystemState.h"
@@ -54,9 +55,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
 
     // Kept open for the life of the process; the system releases it at exit.
     const HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
-    if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (ReadInstanceMutex(mutex != nullptr, GetLastError()) == InstanceMutex::AnotherCopy) {
         ActivateRunningCopy();
-        CloseHandle(mutex);
+        if (mutex != nullptr) {
+            CloseHandle(mutex);
+        }
         return 0;
     }
 
