@@ -25,7 +25,9 @@
 
       The base folder is assembled beside its final place and swapped in as a
       whole; url.txt is replaced last. Nothing is written when any file name
-      would be refused or mangled by Orvane on Windows.
+      would be refused or mangled by Orvane on Windows, or a symbolic link
+      leads out of the client folder (links to folders are never followed;
+      files are opened without following links).
 
       Files are hashed while they are copied. Their digests are kept in
       <portal-dir>.digests.json, beside the portal and outside what it serves,
@@ -49,11 +51,13 @@ problems found), 2 refused input.
 
 import argparse
 import concurrent.futures
+import errno
 import hashlib
 import http.client
 import json
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -140,9 +144,12 @@ def path_problem(path):
 
 
 def collect_files(client):
-    """The client folder's files as (relative path, absolute path), sorted.
+    """The client folder's files as (relative path, real path), sorted; the
+    real path has no symbolic link in it and lies inside the client folder's
+    real path.
 
     Raises Refused listing every name that cannot be published."""
+    client_real = os.path.realpath(client)
     found = []
     problems = []
     for current, dirs, files in os.walk(client, onerror=_raise_walk_error):
@@ -165,10 +172,15 @@ def collect_files(client):
             problem = segment_problem(name)
             if problem:
                 problems.append("%s%s: %s" % (rel_dir, _show(name), problem))
+            elif os.path.islink(full) and not is_inside(full, client_real):
+                # A link out of the client folder would publish whatever it
+                # names (a signing key, the operator's home) to every player.
+                problems.append("%s: symbolic link to %s, outside the client folder"
+                                % (rel, _show(os.path.realpath(full))))
             elif not os.path.isfile(full):
                 problems.append("%s: not a regular file" % rel)
             else:
-                found.append((rel, full))
+                found.append((rel, os.path.realpath(full)))
 
     # Windows folders ignore letter case: two such names would be one file there.
     seen = {}
@@ -301,12 +313,54 @@ def _duration(seconds):
     return "%d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
 
 
-def copy_with_digest(source, target, progress=None):
-    """Copies a file and returns (md5 hex, size) of the bytes written, so the
-    list describes exactly the published copy even if the source changes."""
+# Opening a file with it fails on a symbolic link instead of following it
+# (absent on Windows).
+NO_FOLLOW = getattr(os, "O_NOFOLLOW", 0)
+SWAPPED_LINK = "%s: became a symbolic link while publishing (not followed); nothing published"
+
+
+def open_inside(folder, path, rel):
+    """Opens the regular file `path`, a real path below the real path
+    `folder`, for reading, following no symbolic link: each folder on the way
+    and the file itself are opened relative to the one before with
+    O_NOFOLLOW, so a link swapped in after the client folder was listed is
+    refused, not followed. `rel` names the file in messages."""
+    if not NO_FOLLOW or os.open not in os.supports_dir_fd:
+        # No way to open without following: check just before opening.
+        if os.path.realpath(path) != path:
+            raise Refused(SWAPPED_LINK % rel)
+        return open(path, "rb")
+    parts = os.path.relpath(path, folder).split(os.sep)
+    fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        for part in parts[:-1]:
+            inner = os.open(part, os.O_RDONLY | os.O_DIRECTORY | NO_FOLLOW, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        # O_NONBLOCK: a pipe swapped in must not hold the open for ever.
+        inner = os.open(parts[-1], os.O_RDONLY | NO_FOLLOW | os.O_NONBLOCK, dir_fd=fd)
+    except OSError as e:
+        # ELOOP (Linux) or EMLINK (BSD) for a link as the last name, ENOTDIR
+        # for a link or file where a folder was.
+        if e.errno in (errno.ELOOP, errno.EMLINK, errno.ENOTDIR):
+            raise Refused(SWAPPED_LINK % rel)
+        raise
+    finally:
+        os.close(fd)
+    if not stat.S_ISREG(os.fstat(inner).st_mode):
+        os.close(inner)
+        raise Refused("%s: no longer a regular file" % rel)
+    os.set_blocking(inner, True)
+    return os.fdopen(inner, "rb")
+
+
+def copy_with_digest(src, target, progress=None):
+    """Copies the open file `src` and returns (md5 hex, size) of the bytes
+    written, so the list describes exactly the published copy even if the
+    source changes."""
     digest = hashlib.md5()
     size = 0
-    with open(source, "rb") as src, open(target, "wb") as dst:
+    with src, open(target, "wb") as dst:
         while True:
             chunk = src.read(CHUNK)
             if not chunk:
@@ -428,6 +482,7 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
     if not templated:
         base_url_fixed = base_url if base_url.endswith("/") else base_url + "/"
         base = base_path_of(base_url_fixed)
+    client_real = os.path.realpath(client)
     files = collect_files(client)
     os.makedirs(portal, exist_ok=True)
 
@@ -455,7 +510,11 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
         for rel, source in files:
             target = os.path.join(staging, *rel.split("/"))
             os.makedirs(os.path.dirname(target), exist_ok=True)
-            info = os.stat(source)
+            info = os.lstat(source)
+            if stat.S_ISLNK(info.st_mode):
+                raise Refused(SWAPPED_LINK % rel)
+            if not stat.S_ISREG(info.st_mode):
+                raise Refused("%s: no longer a regular file" % rel)
             md5 = cache.reuse(source, info, target)
             if md5 is None:
                 to_hash.append((rel, source, target, info))
@@ -465,7 +524,8 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
         progress = Progress("hashing", sum(item[3].st_size for item in to_hash), len(to_hash))
         hashed = {}
         for rel, source, target, info in to_hash:
-            hashed[rel] = copy_with_digest(source, target, progress)
+            hashed[rel] = copy_with_digest(open_inside(client_real, source, rel), target,
+                                           progress)
             progress.add(0, file_done=True)
             if hashed[rel][1] == info.st_size:
                 cache.remember(source, info, hashed[rel][0], target, base + rel)
