@@ -43,7 +43,10 @@
       relay <portal-url>url.txt, the list it points at (either shape Orvane
       takes), the list's signature and version when a key is given, then
       every listed file (status 200, length, MD5, a path Orvane takes),
-      a few at once. One line per problem on stdout, progress on stderr.
+      a few at once. Orvane's limits hold: at most 4 KiB of relay, 4 MiB of
+      list and 1 KiB of signature are read, only http and https URLs count,
+      and a redirect from https to http is not followed. One line per problem
+      on stdout, progress on stderr.
 
 Exit codes: 0 done (verify: no problems), 1 failure (I/O, openssl; verify:
 problems found), 2 refused input.
@@ -81,6 +84,15 @@ CHUNK = 1 << 20
 RACY_NS = 2 * 10**9
 # Orvane's own request limits: no connection within 15 s, or no data for 30 s.
 HTTP_TIMEOUT_S = 30
+# The most Orvane reads of each answer before it refuses it ("Response too
+# large"): kMaxRelayBytes and kMaxFileListBytes in src/update/UpdateController.h,
+# kMaxFileListSignatureBytes in src/update/FileListSignature.h.
+MAX_RELAY_BYTES = 4 * 1024
+MAX_LIST_BYTES = 4 * 1024 * 1024
+MAX_SIGNATURE_BYTES = 1024
+# Orvane speaks these two only (src/update/HttpClient.cpp); it would request any
+# other scheme's URL over plain http, which is never what the portal meant.
+URL_SCHEMES = ("http", "https")
 # The relay's text loses surrounding spaces, CR and LF, nothing else.
 RELAY_TRIMMED = " \r\n"
 
@@ -591,14 +603,29 @@ class PortalCheck:
             self.problems += 1
             print("PROBLEM: " + text, file=self.out, flush=True)
 
-    def fetch(self, url, what):
-        """The body of a 200 answer, or None after reporting why not."""
+    def fetch(self, url, what, limit):
+        """The body of a 200 answer of at most `limit` bytes, or None after
+        reporting why not. Reads no more than one byte past the limit."""
+        problem = url_problem(url)
+        if problem:
+            self.problem("%s %s: %s" % (what, url, problem))
+            return None
         try:
             with _open_url(url) as response:
                 if response.status != 200:
                     self.problem("%s %s: status %d (only 200 counts)" % (what, url, response.status))
                     return None
-                return response.read()
+                announced = response.getheader("Content-Length", "")
+                if announced.isdigit() and int(announced) > limit:
+                    self.problem("%s %s: announces %s bytes, more than %d (Orvane refuses it)"
+                                 % (what, url, announced, limit))
+                    return None
+                body = read_at_most(response, limit + 1)
+                if len(body) > limit:
+                    self.problem("%s %s: more than %d bytes (Orvane refuses it)"
+                                 % (what, url, limit))
+                    return None
+                return body
         except urllib.error.HTTPError as e:
             self.problem("%s %s: status %d (only 200 counts)" % (what, url, e.code))
         except (urllib.error.URLError, http.client.HTTPException, OSError, ValueError) as e:
@@ -606,9 +633,50 @@ class PortalCheck:
         return None
 
 
+def url_problem(url):
+    """Why Orvane could not fetch `url` as meant, or None."""
+    scheme = urllib.parse.urlsplit(url).scheme.lower()
+    if scheme not in URL_SCHEMES:
+        return "not an http:// or https:// URL"
+    return None
+
+
+def read_at_most(response, limit):
+    """The body's first `limit` bytes, or all of it when shorter."""
+    body = b""
+    while len(body) < limit:
+        chunk = response.read(min(CHUNK, limit - len(body)))
+        if not chunk:
+            break
+        body += chunk
+    return body
+
+
+class RedirectRefused(urllib.error.URLError):
+    pass
+
+
+class OrvaneRedirects(urllib.request.HTTPRedirectHandler):
+    """Follows a redirect only where Orvane does: to http or https, and never
+    from https to http (its HttpClient sets WinHTTP's
+    REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP)."""
+
+    def redirect_request(self, req, fp, code, msg, headers, newurl):
+        old = urllib.parse.urlsplit(req.full_url).scheme.lower()
+        new = urllib.parse.urlsplit(newurl).scheme.lower()
+        if new not in URL_SCHEMES or (old == "https" and new != "https"):
+            fp.close()
+            raise RedirectRefused("redirected to %s, which Orvane does not follow "
+                                  "(only http and https, never from https to http)" % newurl)
+        return super().redirect_request(req, fp, code, msg, headers, newurl)
+
+
+_OPENER = urllib.request.build_opener(OrvaneRedirects)
+
+
 def _open_url(url):
     request = urllib.request.Request(url, headers={"User-Agent": "Orvane-portal-verify"})
-    return urllib.request.urlopen(request, timeout=HTTP_TIMEOUT_S)
+    return _OPENER.open(request, timeout=HTTP_TIMEOUT_S)
 
 
 def _file_url(base, path):
@@ -702,7 +770,7 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
     check = PortalCheck()
     portal_url += "" if portal_url.endswith("/") else "/"
     relay_url = portal_url + RELAY_NAME
-    relay = check.fetch(relay_url, "relay")
+    relay = check.fetch(relay_url, "relay", MAX_RELAY_BYTES)
     if relay is None:
         return check.problems
     if relay.startswith(b"\xef\xbb\xbf"):
@@ -717,14 +785,17 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
     if any(ord(c) < 0x20 or ord(c) == 0x7F for c in base):
         check.problem("relay %s: base URL %r contains control characters" % (relay_url, base))
         return check.problems
+    if url_problem(base):
+        check.problem("relay %s: base URL %r is %s" % (relay_url, base, url_problem(base)))
+        return check.problems
     base += "" if base.endswith("/") else "/"
     print("relay %s: base URL %s" % (relay_url, base))
     list_url = base + list_name
-    list_bytes = check.fetch(list_url, "list")
+    list_bytes = check.fetch(list_url, "list", MAX_LIST_BYTES)
     if list_bytes is None:
         return check.problems
     if key is not None:
-        signature = check.fetch(list_url + SIGNATURE_SUFFIX, "signature")
+        signature = check.fetch(list_url + SIGNATURE_SUFFIX, "signature", MAX_SIGNATURE_BYTES)
         if signature is not None and not signature_verifies(key, list_bytes, signature):
             check.problem("signature %s%s: does not verify the list with %s"
                           % (list_url, SIGNATURE_SUFFIX, key))
