@@ -7,8 +7,11 @@ DIR/check-game    2,000 files, CHECK_MIB MiB in all: four large archives and
                   many small files (some with Chinese names), as a client is
 DIR/www/check     its file list (url.txt -> http://127.0.0.1/check/files/)
 DIR/check.md5     the same digests for md5sum -c
+DIR/www/check0    an empty list on the same relay, and DIR/check0.md5 empty: what
+                  a run costs apart from its files
 DIR/www/small     SMALL_FILES files of 16 KiB and their list
 DIR/curl-small    a curl config fetching them all in one process
+DIR/small-names   their names, one a line
 DIR/www/big       one file of BIG_MIB MiB and its list
 DIR/www/lat       LATENCY_FILES of the small files, listed, fetched through the
                   proxy on PROXY_PORT (url.txt -> http://127.0.0.1:PORT/lat/files/)
@@ -76,6 +79,8 @@ def main():
     with open(os.path.join(out, "check.md5"), "w", encoding="utf-8") as f:
         for e in entries:
             f.write("%s  %s\n" % (e["hash"], e["path"]))
+    publish(www, "check0", game, [], "http://127.0.0.1/check0/files/")
+    open(os.path.join(out, "check0.md5"), "w").close()
 
     # Many small files, fetched directly and through the latency proxy.
     small = os.path.join(www, "small", "files")
@@ -83,6 +88,8 @@ def main():
     for n in names:
         write(os.path.join(small, n), os.urandom(16 * 1024))
     publish(www, "small", small, names, "http://127.0.0.1/small/files/")
+    with open(os.path.join(out, "small-names"), "w") as f:
+        f.write("".join(n + "\n" for n in names))
     with open(os.path.join(out, "curl-small"), "w") as f:
         for n in names:
             f.write('url = "http://127.0.0.1/small/files/%s"\noutput = "%s/curl-out/%s"\n' % (n, out, n))

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Benchmark of the update engine, printed as ratios measured side by side in
-# one run (each repetition measures Orvane and its peer back to back):
-#   check of 2,000 current files (ORVANE_BENCH_CHECK_MIB MiB)  vs  md5sum -c;
+# one run (each repetition measures Orvane and its peers back to back):
+#   check of 2,000 current files (ORVANE_BENCH_CHECK_MIB MiB)  vs  a bare Win32
+#                                                                  hashing loop, same
+#                                                                  Wine; md5sum -c beside;
+#   file-system system calls per listed file of the check      vs  the bare loop's
+#                                                                  (strace -f -c, once);
 #   update of one ORVANE_BENCH_BIG_MIB MiB file                vs  a bare WinHTTP
 #                                                                  loop, same Wine;
-#   update of ORVANE_BENCH_SMALL_FILES × 16 KiB                vs  curl, one process;
+#   update of ORVANE_BENCH_SMALL_FILES × 16 KiB                vs  the bare WinHTTP loop
+#                                                                  for each file; curl,
+#                                                                  one process, beside;
 #   the first ORVANE_BENCH_LATENCY_FILES of them through a proxy adding
 #   ORVANE_BENCH_DELAY_MS each way                             vs  curl the same,
 #   with the connections each opened;
@@ -12,6 +18,7 @@
 #   the real window.
 # Everything runs in a private network (scripts/netns-portal.sh: nginx on
 # 127.0.0.1:80, a private Xvfb and wineserver). Needs root. Measured, not a test.
+# ORVANE_BENCH_PARTS picks parts (default: "check syscalls big small latency").
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -23,6 +30,9 @@ latency_files="${ORVANE_BENCH_LATENCY_FILES:-200}"
 delay_ms="${ORVANE_BENCH_DELAY_MS:-50}"
 proxy_port=8080
 build="${ORVANE_BENCH_BUILD:-$root/build/mingw-x86_64}"
+parts=" ${ORVANE_BENCH_PARTS:-check syscalls big small latency} "
+export ORVANE_BENCH_PARTS="$parts"
+part() { [[ "$parts" == *" $1 "* ]]; }
 
 if [ "${1:-}" != --inside ]; then
   source "$root/scripts/wine-env.sh"
@@ -65,15 +75,21 @@ record() { echo "$*" >> "$results"; }
 cat "$work"/check-game/Data/*.MPQ > /dev/null
 bench check http://127.0.0.1/check/ "$(to_windows "$work/check-game")" > /dev/null
 
+game_windows="$(to_windows "$work/check-game")"
 for run in $(seq "$runs"); do
   echo "bench: repetition $run of $runs" >&2
 
-  # Check of current files vs md5sum -c.
-  out="$(bench check http://127.0.0.1/check/ "$(to_windows "$work/check-game")")"
-  [ "$(field check 3 "$out")" = 5 ] || { echo "bench: the check did not find the files current: $out" >&2; exit 1; }
-  start=$(now_ms); (cd "$work/check-game" && md5sum -c --quiet "$work/check.md5"); md5sum_ms=$(( $(now_ms) - start ))
-  record check "$(field check 2 "$out")" "$md5sum_ms" "$(field check 5 "$out")"
+  if part check; then
+    # Check of current files vs the bare hashing loop and md5sum -c.
+    out="$(bench check http://127.0.0.1/check/ "$game_windows")"
+    [ "$(field check 3 "$out")" = 5 ] || { echo "bench: the check did not find the files current: $out" >&2; exit 1; }
+    loop="$(bench hashloop "$(to_windows "$work/check.md5")" "$game_windows")"
+    [ "$(field hashloop 3 "$loop")" = "$(field hashloop 4 "$loop")" ] || { echo "bench: the bare loop: $loop" >&2; exit 1; }
+    start=$(now_ms); (cd "$work/check-game" && md5sum -c --quiet "$work/check.md5"); md5sum_ms=$(( $(now_ms) - start ))
+    record check "$(field check 2 "$out")" "$md5sum_ms" "$(field check 5 "$out")" "$(field hashloop 2 "$loop")"
+  fi
 
+  part big || continue
   # One large file vs a bare WinHTTP loop.
   rm -rf "$work/big-game"; mkdir -p "$work/big-game"
   out="$(bench update http://127.0.0.1/big/ "$(to_windows "$work/big-game")")"
@@ -83,12 +99,22 @@ for run in $(seq "$runs"); do
   record big "$(field update 2 "$out")" "$(field bare 2 "$bare")"
   rm -rf "$work/big-game"
 
-  # Many small files vs curl on the same portal; UI thread and progress posts.
-  rm -rf "$work/small-game" "$work/curl-out"; mkdir -p "$work/small-game" "$work/curl-out"
+done
+for run in $(seq "$runs"); do
+  part small || break
+  # Many small files vs the bare loop and curl on the same portal; UI thread and progress posts.
+  rm -rf "$work/small-game" "$work/curl-out" "$work/bare-out"
+  mkdir -p "$work/small-game" "$work/curl-out" "$work/bare-out"
   out="$(bench update http://127.0.0.1/small/ "$(to_windows "$work/small-game")")"
   [ "$(field update 6 "$out")" = ok ] || { echo "bench: small-file update failed: $out" >&2; exit 1; }
+  bare="$(bench barefiles http://127.0.0.1/small/files/ "$(to_windows "$work/small-names")" "$(to_windows "$work/bare-out")")"
+  [ "$(field barefiles 3 "$bare")" = "$small_files" ] || { echo "bench: the bare loop: $bare" >&2; exit 1; }
   start=$(now_ms); curl -sS --config "$work/curl-small"; curl_ms=$(( $(now_ms) - start ))
-  record small "$(field update 2 "$out")" "$curl_ms" "$(field update 3 "$out")" "$(field update 4 "$out")"
+  record small "$(field update 2 "$out")" "$curl_ms" "$(field update 3 "$out")" "$(field update 4 "$out")" \
+    "$(field barefiles 2 "$bare")"
+done
+for run in $(seq "$runs"); do
+  part latency || break
 
   # Through the latency proxy, with the connections each opened.
   rm -rf "$work/lat-game" "$work/curl-out"; mkdir -p "$work/lat-game" "$work/curl-out"
@@ -101,39 +127,93 @@ for run in $(seq "$runs"); do
   record latency "$(field update 2 "$out")" "$curl_ms" "$orvane_connections" $(( $(connections) - before ))
 done
 
+# File-system system calls per listed file: each program over the 2,000 files,
+# less the same program over an empty list (start, DLLs, the requests).
+fs_calls() {  # label command...: "label syscall=calls ..." of the file-system calls
+  local label="$1" trace="$work/strace-$1"
+  shift
+  strace -f -c -o "$trace" -- "$ORVANE_WINE" "$bench_exe" "$@" >/dev/null 2>&1 || true
+  awk -v label="$label" '
+    BEGIN { split("open openat openat2 creat stat lstat fstat newfstatat statx statfs fstatfs readlink readlinkat " \
+                  "getxattr lgetxattr fgetxattr listxattr flistxattr fchdir chdir getdents64 access faccessat " \
+                  "faccessat2 mkdir mkdirat rename renameat renameat2 unlink unlinkat ftruncate fsync fdatasync " \
+                  "utimensat fchmod fchmodat", names); for (i in names) fs[names[i]] = 1; line = label }
+    $NF in fs { line = line " " $NF "=" $4 }
+    END { print line }' "$trace"
+}
+if part syscalls; then
+  echo "bench: counting system calls (strace -f -c)" >&2
+  {
+    fs_calls orvane check http://127.0.0.1/check/ "$game_windows"
+    fs_calls orvane0 check http://127.0.0.1/check0/ "$game_windows"
+    fs_calls loop hashloop "$(to_windows "$work/check.md5")" "$game_windows"
+    fs_calls loop0 hashloop "$(to_windows "$work/check0.md5")" "$game_windows"
+  } > "$work/syscalls"
+  files=$(wc -l < "$work/check.md5")
+  sed "s/^/syscalls $files /" "$work/syscalls" >> "$results"
+fi
+
 python3 - "$results" "$small_files" "$latency_files" "$delay_ms" "$check_mib" "$big_mib" <<'PY'
 import statistics, sys
 path, small, latency, delay, check_mib, big_mib = sys.argv[1], *map(int, sys.argv[2:])
-rows = {}
+rows, calls = {}, {}
 for line in open(path):
     name, *values = line.split()
+    if name == "syscalls":
+        files, label, *counts = values
+        calls[label] = {k: int(v) for k, v in (c.split("=") for c in counts)}
+        calls["files"] = int(files)
+        continue
     rows.setdefault(name, []).append([float(v) for v in values])
 
 def spread(values, fmt="%.2f"):
     values = sorted(values)
     return " / ".join(fmt % v for v in (values[0], statistics.median(values), values[-1]))
 
-print("bench: min / median / max over %d repetitions" % len(rows["check"]))
-c = rows["check"]
-print("check, 2,000 files, %d MiB:   Orvane %s ms   md5sum -c %s ms   ratio %s  (goal <= 1.2)"
-      % (check_mib, spread([r[0] for r in c], "%.0f"), spread([r[1] for r in c], "%.0f"),
-         spread([r[0] / r[1] for r in c])))
-print("  of which comparing local files (after the list arrived): %s ms, ratio %s"
-      % (spread([r[2] for r in c], "%.0f"), spread([r[2] / r[1] for r in c])))
-b = rows["big"]
-print("update, one %d MiB file:     Orvane %s ms   bare WinHTTP %s ms   ratio %s  (goal <= 1.05)"
-      % (big_mib, spread([r[0] for r in b], "%.0f"), spread([r[1] for r in b], "%.0f"),
-         spread([r[0] / r[1] for r in b])))
-s = rows["small"]
-print("update, %d x 16 KiB:        Orvane %s files/s   curl %s files/s   ratio %s  (goal <= 3)"
-      % (small, spread([small / (r[0] / 1000) for r in s], "%.0f"),
-         spread([small / (r[1] / 1000) for r in s], "%.0f"), spread([r[0] / r[1] for r in s])))
-print("  UI thread CPU %s s, progress posts %s (each with its speed post)"
-      % (spread([r[2] / 1000 for r in s]), spread([r[3] for r in s], "%.0f")))
-l = rows["latency"]
-print("update, %d x 16 KiB, +%d ms each way:  Orvane %s files/s   curl %s files/s   ratio %s"
-      % (latency, delay, spread([latency / (r[0] / 1000) for r in l], "%.1f"),
-         spread([latency / (r[1] / 1000) for r in l], "%.1f"), spread([r[0] / r[1] for r in l])))
-print("  connections opened: Orvane %s, curl %s (nginx keeps a connection for 1,000 requests)"
-      % (spread([r[2] for r in l], "%.0f"), spread([r[3] for r in l], "%.0f")))
+print("bench: min / median / max over the repetitions")
+if "check" in rows:
+    c = rows["check"]
+    print("check, 2,000 files, %d MiB:   Orvane %s ms   bare Win32 loop %s ms   ratio %s  (goal <= 1.1)"
+          % (check_mib, spread([r[0] for r in c], "%.0f"), spread([r[3] for r in c], "%.0f"),
+             spread([r[0] / r[3] for r in c])))
+    print("  comparing local files only (after the list arrived): %s ms, ratio to the loop %s"
+          % (spread([r[2] for r in c], "%.0f"), spread([r[2] / r[3] for r in c])))
+    print("  md5sum -c %s ms: Orvane / md5sum %s, bare loop / md5sum %s"
+          % (spread([r[1] for r in c], "%.0f"), spread([r[0] / r[1] for r in c]),
+             spread([r[3] / r[1] for r in c])))
+if "orvane" in calls:
+    files = calls["files"]
+    def per_file(label):
+        full, empty = calls[label], calls[label + "0"]
+        return {k: (full.get(k, 0) - empty.get(k, 0)) / files for k in set(full) | set(empty)}
+    orvane, loop = per_file("orvane"), per_file("loop")
+    total_o, total_l = sum(orvane.values()), sum(loop.values())
+    print("file-system system calls per listed file (strace -f -c, %d files, less an empty list):" % files)
+    print("  Orvane check %.1f   bare loop %.1f   ratio %.2f  (goal <= 2)"
+          % (total_o, total_l, total_o / total_l if total_l else float("inf")))
+    for name in sorted(set(orvane) | set(loop), key=lambda k: -max(orvane.get(k, 0), loop.get(k, 0))):
+        if max(abs(orvane.get(name, 0)), abs(loop.get(name, 0))) >= 0.05:
+            print("    %-12s Orvane %7.2f   loop %7.2f" % (name, orvane.get(name, 0), loop.get(name, 0)))
+if "big" in rows:
+    b = rows["big"]
+    print("update, one %d MiB file:     Orvane %s ms   bare WinHTTP %s ms   ratio %s  (goal <= 1.05)"
+          % (big_mib, spread([r[0] for r in b], "%.0f"), spread([r[1] for r in b], "%.0f"),
+             spread([r[0] / r[1] for r in b])))
+if "small" in rows:
+    s = rows["small"]
+    rate = lambda ms: small / (ms / 1000)
+    print("update, %d x 16 KiB:        Orvane %s files/s   bare WinHTTP loop %s files/s   ratio %s  (goal <= 1.5)"
+          % (small, spread([rate(r[0]) for r in s], "%.0f"), spread([rate(r[4]) for r in s], "%.0f"),
+             spread([r[0] / r[4] for r in s])))
+    print("  curl %s files/s, Orvane / curl %s"
+          % (spread([rate(r[1]) for r in s], "%.0f"), spread([r[0] / r[1] for r in s])))
+    print("  UI thread CPU %s s, progress posts %s (each with its speed post)"
+          % (spread([r[2] / 1000 for r in s]), spread([r[3] for r in s], "%.0f")))
+if "latency" in rows:
+    l = rows["latency"]
+    print("update, %d x 16 KiB, +%d ms each way:  Orvane %s files/s   curl %s files/s   ratio %s"
+          % (latency, delay, spread([latency / (r[0] / 1000) for r in l], "%.1f"),
+             spread([latency / (r[1] / 1000) for r in l], "%.1f"), spread([r[0] / r[1] for r in l])))
+    print("  connections opened: Orvane %s, curl %s (nginx keeps a connection for 1,000 requests)"
+          % (spread([r[2] for r in l], "%.0f"), spread([r[3] for r in l], "%.0f")))
 PY
