@@ -51,19 +51,26 @@ class Failure(Exception):
     """Something the driver waited for or expected did not happen."""
 
 
+def pe_machine(path):
+    """The machine field of the Windows program at `path` (0x14C for 32-bit
+    x86, 0x8664 for x86-64); 0 when it is not a PE file."""
+    with open(path, "rb") as f:
+        header = f.read(4096)
+    if header[:2] != b"MZ":
+        return 0
+    offset = int.from_bytes(header[60:64], "little")
+    return int.from_bytes(header[offset + 4:offset + 6], "little")
+
+
 def wine(program=None):
     """The Wine loader for `program` (a Windows program's path, or one of
     Wine's own tools when None): 64-bit programs and Wine's tools go to the
     64-bit loader directly, which under qemu-user saves the 32-bit loader's
     start (scripts/wine-env.sh)."""
     loader64 = os.environ.get("ORVANE_WINE64", "wine64")
-    if program is None or not os.path.isfile(program):
-        return loader64
-    with open(program, "rb") as f:
-        header = f.read(4096)
-    offset = int.from_bytes(header[60:64], "little")
-    machine = int.from_bytes(header[offset + 4:offset + 6], "little") if header[:2] == b"MZ" else 0
-    return os.environ.get("ORVANE_WINE", "wine") if machine == 0x14C else loader64
+    if program is not None and os.path.isfile(program) and pe_machine(program) == 0x14C:
+        return os.environ.get("ORVANE_WINE", "wine")
+    return loader64
 
 
 def wait_until(predicate, timeout, interval=0.2):

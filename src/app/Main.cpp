@@ -11,7 +11,6 @@
 #include "base/Version.h"
 #include "diagnostics/SystemState.h"
 #include "ui/MainWindow.h"
-#include "update/FileListSignature.h"
 #include "update/UpdateController.h"
 
 namespace {
@@ -73,7 +72,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     Config::Instance().Load();
     // Support must tell at a glance whether this copy trusts any list it is
     // served (a build without a key) or only lists signed for it.
-    const char* const buildKind = LoadEmbeddedFileListKey().empty()
+    const char* const buildKind = UpdateController::Instance().fileListPublicKey.empty()
                                       ? " started (build without a file list key: unsigned lists taken)"
                                       : " started (signed file lists only)";
     Logger::Instance().Write(LogLevel::Info, std::string("Orvane " ORVANE_VERSION_RELEASE) + buildKind +

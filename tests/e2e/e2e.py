@@ -41,8 +41,8 @@ from orvane_game import (BASE_ARCHIVE, LAUNCHER_NAME, LOCALE_ARCHIVE, ROOT,  # n
                          setup_saved, windows_path, write)
 import orvane_game  # noqa: E402
 from orvane_window import (ACCENT, DANGER, NEUTRAL, PANEL, SUCCESS, WHITE, Failure,  # noqa: E402
-                           Program, Screenshots, grab, hide_keyboard_cues, near, press_keys,
-                           wait_for)
+                           Program, Screenshots, grab, hide_keyboard_cues, near, pe_machine,
+                           press_keys, wait_for)
 
 SKIP = 77
 PORTAL_BASE = "http://update.kaimor.com/files/"
@@ -1257,12 +1257,6 @@ SCENARIOS = {
 
 
 # ---- driver -------------------------------------------------------------------
-
-def pe_machine(path):
-    data = read_bytes(path)
-    offset = int.from_bytes(data[60:64], "little")
-    return int.from_bytes(data[offset + 4:offset + 6], "little")
-
 
 def can_run_win32():
     result = subprocess.run(["bash", "-c", "source scripts/wine-env.sh; echo $ORVANE_CAN_RUN_WIN32"],

@@ -271,6 +271,22 @@ def stub_loads_slot(pe, stub_rva, slot_rva):
     return stub_rva + 7 + struct.unpack_from("<i", code, 3)[0] == slot_rva
 
 
+def delay_slots(pe):
+    """(DLL, function, slot RVA) of every delay-import address slot."""
+    pointer = 4 if pe.magic == 0x10B else 8
+    entry_format = "<I" if pointer == 4 else "<Q"
+    ordinal_flag = 1 << (8 * pointer - 1)
+    for dll, fields in delay_descriptors(pe):
+        address_table, name_table = fields[3], fields[4]
+        for index in range(65536):
+            (name_entry,) = struct.unpack(entry_format, pe.read(name_table + index * pointer, pointer))
+            if name_entry == 0:
+                break
+            function = ("#%d" % (name_entry & 0xFFFF) if name_entry & ordinal_flag
+                        else pe.name_at(name_entry + 2))
+            yield dll, function, address_table + index * pointer
+
+
 def check_delay_slots(pe):
     """Every delay-import address slot must hold the address of its own thunk
     inside an executable section: the slot is what a call into the DLL jumps
@@ -279,26 +295,15 @@ def check_delay_slots(pe):
     pointer = 4 if pe.magic == 0x10B else 8
     problems = []
     try:
-        descriptors = delay_descriptors(pe)
-        for dll, fields in descriptors:
-            address_table, name_table = fields[3], fields[4]
-            for index in range(65536):
-                (name_entry,) = struct.unpack("<I" if pointer == 4 else "<Q",
-                                              pe.read(name_table + index * pointer, pointer))
-                if name_entry == 0:
-                    break
-                ordinal_flag = 1 << (8 * pointer - 1)
-                function = ("#%d" % (name_entry & 0xFFFF) if name_entry & ordinal_flag
-                            else pe.name_at(name_entry + 2))
-                slot_rva = address_table + index * pointer
-                (slot,) = struct.unpack("<I" if pointer == 4 else "<Q", pe.read(slot_rva, pointer))
-                where = "delay slot of %s!%s" % (dll, function)
-                if slot == 0:
-                    problems.append("%s is 0" % where)
-                elif not pe.executable(slot - pe.image_base):
-                    problems.append("%s is 0x%x, outside the image's code" % (where, slot))
-                elif not stub_loads_slot(pe, slot - pe.image_base, slot_rva):
-                    problems.append("%s is 0x%x, not its own thunk" % (where, slot))
+        for dll, function, slot_rva in delay_slots(pe):
+            (slot,) = struct.unpack("<I" if pointer == 4 else "<Q", pe.read(slot_rva, pointer))
+            where = "delay slot of %s!%s" % (dll, function)
+            if slot == 0:
+                problems.append("%s is 0" % where)
+            elif not pe.executable(slot - pe.image_base):
+                problems.append("%s is 0x%x, outside the image's code" % (where, slot))
+            elif not stub_loads_slot(pe, slot - pe.image_base, slot_rva):
+                problems.append("%s is 0x%x, not its own thunk" % (where, slot))
     except (ValueError, struct.error) as e:
         problems.append("delay imports: %s" % e)
     return problems

@@ -8,7 +8,6 @@ Usage: test_check_exe_hardening.py PATH/TO/Orvane.exe
 """
 
 import os
-import struct
 import subprocess
 import sys
 import tempfile
@@ -21,26 +20,14 @@ import check_exe_hardening as ch  # noqa: E402
 EXE = None
 
 
-def slots(pe):
-    """(dll, function, file offset of the slot) of every delay-import slot."""
-    pointer = 4 if pe.magic == 0x10B else 8
-    found = []
-    for dll, fields in ch.delay_descriptors(pe):
-        for index in range(1000):
-            (name,) = struct.unpack("<I", pe.read(fields[4] + index * pointer, 4))
-            if name == 0:
-                break
-            found.append((dll, pe.name_at(name + 2), pe.offset(fields[3] + index * pointer, pointer)))
-    return found
-
-
 class DelaySlots(unittest.TestCase):
     def setUp(self):
         with open(EXE, "rb") as f:
             self.data = f.read()
         self.pe = ch.PeFile(self.data)
         self.pointer = 4 if self.pe.magic == 0x10B else 8
-        self.slots = slots(self.pe)
+        self.slots = [(dll, function, self.pe.offset(rva, self.pointer))
+                      for dll, function, rva in ch.delay_slots(self.pe)]
 
     def problems_with(self, offset, value):
         data = bytearray(self.data)
