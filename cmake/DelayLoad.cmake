@@ -6,6 +6,11 @@
 # orvane_delay_load_library(<target-name> <dll-base-name>) makes the imported
 # library <target-name> from the toolchain's lib<dll-base-name>.a: its exports
 # are listed with nm into a .def file, which dlltool turns into a delay library.
+#
+# The calls must be compiled without dllimport, so that they name each
+# function's thunk (see WINIMPM in the top-level CMakeLists.txt): GNU ld keeps
+# an i386 thunk only when something names it, and a dropped thunk leaves its
+# address slot 0.
 
 find_program(ORVANE_MINGW_NM ${ORVANE_MINGW_TRIPLET}-nm REQUIRED)
 find_program(ORVANE_MINGW_DLLTOOL ${ORVANE_MINGW_TRIPLET}-dlltool REQUIRED)

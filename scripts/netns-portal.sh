@@ -240,7 +240,7 @@ if [ "$wine" = 1 ]; then
   pids+=($!)
   # Wine's background services start with the first program and keep its
   # output open; start them here, detached, so no pipe of the command is held.
-  "$ORVANE_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  "$ORVANE_WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
 fi
 
 export ORVANE_NETNS_WORK="$work" ORVANE_PRIVATE_NETWORK=1

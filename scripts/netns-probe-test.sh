@@ -18,4 +18,4 @@ if ! orvane_can_run "$exe"; then
 fi
 
 exec "$root/scripts/netns-portal.sh" --wine -- \
-  bash -c '"$ORVANE_WINE" "$@"' netns-probe-test "$exe" "$@"
+  "$(orvane_wine_for "$exe")" "$exe" "$@"

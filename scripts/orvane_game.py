@@ -103,7 +103,7 @@ def add_dotnet8(runtime_folder=True):
     if runtime_folder:
         os.makedirs(os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "dotnet", "shared",
                                  "Microsoft.NETCore.App", "8.0.11"), exist_ok=True)
-    result = subprocess.run([os.environ.get("ORVANE_WINE", "wine"), "reg", "add", DOTNET_RUNTIMES_KEY,
+    result = subprocess.run([os.environ.get("ORVANE_WINE64", "wine64"), "reg", "add", DOTNET_RUNTIMES_KEY,
                              "/v", "8.0.11", "/t", "REG_DWORD", "/d", "1", "/reg:32", "/f"],
                             stdin=subprocess.DEVNULL, capture_output=True)
     if result.returncode != 0:

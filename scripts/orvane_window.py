@@ -51,8 +51,26 @@ class Failure(Exception):
     """Something the driver waited for or expected did not happen."""
 
 
-def wine():
-    return os.environ.get("ORVANE_WINE", "wine")
+def pe_machine(path):
+    """The machine field of the Windows program at `path` (0x14C for 32-bit
+    x86, 0x8664 for x86-64); 0 when it is not a PE file."""
+    with open(path, "rb") as f:
+        header = f.read(4096)
+    if header[:2] != b"MZ":
+        return 0
+    offset = int.from_bytes(header[60:64], "little")
+    return int.from_bytes(header[offset + 4:offset + 6], "little")
+
+
+def wine(program=None):
+    """The Wine loader for `program` (a Windows program's path, or one of
+    Wine's own tools when None): 64-bit programs and Wine's tools go to the
+    64-bit loader directly, which under qemu-user saves the 32-bit loader's
+    start (scripts/wine-env.sh)."""
+    loader64 = os.environ.get("ORVANE_WINE64", "wine64")
+    if program is not None and os.path.isfile(program) and pe_machine(program) == 0x14C:
+        return os.environ.get("ORVANE_WINE", "wine")
+    return loader64
 
 
 def wait_until(predicate, timeout, interval=0.2):
@@ -206,7 +224,7 @@ class Probe:
         the probe happens to start inherits the output and outlives it."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             try:
-                code = subprocess.run([wine(), self.exe, *args], stdin=subprocess.DEVNULL, stdout=out,
+                code = subprocess.run([wine(self.exe), self.exe, *args], stdin=subprocess.DEVNULL, stdout=out,
                                       stderr=err, timeout=timeout).returncode
             except subprocess.TimeoutExpired:
                 return {"found": "0", "error": "probe %s did not answer in %g s" % (" ".join(args), timeout)}
@@ -281,7 +299,7 @@ class Program:
     def launch(self):
         """Starts the program; returns its process."""
         self.process = subprocess.Popen(
-            [wine(), self.exe], cwd=self.cwd, stdin=subprocess.DEVNULL,
+            [wine(self.exe), self.exe], cwd=self.cwd, stdin=subprocess.DEVNULL,
             stdout=self.output or subprocess.DEVNULL,
             stderr=subprocess.STDOUT if self.output else subprocess.DEVNULL)
         return self.process

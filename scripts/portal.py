@@ -25,7 +25,9 @@
 
       The base folder is assembled beside its final place and swapped in as a
       whole; url.txt is replaced last. Nothing is written when any file name
-      would be refused or mangled by Orvane on Windows.
+      would be refused or mangled by Orvane on Windows, or a symbolic link
+      leads out of the client folder (links to folders are never followed;
+      files are opened without following links).
 
       Files are hashed while they are copied. Their digests are kept in
       <portal-dir>.digests.json, beside the portal and outside what it serves,
@@ -41,7 +43,10 @@
       relay <portal-url>url.txt, the list it points at (either shape Orvane
       takes), the list's signature and version when a key is given, then
       every listed file (status 200, length, MD5, a path Orvane takes),
-      a few at once. One line per problem on stdout, progress on stderr.
+      a few at once. Orvane's limits hold: at most 4 KiB of relay, 4 MiB of
+      list and 1 KiB of signature are read, only http and https URLs count,
+      and a redirect from https to http is not followed. One line per problem
+      on stdout, progress on stderr.
 
 Exit codes: 0 done (verify: no problems), 1 failure (I/O, openssl; verify:
 problems found), 2 refused input.
@@ -49,11 +54,13 @@ problems found), 2 refused input.
 
 import argparse
 import concurrent.futures
+import errno
 import hashlib
 import http.client
 import json
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -77,6 +84,15 @@ CHUNK = 1 << 20
 RACY_NS = 2 * 10**9
 # Orvane's own request limits: no connection within 15 s, or no data for 30 s.
 HTTP_TIMEOUT_S = 30
+# The most Orvane reads of each answer before it refuses it ("Response too
+# large"): kMaxRelayBytes and kMaxFileListBytes in src/update/UpdateController.h,
+# kMaxFileListSignatureBytes in src/update/FileListSignature.h.
+MAX_RELAY_BYTES = 4 * 1024
+MAX_LIST_BYTES = 4 * 1024 * 1024
+MAX_SIGNATURE_BYTES = 1024
+# Orvane speaks these two only (src/update/HttpClient.cpp); it would request any
+# other scheme's URL over plain http, which is never what the portal meant.
+URL_SCHEMES = ("http", "https")
 # The relay's text loses surrounding spaces, CR and LF, nothing else.
 RELAY_TRIMMED = " \r\n"
 
@@ -140,9 +156,12 @@ def path_problem(path):
 
 
 def collect_files(client):
-    """The client folder's files as (relative path, absolute path), sorted.
+    """The client folder's files as (relative path, real path), sorted; the
+    real path has no symbolic link in it and lies inside the client folder's
+    real path.
 
     Raises Refused listing every name that cannot be published."""
+    client_real = os.path.realpath(client)
     found = []
     problems = []
     for current, dirs, files in os.walk(client, onerror=_raise_walk_error):
@@ -165,10 +184,15 @@ def collect_files(client):
             problem = segment_problem(name)
             if problem:
                 problems.append("%s%s: %s" % (rel_dir, _show(name), problem))
+            elif os.path.islink(full) and not is_inside(full, client_real):
+                # A link out of the client folder would publish whatever it
+                # names (a signing key, the operator's home) to every player.
+                problems.append("%s: symbolic link to %s, outside the client folder"
+                                % (rel, _show(os.path.realpath(full))))
             elif not os.path.isfile(full):
                 problems.append("%s: not a regular file" % rel)
             else:
-                found.append((rel, full))
+                found.append((rel, os.path.realpath(full)))
 
     # Windows folders ignore letter case: two such names would be one file there.
     seen = {}
@@ -301,12 +325,54 @@ def _duration(seconds):
     return "%d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
 
 
-def copy_with_digest(source, target, progress=None):
-    """Copies a file and returns (md5 hex, size) of the bytes written, so the
-    list describes exactly the published copy even if the source changes."""
+# Opening a file with it fails on a symbolic link instead of following it
+# (absent on Windows).
+NO_FOLLOW = getattr(os, "O_NOFOLLOW", 0)
+SWAPPED_LINK = "%s: became a symbolic link while publishing (not followed); nothing published"
+
+
+def open_inside(folder, path, rel):
+    """Opens the regular file `path`, a real path below the real path
+    `folder`, for reading, following no symbolic link: each folder on the way
+    and the file itself are opened relative to the one before with
+    O_NOFOLLOW, so a link swapped in after the client folder was listed is
+    refused, not followed. `rel` names the file in messages."""
+    if not NO_FOLLOW or os.open not in os.supports_dir_fd:
+        # No way to open without following: check just before opening.
+        if os.path.realpath(path) != path:
+            raise Refused(SWAPPED_LINK % rel)
+        return open(path, "rb")
+    parts = os.path.relpath(path, folder).split(os.sep)
+    fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        for part in parts[:-1]:
+            inner = os.open(part, os.O_RDONLY | os.O_DIRECTORY | NO_FOLLOW, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        # O_NONBLOCK: a pipe swapped in must not hold the open for ever.
+        inner = os.open(parts[-1], os.O_RDONLY | NO_FOLLOW | os.O_NONBLOCK, dir_fd=fd)
+    except OSError as e:
+        # ELOOP (Linux) or EMLINK (BSD) for a link as the last name, ENOTDIR
+        # for a link or file where a folder was.
+        if e.errno in (errno.ELOOP, errno.EMLINK, errno.ENOTDIR):
+            raise Refused(SWAPPED_LINK % rel)
+        raise
+    finally:
+        os.close(fd)
+    if not stat.S_ISREG(os.fstat(inner).st_mode):
+        os.close(inner)
+        raise Refused("%s: no longer a regular file" % rel)
+    os.set_blocking(inner, True)
+    return os.fdopen(inner, "rb")
+
+
+def copy_with_digest(src, target, progress=None):
+    """Copies the open file `src` and returns (md5 hex, size) of the bytes
+    written, so the list describes exactly the published copy even if the
+    source changes."""
     digest = hashlib.md5()
     size = 0
-    with open(source, "rb") as src, open(target, "wb") as dst:
+    with src, open(target, "wb") as dst:
         while True:
             chunk = src.read(CHUNK)
             if not chunk:
@@ -428,6 +494,7 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
     if not templated:
         base_url_fixed = base_url if base_url.endswith("/") else base_url + "/"
         base = base_path_of(base_url_fixed)
+    client_real = os.path.realpath(client)
     files = collect_files(client)
     os.makedirs(portal, exist_ok=True)
 
@@ -455,7 +522,11 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
         for rel, source in files:
             target = os.path.join(staging, *rel.split("/"))
             os.makedirs(os.path.dirname(target), exist_ok=True)
-            info = os.stat(source)
+            info = os.lstat(source)
+            if stat.S_ISLNK(info.st_mode):
+                raise Refused(SWAPPED_LINK % rel)
+            if not stat.S_ISREG(info.st_mode):
+                raise Refused("%s: no longer a regular file" % rel)
             md5 = cache.reuse(source, info, target)
             if md5 is None:
                 to_hash.append((rel, source, target, info))
@@ -465,7 +536,8 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
         progress = Progress("hashing", sum(item[3].st_size for item in to_hash), len(to_hash))
         hashed = {}
         for rel, source, target, info in to_hash:
-            hashed[rel] = copy_with_digest(source, target, progress)
+            hashed[rel] = copy_with_digest(open_inside(client_real, source, rel), target,
+                                           progress)
             progress.add(0, file_done=True)
             if hashed[rel][1] == info.st_size:
                 cache.remember(source, info, hashed[rel][0], target, base + rel)
@@ -531,14 +603,29 @@ class PortalCheck:
             self.problems += 1
             print("PROBLEM: " + text, file=self.out, flush=True)
 
-    def fetch(self, url, what):
-        """The body of a 200 answer, or None after reporting why not."""
+    def fetch(self, url, what, limit):
+        """The body of a 200 answer of at most `limit` bytes, or None after
+        reporting why not. Reads no more than one byte past the limit."""
+        problem = url_problem(url)
+        if problem:
+            self.problem("%s %s: %s" % (what, url, problem))
+            return None
         try:
             with _open_url(url) as response:
                 if response.status != 200:
                     self.problem("%s %s: status %d (only 200 counts)" % (what, url, response.status))
                     return None
-                return response.read()
+                announced = response.getheader("Content-Length", "")
+                if announced.isdigit() and int(announced) > limit:
+                    self.problem("%s %s: announces %s bytes, more than %d (Orvane refuses it)"
+                                 % (what, url, announced, limit))
+                    return None
+                body = read_at_most(response, limit + 1)
+                if len(body) > limit:
+                    self.problem("%s %s: more than %d bytes (Orvane refuses it)"
+                                 % (what, url, limit))
+                    return None
+                return body
         except urllib.error.HTTPError as e:
             self.problem("%s %s: status %d (only 200 counts)" % (what, url, e.code))
         except (urllib.error.URLError, http.client.HTTPException, OSError, ValueError) as e:
@@ -546,9 +633,50 @@ class PortalCheck:
         return None
 
 
+def url_problem(url):
+    """Why Orvane could not fetch `url` as meant, or None."""
+    scheme = urllib.parse.urlsplit(url).scheme.lower()
+    if scheme not in URL_SCHEMES:
+        return "not an http:// or https:// URL"
+    return None
+
+
+def read_at_most(response, limit):
+    """The body's first `limit` bytes, or all of it when shorter."""
+    body = b""
+    while len(body) < limit:
+        chunk = response.read(min(CHUNK, limit - len(body)))
+        if not chunk:
+            break
+        body += chunk
+    return body
+
+
+class RedirectRefused(urllib.error.URLError):
+    pass
+
+
+class OrvaneRedirects(urllib.request.HTTPRedirectHandler):
+    """Follows a redirect only where Orvane does: to http or https, and never
+    from https to http (its HttpClient sets WinHTTP's
+    REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP)."""
+
+    def redirect_request(self, req, fp, code, msg, headers, newurl):
+        old = urllib.parse.urlsplit(req.full_url).scheme.lower()
+        new = urllib.parse.urlsplit(newurl).scheme.lower()
+        if new not in URL_SCHEMES or (old == "https" and new != "https"):
+            fp.close()
+            raise RedirectRefused("redirected to %s, which Orvane does not follow "
+                                  "(only http and https, never from https to http)" % newurl)
+        return super().redirect_request(req, fp, code, msg, headers, newurl)
+
+
+_OPENER = urllib.request.build_opener(OrvaneRedirects)
+
+
 def _open_url(url):
     request = urllib.request.Request(url, headers={"User-Agent": "Orvane-portal-verify"})
-    return urllib.request.urlopen(request, timeout=HTTP_TIMEOUT_S)
+    return _OPENER.open(request, timeout=HTTP_TIMEOUT_S)
 
 
 def _file_url(base, path):
@@ -642,7 +770,7 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
     check = PortalCheck()
     portal_url += "" if portal_url.endswith("/") else "/"
     relay_url = portal_url + RELAY_NAME
-    relay = check.fetch(relay_url, "relay")
+    relay = check.fetch(relay_url, "relay", MAX_RELAY_BYTES)
     if relay is None:
         return check.problems
     if relay.startswith(b"\xef\xbb\xbf"):
@@ -657,14 +785,17 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
     if any(ord(c) < 0x20 or ord(c) == 0x7F for c in base):
         check.problem("relay %s: base URL %r contains control characters" % (relay_url, base))
         return check.problems
+    if url_problem(base):
+        check.problem("relay %s: base URL %r is %s" % (relay_url, base, url_problem(base)))
+        return check.problems
     base += "" if base.endswith("/") else "/"
     print("relay %s: base URL %s" % (relay_url, base))
     list_url = base + list_name
-    list_bytes = check.fetch(list_url, "list")
+    list_bytes = check.fetch(list_url, "list", MAX_LIST_BYTES)
     if list_bytes is None:
         return check.problems
     if key is not None:
-        signature = check.fetch(list_url + SIGNATURE_SUFFIX, "signature")
+        signature = check.fetch(list_url + SIGNATURE_SUFFIX, "signature", MAX_SIGNATURE_BYTES)
         if signature is not None and not signature_verifies(key, list_bytes, signature):
             check.problem("signature %s%s: does not verify the list with %s"
                           % (list_url, SIGNATURE_SUFFIX, key))

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job on a fresh Debian 12 machine (as root): installs what is needed,
-# builds the shipped program (build/mingw-i686/src/Orvane.exe), then shows it
+# builds the 32-bit program (build/mingw-i686/src/Orvane.exe), then shows it
 # doing its work: Orvane diagnoses a small demo game directory, updates it from
 # a signed demo portal served on 127.0.0.1:80 inside a private network
 # namespace, and starts the launcher (see scripts/demo.py). On your display when
@@ -14,7 +14,7 @@ source scripts/prepare.sh
 echo "== building the shipped program (mingw-i686)"
 cmake --preset mingw-i686 >/dev/null
 cmake --build --preset mingw-i686 --target Orvane -j"$(nproc)"
-echo "Orvane.exe is at: $root/build/mingw-i686/src/Orvane.exe"
+echo "Orvane.exe (without a file list key) is at: $root/build/mingw-i686/src/Orvane.exe"
 
 # The shipped build is 32-bit; Wine runs it only where 32-bit Linux programs run.
 if [ "$ORVANE_CAN_RUN_WIN32" = 1 ]; then
@@ -47,6 +47,9 @@ case $status in
   77) echo "The demo needs a private network namespace (root, unshare), which this machine does not allow." ;;
   *) echo "The demo did not finish its job (exit code $status); see the lines above and $demo." ;;
 esac
-echo "The shipped program is at: $root/build/mingw-i686/src/Orvane.exe"
-echo "Copy it into a game client's directory and run it there."
+echo "$root/build/mingw-i686/src/Orvane.exe is a build without a file list key,"
+echo "for portals that sign nothing: it takes any list it is served, over any connection."
+echo "The program to give players is a signed release: scripts/release.sh makes it"
+echo "(file lists signed with your key, the exe signed with Authenticode); see the"
+echo "README's operator's guide."
 exit $status

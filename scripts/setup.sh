@@ -28,3 +28,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 else
   echo "setup: all packages present"
 fi
+
+# Wine's 32-bit loader is a 32-bit Linux program: have it run here, natively
+# or through qemu-user.
+"$(dirname "${BASH_SOURCE[0]}")/i386/setup.sh"

@@ -6,6 +6,14 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 stamp="$WINEPREFIX/.orvane-ready"
 
+# A prefix made while 32-bit programs could not run lacks Wine's 32-bit system
+# files ("could not load kernel32.dll"): make it again once they can.
+if [ -f "$stamp" ] && [ "$ORVANE_CAN_RUN_WIN32" = 1 ] &&
+   [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  echo "wine-prefix: $WINEPREFIX has no 32-bit system files; making it again" >&2
+  rm -f "$stamp"
+fi
+
 if [ ! -f "$stamp" ]; then
   echo "wine-prefix: creating $WINEPREFIX" >&2
   rm -rf "$WINEPREFIX"
@@ -13,7 +21,7 @@ if [ ! -f "$stamp" ]; then
   "$ORVANE_WINE" wineboot -i >/dev/null 2>&1
   wineserver -w
   # Test set-up only: the product never relies on this substitute.
-  "$ORVANE_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+  "$ORVANE_WINE64" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
     /v 'Microsoft YaHei UI' /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
   wineserver -w
   touch "$stamp"
@@ -24,7 +32,7 @@ fi
 fonts_stamp="$WINEPREFIX/.orvane-dialog-fonts"
 if [ ! -f "$fonts_stamp" ]; then
   for face in 'Tahoma' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
-    "$ORVANE_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+    "$ORVANE_WINE64" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
       /v "$face" /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
   done
   touch "$fonts_stamp"

@@ -3,4 +3,4 @@
 # never the user's ~/.wine. ctest uses this as the cross-compiling emulator.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
-exec "$ORVANE_WINE" "$@"
+exec "$(orvane_wine_for "${1:-}")" "$@"

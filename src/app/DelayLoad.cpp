@@ -1,4 +1,4 @@
-// Delay-loaded DLLs (winhttp, bcrypt, crypt32: see cmake/DelayLoad.cmake) are
+// Delay-loaded DLLs (winhttp, bcrypt, crypt32, oleacc: see cmake/DelayLoad.cmake) are
 // loaded by full path from System32. Linked into Orvane.exe only.
 //
 // Without this hook the delay-load helper would call LoadLibrary by name, and

@@ -2,8 +2,11 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "base/Config.h"
 #include "app/DllSearch.h"
+#include "app/SingleInstance.h"
 #include "base/Logger.h"
 #include "base/Version.h"
 #include "diagnostics/SystemState.h"
@@ -51,9 +54,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
 
     // Kept open for the life of the process; the system releases it at exit.
     const HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
-    if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (ReadInstanceMutex(mutex != nullptr, GetLastError()) == InstanceMutex::AnotherCopy) {
         ActivateRunningCopy();
-        CloseHandle(mutex);
+        if (mutex != nullptr) {
+            CloseHandle(mutex);
+        }
         return 0;
     }
 
@@ -65,8 +70,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     // A log a player can send to support; the program runs the same without it.
     Logger::Instance().OpenBesideExecutable();
     Config::Instance().Load();
-    Logger::Instance().Write(LogLevel::Info, "Orvane " ORVANE_VERSION_RELEASE " started, portal " +
-                                                 Config::Instance().portalUrl);
+    // Support must tell at a glance whether this copy trusts any list it is
+    // served (a build without a key) or only lists signed for it.
+    const char* const buildKind = UpdateController::Instance().fileListPublicKey.empty()
+                                      ? " started (build without a file list key: unsigned lists taken)"
+                                      : " started (signed file lists only)";
+    Logger::Instance().Write(LogLevel::Info, std::string("Orvane " ORVANE_VERSION_RELEASE) + buildKind +
+                                                 ", portal " + Config::Instance().portalUrl);
 
     MainWindow window(SystemState::Instance(), UpdateController::Instance());
     if (!window.Create(instance)) {

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <limits>
+#include <string>
 #include <new>
 
 #include <nlohmann/json.hpp>
@@ -12,6 +14,39 @@
 namespace Orvane {
 
 namespace {
+
+// The JSON library quotes the portal's own text in its messages (the token it
+// stopped at: "last read: '...'", a number too large: "parsing '...'"), at any
+// length. The error reaches the player's message box, so the quote is cut to
+// a short excerpt and the whole message kept to printable ASCII.
+constexpr std::size_t kQuotedExcerptChars = 32;
+
+std::string WithShortQuote(const std::string& message)
+{
+    std::size_t textStart = std::string::npos;
+    for (const char* marker : {"last read: '", "parsing '"}) {
+        const std::size_t at = message.find(marker);
+        if (at != std::string::npos) {
+            textStart = std::min(textStart, at + std::char_traits<char>::length(marker));
+        }
+    }
+    std::size_t textEnd = message.size();
+    if (textStart == std::string::npos) {
+        textStart = textEnd;
+    } else if (textEnd > textStart && message.back() == '\'') {
+        --textEnd;
+    }
+    std::string result;
+    for (std::size_t i = 0; i < textEnd; ++i) {
+        if (i >= textStart + kQuotedExcerptChars) {
+            result += "...";
+            break;
+        }
+        const unsigned char c = static_cast<unsigned char>(message[i]);
+        result += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    return textStart < message.size() ? result + "'" : result;
+}
 
 const char kOutOfMemoryError[] =
     "\xE6\x96\x87\xE4\xBB\xB6\xE5\x88\x97\xE8\xA1\xA8\xE8\xBF\x87\xE5\xA4\xA7";  // 文件列表过大
@@ -106,7 +141,7 @@ public:
 
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override
     {
-        error = std::string("JSON parse error: ") + e.what();
+        error = "JSON parse error: " + WithShortQuote(e.what());
         return false;
     }
 

@@ -41,8 +41,8 @@ from orvane_game import (BASE_ARCHIVE, LAUNCHER_NAME, LOCALE_ARCHIVE, ROOT,  # n
                          setup_saved, windows_path, write)
 import orvane_game  # noqa: E402
 from orvane_window import (ACCENT, DANGER, NEUTRAL, PANEL, SUCCESS, WHITE, Failure,  # noqa: E402
-                           Program, Screenshots, grab, hide_keyboard_cues, near, press_keys,
-                           wait_for)
+                           Program, Screenshots, grab, hide_keyboard_cues, near, pe_machine,
+                           press_keys, wait_for)
 
 SKIP = 77
 PORTAL_BASE = "http://update.kaimor.com/files/"
@@ -274,6 +274,7 @@ def run_fresh_start(layout, orvane, screen, log, listener):
     check(log.paths() == ["/url.txt", "/files/filelist.json"],
           "check requests: %r" % log.paths())
     check(all(agent == "Orvane/1.0" for _, _, _, agent in log.requests()), "wrong user agent")
+    expect_build_kind(layout, "(build without a file list key: unsigned lists taken)")
 
     orvane.click("right")
     launched_at = expect_launcher_started(layout, 90)
@@ -538,6 +539,13 @@ def expect_check_refused(orvane, screen, log, message, name):
     orvane.close()
 
 
+def expect_build_kind(layout, kind):
+    """The log's start line says which kind of build wrote it."""
+    lines = read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace").splitlines()
+    started = [line for line in lines if " started (" in line]
+    check(started and kind in started[0], "Orvane.log's start line: %r" % started[:1])
+
+
 def run_signed_portal(layout, orvane, screen, log, listener):
     """A program built with a public key takes the lists scripts/portal.py signs
     with its private half, refuses an altered list, and refuses an older
@@ -556,6 +564,7 @@ def run_signed_portal(layout, orvane, screen, log, listener):
           "requests: %r" % log.paths())
     check(saved_list_version(layout.game) == "1", "FileListVersion %r" % saved_list_version(layout.game))
     orvane.close()
+    expect_build_kind(layout, "(signed file lists only)")
 
     # One changed byte that keeps the list valid JSON breaks the signature.
     listed = read_bytes(os.path.join(files, "filelist.json"))
@@ -1291,12 +1300,6 @@ SCENARIOS = {
 
 
 # ---- driver -------------------------------------------------------------------
-
-def pe_machine(path):
-    data = read_bytes(path)
-    offset = int.from_bytes(data[60:64], "little")
-    return int.from_bytes(data[offset + 4:offset + 6], "little")
-
 
 def can_run_win32():
     result = subprocess.run(["bash", "-c", "source scripts/wine-env.sh; echo $ORVANE_CAN_RUN_WIN32"],

@@ -96,16 +96,16 @@ fi
 
 # Wine's background services start with the first program and keep its output
 # open; start them here, detached, so the test's own pipes are not held open.
-"$ORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
+"$ORVANE_WINE64" cmd /c exit >/dev/null 2>&1 </dev/null || true
 if [ "$mode" = screenshot-win7-fonts ]; then
   substitutes='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
-  "$ORVANE_WINE" reg delete "$substitutes" /v 'Microsoft YaHei UI' /f >/dev/null 2>&1 </dev/null || true
-  "$ORVANE_WINE" reg add "$substitutes" /v 'Microsoft YaHei' /d 'WenQuanYi Micro Hei' /f \
+  "$ORVANE_WINE64" reg delete "$substitutes" /v 'Microsoft YaHei UI' /f >/dev/null 2>&1 </dev/null || true
+  "$ORVANE_WINE64" reg add "$substitutes" /v 'Microsoft YaHei' /d 'WenQuanYi Micro Hei' /f \
     >/dev/null 2>&1 </dev/null
 fi
 if [ -n "$dpi" ]; then
   # Programs started from now on see the display at this scale.
-  "$ORVANE_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+  "$ORVANE_WINE64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
     >/dev/null 2>&1 </dev/null
 fi
 

@@ -74,7 +74,7 @@ class Session:
         shutil.copy(exe, os.path.join(self.app_dir, "Orvane.exe"))
 
     def start(self, *args, **kwargs):
-        process = subprocess.Popen([wine(), *args], **kwargs)
+        process = subprocess.Popen([wine(args[0]), *args], **kwargs)
         self.started.append(process)
         return process
 

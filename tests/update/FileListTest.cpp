@@ -132,6 +132,32 @@ TEST_F(FileListTest, MalformedJsonAndTypeMismatchesFailTheWholeList)
     EXPECT_EQ(lines.back().rfind("[ERROR] FileManager error: JSON parse error: ", 0), 0u);
 }
 
+TEST_F(FileListTest, AParseErrorQuotesOnlyAShortPrintableExcerptOfThePortalsText)
+{
+    const std::string paragraph = "[{\"path\":\"" + std::string(5000, 'A') + "\n\x01\xE4\xB8\xAD";
+    const struct {
+        const char* name;
+        std::string document;
+        const char* quoteStart;
+    } cases[] = {
+        {"an endless string", paragraph, "last read: '\"AAAAAAAA"},
+        {"a long number", "[" + std::string(3000, '7') + "]", "parsing '77777777"},
+        {"a Chinese word", "[\xE4\xB8\xAD\xE6\x96\x87]", "last read: '[?'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ParsedFileList parsed = ParseFileList(c.document);
+        ASSERT_FALSE(parsed.ok);
+        const std::size_t quote = parsed.error.find(c.quoteStart);
+        ASSERT_NE(quote, std::string::npos);
+        EXPECT_LE(parsed.error.size() - quote, std::string(c.quoteStart).size() + 40) << "the excerpt is short";
+        EXPECT_EQ(parsed.error.back(), '\'');
+        for (const char ch : parsed.error) {
+            EXPECT_TRUE(ch >= 0x20 && ch < 0x7F) << "byte " << int(static_cast<unsigned char>(ch));
+        }
+    }
+}
+
 TEST_F(FileListTest, EntriesThatCouldLeaveTheGameDirectoryAreSkipped)
 {
     const ParsedFileList parsed = ParseFileList(

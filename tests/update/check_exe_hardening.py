@@ -22,6 +22,10 @@ Usage: check_exe_hardening.py FILE.exe [--dependent-load-flags N]
                             not in the static import table (names compared
                             case-insensitively)
 
+Always: every delay-import address slot holds the address of its own thunk
+in the image's code (a slot of 0 crashes the program at its first call into
+that DLL).
+
 Only reads the file. Prints "FAIL <problem>" for each problem and exits 1 when
 there was any, 0 otherwise.
 """
@@ -34,6 +38,7 @@ IMPORT_ENTRY = 1
 RESOURCE_ENTRY = 2
 DELAY_IMPORT_ENTRY = 13
 IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
 IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 LOAD_CONFIG_ENTRY = 10
 RT_RCDATA = 10
@@ -61,15 +66,26 @@ class PeFile:
         self.checksum_offset = self.optional + 64
         self.subsystem_version = struct.unpack_from("<HH", data, self.optional + 48)
         (self.dll_characteristics,) = struct.unpack_from("<H", data, self.optional + 70)
+        if self.magic == 0x10B:
+            (self.image_base,) = struct.unpack_from("<I", data, self.optional + 28)
+        else:
+            (self.image_base,) = struct.unpack_from("<Q", data, self.optional + 24)
         directories = self.optional + (96 if self.magic == 0x10B else 112)
         (count,) = struct.unpack_from("<I", data, directories - 4)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
         self.sections = []
+        self.code = []  # (rva, size) of each executable section
         table = self.optional + optional_size
         for i in range(sections):
             header = table + 40 * i
             virtual_size, rva, raw_size, raw_offset = struct.unpack_from("<IIII", data, header + 8)
+            (flags,) = struct.unpack_from("<I", data, header + 36)
             self.sections.append((rva, max(virtual_size, raw_size), raw_offset, raw_size))
+            if flags & IMAGE_SCN_MEM_EXECUTE:
+                self.code.append((rva, virtual_size))
+
+    def executable(self, rva):
+        return any(start <= rva < start + size for start, size in self.code)
 
     def directory(self, index):
         return self.directories[index] if index < len(self.directories) else (0, 0)
@@ -204,40 +220,100 @@ def check_header(pe, tsaware, large_address_aware, subsystem_version):
     return problems
 
 
-def delay_descriptor_dlls(pe, names):
-    """Those of `names` that some IMAGE_DELAYLOAD_DESCRIPTOR in the image names.
+def delay_descriptors(pe):
+    """Every IMAGE_DELAYLOAD_DESCRIPTOR in the image, as (DLL name, fields).
 
     GNU ld 2.40 links dlltool's delay libraries without filling the delay
     import directory (the helper reaches each descriptor from its thunks, and
-    Windows itself never reads that directory), so the descriptors are found
-    by their content: Attributes 1 (RVAs), DllNameRVA at the DLL's name, and
-    module handle, address table and name table RVAs inside the image.
+    Windows itself never reads that directory), so without a directory the
+    descriptors are found by their content: Attributes 1 (RVAs), DllNameRVA at
+    a "*.dll" name, and module handle, address table and name table RVAs
+    inside the image.
     """
+    rva, size = pe.directory(DELAY_IMPORT_ENTRY)
+    if rva and size:
+        found = []
+        while True:
+            fields = struct.unpack("<8I", pe.read(rva, 32))
+            if fields == (0,) * 8:
+                return found
+            found.append((pe.name_at(fields[1]).lower(), fields))
+            rva += 32
     image_end = max(start + size for start, size, _, _ in pe.sections)
-    found = set()
-    lowered = pe.data.lower()
-    for name in names:
-        encoded = name.lower().encode("ascii") + b"\0"
-        at = lowered.find(encoded)
-        while at >= 0:
-            for start, _, raw_offset, raw_size in pe.sections:
-                if raw_offset <= at < raw_offset + raw_size:
-                    pattern = struct.pack("<II", 1, start + at - raw_offset)
-                    hit = pe.data.find(pattern)
-                    while hit >= 0:
-                        fields = struct.unpack_from("<8I", pe.data, hit)
-                        if hit % 4 == 0 and all(0 < rva < image_end for rva in fields[2:5]):
-                            found.add(name)
-                        hit = pe.data.find(pattern, hit + 1)
-            at = lowered.find(encoded, at + 1)
+    found = []
+    for start, _, raw_offset, raw_size in pe.sections:
+        at = pe.data.find(struct.pack("<I", 1), raw_offset, raw_offset + raw_size)
+        while 0 <= at <= raw_offset + raw_size - 32:
+            fields = struct.unpack_from("<8I", pe.data, at)
+            if at % 4 == 0 and all(0 < field < image_end for field in fields[1:5]):
+                try:
+                    name = pe.name_at(fields[1]).lower()
+                except (ValueError, UnicodeDecodeError):
+                    name = ""
+                if name.endswith(".dll") and name.isprintable():
+                    found.append((name, fields))
+            at = pe.data.find(struct.pack("<I", 1), at + 1, raw_offset + raw_size)
     return found
+
+
+def stub_loads_slot(pe, stub_rva, slot_rva):
+    """True when the code at `stub_rva` is a delay-load thunk for the slot at
+    `slot_rva`: it puts the slot's address in eax/rax and jumps to the helper.
+    i386: mov eax, imm32 (B8, the slot's VA); x86-64: lea rax, [rip+rel32]."""
+    try:
+        code = pe.read(stub_rva, 7)
+    except ValueError:
+        return False
+    if pe.magic == 0x10B:
+        return code[0] == 0xB8 and struct.unpack_from("<I", code, 1)[0] == pe.image_base + slot_rva
+    if code[:3] != b"\x48\x8d\x05":
+        return False
+    return stub_rva + 7 + struct.unpack_from("<i", code, 3)[0] == slot_rva
+
+
+def delay_slots(pe):
+    """(DLL, function, slot RVA) of every delay-import address slot."""
+    pointer = 4 if pe.magic == 0x10B else 8
+    entry_format = "<I" if pointer == 4 else "<Q"
+    ordinal_flag = 1 << (8 * pointer - 1)
+    for dll, fields in delay_descriptors(pe):
+        address_table, name_table = fields[3], fields[4]
+        for index in range(65536):
+            (name_entry,) = struct.unpack(entry_format, pe.read(name_table + index * pointer, pointer))
+            if name_entry == 0:
+                break
+            function = ("#%d" % (name_entry & 0xFFFF) if name_entry & ordinal_flag
+                        else pe.name_at(name_entry + 2))
+            yield dll, function, address_table + index * pointer
+
+
+def check_delay_slots(pe):
+    """Every delay-import address slot must hold the address of its own thunk
+    inside an executable section: the slot is what a call into the DLL jumps
+    through before the DLL is loaded, so a slot of 0 crashes at the first call
+    (as GNU ld's i386 back end leaves it when it drops a thunk nothing names)."""
+    pointer = 4 if pe.magic == 0x10B else 8
+    problems = []
+    try:
+        for dll, function, slot_rva in delay_slots(pe):
+            (slot,) = struct.unpack("<I" if pointer == 4 else "<Q", pe.read(slot_rva, pointer))
+            where = "delay slot of %s!%s" % (dll, function)
+            if slot == 0:
+                problems.append("%s is 0" % where)
+            elif not pe.executable(slot - pe.image_base):
+                problems.append("%s is 0x%x, outside the image's code" % (where, slot))
+            elif not stub_loads_slot(pe, slot - pe.image_base, slot_rva):
+                problems.append("%s is 0x%x, not its own thunk" % (where, slot))
+    except (ValueError, struct.error) as e:
+        problems.append("delay imports: %s" % e)
+    return problems
 
 
 def check_delay_loaded(pe, dlls):
     try:
         static = pe.imported_dlls(IMPORT_ENTRY, 20, 12)       # IMAGE_IMPORT_DESCRIPTOR.Name
         delayed = pe.imported_dlls(DELAY_IMPORT_ENTRY, 32, 4)  # IMAGE_DELAYLOAD_DESCRIPTOR.DllNameRVA
-        delayed += sorted(delay_descriptor_dlls(pe, [dll.lower() for dll in dlls]))
+        delayed += [dll for dll, _ in delay_descriptors(pe)]
     except (ValueError, struct.error) as e:
         return ["imports: %s" % e]
     problems = []
@@ -272,6 +348,7 @@ def main(argv):
     problems += check_header(pe, args.tsaware, args.large_address_aware, args.subsystem_version)
     if args.delay_loaded:
         problems += check_delay_loaded(pe, args.delay_loaded)
+    problems += check_delay_slots(pe)
     for problem in problems:
         print("FAIL", problem)
     if not problems:
