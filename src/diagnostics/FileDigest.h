@@ -36,13 +36,20 @@ private:
 using DigestProgress = std::function<void(int64_t bytesRead)>;
 
 // Adds a file's bytes to `hash`. False when the file cannot be opened for
-// reading, a read fails part-way, or hashing fails.
-bool AddFileTo(Md5Hash& hash, const std::wstring& path, const DigestProgress& progress = {});
+// reading (the system's reason in *openError when given), a read fails
+// part-way, or hashing fails.
+bool AddFileTo(Md5Hash& hash, const std::wstring& path, const DigestProgress& progress = {},
+               unsigned long* openError = nullptr);
+
+// Adds what is left of an open file (read access), from its current position
+// to its end, to `hash`.
+bool AddRestOfFileTo(Md5Hash& hash, void* file, const DigestProgress& progress = {});
 
 // MD5 of a file's bytes as 32 lower-case hexadecimal characters; empty when the
 // file cannot be opened for reading (missing, a directory, locked), a read
 // fails part-way, or hashing fails. Streams through a fixed buffer, so memory
 // use does not depend on file size.
-std::string ComputeFileMd5(const std::wstring& path, const DigestProgress& progress = {});
+std::string ComputeFileMd5(const std::wstring& path, const DigestProgress& progress = {},
+                           unsigned long* openError = nullptr);
 
 }  // namespace Orvane

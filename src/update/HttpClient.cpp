@@ -330,6 +330,41 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
 bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
                               ProgressCallback progress, const DownloadOptions& options)
 {
+    // Declared before the request, so the file is closed after it.
+    KernelHandle file;
+    const auto open = [&path, &file](int64_t startOffset) -> HANDLE {
+        file.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                               startOffset > 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+        // A continued file is cut to what is kept; a new one is empty already.
+        LARGE_INTEGER offset{};
+        offset.QuadPart = startOffset;
+        if (file && startOffset > 0 &&
+            (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get()))) {
+            file.Reset();
+        }
+        return file.Get();
+    };
+    return Receive(url, open, progress, options);
+}
+
+bool HttpClient::DownloadInto(const std::string& url, HANDLE file, ProgressCallback progress,
+                              const DownloadOptions& options)
+{
+    const auto open = [file, &options](int64_t startOffset) -> HANDLE {
+        const LARGE_INTEGER start{};
+        if (startOffset == 0 && options.resumeFrom > 0 &&
+            (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file))) {
+            return nullptr;
+        }
+        return file;
+    };
+    return Receive(url, open, progress, options);
+}
+
+bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int64_t startOffset)>& open,
+                         const ProgressCallback& progress, const DownloadOptions& options)
+{
     const int64_t resumeFrom = options.resumeFrom > 0 ? options.resumeFrom : 0;
     WinHttpHandle request;
     DWORD status = 0;
@@ -353,19 +388,9 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
         lastError = kTooLarge;  // refused before the file is touched
         return false;
     }
-    // Declared after the request, so the file is closed before it.
-    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                  startOffset > 0 ? OPEN_EXISTING : CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        lastError = "Failed to create file";
-        return false;
-    }
-    // A new file is empty already; a continued one is cut to what is kept.
-    LARGE_INTEGER offset{};
-    offset.QuadPart = startOffset;
-    if (startOffset > 0 && (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get()))) {
-        lastError = "Failed to position file";
+    const HANDLE file = open(startOffset);
+    if (file == nullptr || file == INVALID_HANDLE_VALUE) {
+        lastError = "Failed to open file";
         return false;
     }
     if (options.onStart) {
@@ -381,7 +406,7 @@ bool HttpClient::DownloadFile(const std::string& url, const std::wstring& path,
             return false;
         }
         DWORD written = 0;
-        if (!WriteFile(file.Get(), data, size, &written, nullptr) || written != size) {
+        if (!WriteFile(file, data, size, &written, nullptr) || written != size) {
             lastError = "Failed to write file";
             return false;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -83,6 +85,11 @@ public:
     // included, and the total is the whole file's size.
     bool DownloadFile(const std::string& url, const std::wstring& path, ProgressCallback progress,
                       const DownloadOptions& options);
+    // The same into a file the caller holds open for writing, positioned at
+    // options.resumeFrom with nothing after it. A whole body where the rest
+    // was asked for (status 200) truncates it to nothing first.
+    bool DownloadInto(const std::string& url, HANDLE file, ProgressCallback progress,
+                      const DownloadOptions& options);
 
     std::string lastError;
     HttpTimeouts timeouts;
@@ -90,6 +97,11 @@ public:
     const std::atomic<bool>* cancel = nullptr;
 
 private:
+    // Sends the request and writes the body to the file `open` gives for the
+    // offset the server continues at (null: it could not be opened).
+    bool Receive(const std::string& url, const std::function<HANDLE(int64_t startOffset)>& open,
+                 const ProgressCallback& progress, const DownloadOptions& options);
+
     std::unique_ptr<HttpSession> session_;
 };
 

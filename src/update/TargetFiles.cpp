@@ -82,48 +82,7 @@ void RemoveMatching(const std::wstring& directory, const wchar_t* pattern)
     } while (FindNextFileW(search.Get(), &found));
 }
 
-int64_t SizeOf(DWORD high, DWORD low)
-{
-    return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
-}
-
-bool SameName(const wchar_t* a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a, -1, b.c_str(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 }  // namespace
-
-TargetState ReadTargetState(const TargetPath& target)
-{
-    TargetState state;
-    if (target.partial != target.file + kPartialSuffix) {
-        state.attributes = GetFileAttributesW(target.file.c_str());
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (GetFileAttributesExW(target.partial.c_str(), GetFileExInfoStandard, &data) &&
-            !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            state.partialBytes = SizeOf(data.nFileSizeHigh, data.nFileSizeLow);
-        }
-        return state;
-    }
-    // "<name>*" finds both; every name found is compared in full (the search
-    // also matches short names and longer ones).
-    const std::wstring name = target.file.substr(target.folder.size() + (target.folder.back() == L'\\' ? 0 : 1));
-    const std::wstring partialName = name + kPartialSuffix;
-    WIN32_FIND_DATAW found{};
-    const FindHandle search(FindFirstFileW((target.file + L"*").c_str(), &found));
-    if (!search) {
-        return state;
-    }
-    do {
-        if (SameName(found.cFileName, name)) {
-            state.attributes = found.dwFileAttributes;
-        } else if (SameName(found.cFileName, partialName) && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            state.partialBytes = SizeOf(found.nFileSizeHigh, found.nFileSizeLow);
-        }
-    } while (FindNextFileW(search.Get(), &found));
-    return state;
-}
 
 void RemoveLeftovers(const std::wstring& directory)
 {
@@ -141,23 +100,26 @@ FileMoves FileMoves::System()
     return moves;
 }
 
-bool ReplaceTarget(const std::wstring& source, const std::wstring& target, DWORD attributes,
-                   const std::wstring& aside, const FileMoves& moves)
+bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
+                   const FileMoves& moves)
 {
-    // A refused replace of a folder would look like a file in use, and the
-    // whole folder would be moved aside.
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        Logger::Instance().Write(LogLevel::Warning, "A listed file is a folder here; it is left alone");
-        return false;
-    }
-    // Windows refuses to replace a read-only file (Wine does not).
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
-        SetFileAttributesW(target.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared);
-    }
-
     const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     DWORD error = moves.move(source, target, replace);
+    if (error == ERROR_ACCESS_DENIED) {
+        // Only a refusal makes the target worth a look: a folder in the way
+        // would look like a file in use (and be moved aside whole), and
+        // Windows refuses to replace a read-only file (Wine does not).
+        const DWORD attributes = GetFileAttributesW(target.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            Logger::Instance().Write(LogLevel::Warning, kListedFolderWarning);
+            return false;
+        }
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+            SetFileAttributesW(target.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared);
+            error = moves.move(source, target, replace);
+        }
+    }
     for (const DWORD pause : kReplaceBackoffMs) {
         if (!Refused(error)) {
             break;

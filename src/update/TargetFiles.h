@@ -8,17 +8,8 @@
 
 namespace Orvane {
 
-struct TargetPath;
-
-// What a folder holds of one target before it is downloaded.
-struct TargetState {
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;  // of the target; INVALID_FILE_ATTRIBUTES: none
-    int64_t partialBytes = -1;                   // of its partial file; -1: none
-};
-
-// One directory query where the partial file sits beside the target (every
-// lookup of a missing name is one; under Wine it reads the whole folder).
-TargetState ReadTargetState(const TargetPath& target);
+// Logged where a listed file is a folder here: it is never replaced nor moved.
+inline constexpr char kListedFolderWarning[] = "A listed file is a folder here; it is left alone";
 
 // Removes what earlier runs may have left in `directory`: temporary files of
 // earlier versions (orv*.tmp) and targets moved aside (*.orvold). Files still
@@ -34,15 +25,15 @@ struct FileMoves {
     static FileMoves System();
 };
 
-// Moves the verified `source` over `target`, whose attributes the caller has
-// just read (INVALID_FILE_ATTRIBUTES: there is none). A folder is never
-// replaced nor moved: false at once. A read-only target has the attribute
-// cleared first; a refused replace (the target open elsewhere) is retried a
-// few times with a short back-off; a target that still cannot be replaced but
-// can be renamed (a running program's image) is moved to `aside` and the
-// source moved in. False with the target as it was (apart from the read-only
-// attribute) and the source kept.
-bool ReplaceTarget(const std::wstring& source, const std::wstring& target, DWORD targetAttributes,
-                   const std::wstring& aside, const FileMoves& moves = FileMoves::System());
+// Moves the verified `source` over `target`. A refused move has the target
+// looked at: a folder is never replaced nor moved (false); a read-only file
+// has the attribute cleared and the move tried again. A replace still refused
+// (the target open elsewhere) is retried a few times with a short back-off; a
+// target that still cannot be replaced but can be renamed (a running
+// program's image) is moved to `aside` and the source moved in. False with
+// the target as it was (apart from the read-only attribute) and the source
+// kept.
+bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
+                   const FileMoves& moves = FileMoves::System());
 
 }  // namespace Orvane

@@ -42,17 +42,6 @@ bool IsTrimmed(char c)
     return c == '\r' || c == '\n' || c == ' ';
 }
 
-// Size of a file in bytes; -1 when it does not exist or is not a file.
-int64_t FileSizeOf(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return -1;
-    }
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-}
-
 const wchar_t kSignatureInvalid[] = L"文件列表签名无效";
 const wchar_t kDownloadFailedPrefix[] = L"下载失败: ";
 const wchar_t kVersionTooOld[] = L"文件列表版本过旧";
@@ -281,6 +270,7 @@ void UpdateController::RunCheck(const RunInput& input)
     const int entryCount = static_cast<int>(parsed.list.entries.size());
     int64_t comparedBytes = 0;
     std::vector<FileEntry> differing;
+    std::set<std::string> folders;
     int64_t differingBytes = 0;
     RepeatedWarning skipped(kInvalidEntryWarning, kEntriesSkipped);
     for (int i = 0; i < entryCount; ++i) {
@@ -302,11 +292,19 @@ void UpdateController::RunCheck(const RunInput& input)
             skipped.Add();
         }
         // One open per file: a missing file or a folder fails it, and then differs.
-        const bool same = target && SameDigest(ComputeFileMd5(target.file, report), entry.hash);
+        unsigned long openError = ERROR_SUCCESS;
+        const bool same = target && SameDigest(ComputeFileMd5(target.file, report, &openError), entry.hash);
         report(listedSize);
         comparedBytes += listedSize;
         if (!target || same) {
             continue;
+        }
+        // A folder refuses the open as access denied; only then is it asked what it is.
+        if (openError == ERROR_ACCESS_DENIED) {
+            const DWORD attributes = GetFileAttributesW(target.file.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                folders.insert(entry.path);
+            }
         }
         differing.push_back(entry);
         differingBytes += entry.size;
@@ -314,6 +312,7 @@ void UpdateController::RunCheck(const RunInput& input)
     skipped.Finish();
 
     filesToUpdate = std::move(differing);
+    foldersListed = std::move(folders);
     totalBytes = differingBytes;
     if (filesToUpdate.empty()) {
         Finish(State::UpToDate, L"游戏已是最新版本");
@@ -368,6 +367,7 @@ UpdateController::RunStart UpdateController::StartUpdate()
     }
     RunInput input = CurrentInput();
     input.files = filesToUpdate;
+    input.folders = foldersListed;
     input.totalBytes = totalBytes;
     return StartRun(State::Downloading, L"正在更新", &UpdateController::RunUpdate,
                     std::move(input));
@@ -377,32 +377,59 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
                                           const TargetPath& target, const FileEntry& entry,
                                           const ProgressCallback& progress)
 {
-    const TargetState found = ReadTargetState(target);
-    const auto replace = [&target, &found] {
-        return ReplaceTarget(target.partial, target.file, found.attributes, target.aside);
+    // One open of the partial file tells what an earlier attempt or run left
+    // there and takes the rest: no query of the folder first (each lookup of a
+    // missing name is a directory query that a virus scanner sees).
+    KernelHandle partial(CreateFileW(target.partial.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!partial) {
+        Logger::Instance().Write(LogLevel::Warning,
+                                 "Cannot open a partial file, error " + std::to_string(GetLastError()));
+        return false;
+    }
+    LARGE_INTEGER size{};
+    const int64_t have = GetLastError() != ERROR_ALREADY_EXISTS ? 0
+                         : GetFileSizeEx(partial.Get(), &size) ? size.QuadPart
+                                                               : -1;
+    const auto startAgain = [&partial] {
+        const LARGE_INTEGER start{};
+        return SetFilePointerEx(partial.Get(), start, nullptr, FILE_BEGIN) && SetEndOfFile(partial.Get());
     };
-    if (found.attributes != INVALID_FILE_ATTRIBUTES && (found.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return replace();  // refused: nothing is fetched for a folder
-    }
-    const std::wstring& partial = target.partial;
-    int64_t have = found.partialBytes;
-    if (have > 0 && have == entry.size && SameDigest(ComputeFileMd5(partial), entry.hash)) {
-        // Complete and verified before; only moving it in was refused.
-        return replace();
-    }
-    // The digest covers the whole file: what an earlier attempt left is read
-    // back once, the rest is hashed as it is written.
+    // A failed attempt keeps the bytes so far for the next one, but no empty file.
+    const auto failed = [&target, &partial] {
+        LARGE_INTEGER kept{};
+        if (GetFileSizeEx(partial.Get(), &kept) && kept.QuadPart == 0) {
+            partial.Reset();
+            DeleteFileW(target.partial.c_str());
+        }
+        return false;
+    };
+    const auto replace = [&target, &partial] {
+        partial.Reset();
+        return ReplaceTarget(target.partial, target.file, target.aside);
+    };
+    // The digest covers the whole file: what was left is read back once, the
+    // rest is hashed as it is written.
     Md5Hash hash;
-    if (have >= entry.size || (have > 0 && !AddFileTo(hash, partial))) {
-        // As long as the file or longer, yet wrong; or unreadable: start again.
-        DeleteFileW(partial.c_str());
-        hash.Restart();
-        have = 0;
-    }
-    if (have < 0) {
-        have = 0;
-    }
     DownloadOptions options;
+    options.resumeFrom = have;
+    if (have > 0 && have <= entry.size && AddRestOfFileTo(hash, partial.Get())) {
+        if (have == entry.size) {
+            if (SameDigest(hash.Finish(), entry.hash)) {
+                return replace();  // complete and verified before; only moving it in was refused
+            }
+            options.resumeFrom = -1;
+        }
+    } else if (have != 0) {
+        options.resumeFrom = -1;  // longer than listed, or unreadable
+    }
+    if (options.resumeFrom < 0) {
+        if (!startAgain()) {
+            return failed();
+        }
+        hash.Restart();
+        options.resumeFrom = 0;
+    }
     // The file list's size bounds the body: a server that sends more is wrong.
     options.maxBytes = entry.size > 0 ? entry.size : 0;
     int64_t resumedFrom = 0;
@@ -416,28 +443,29 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
     // Hashed on its own thread while the next bytes arrive.
     options.onWritten = [&hash, &hashing](const char* data, size_t size) { hashing.Add(hash, data, size); };
     // A resumed file with the wrong digest is fetched once more in whole.
-    for (options.resumeFrom = have;; options.resumeFrom = 0) {
-        const bool downloaded = client.DownloadFile(url, partial, progress, options);
+    for (;;) {
+        const bool downloaded = client.DownloadInto(url, partial.Get(), progress, options);
         hashing.Drain();  // every byte in the hash before it is read or goes away
         if (!downloaded) {
             // The bytes so far stay for the next attempt, which asks for the rest.
-            return false;
+            return failed();
         }
         if (SameDigest(hash.Finish(), entry.hash)) {
             break;
         }
-        DeleteFileW(partial.c_str());
+        startAgain();
         if (resumedFrom == 0 || Cancelled()) {
-            return false;
+            return failed();
         }
         hash.Restart();
+        options.resumeFrom = 0;
     }
     // A signed size is as binding as the signed digest: a file of another
     // length never replaces the old one, whatever its MD5.
-    if (!fileListPublicKey.empty() && FileSizeOf(partial) != entry.size) {
+    if (!fileListPublicKey.empty() && (!GetFileSizeEx(partial.Get(), &size) || size.QuadPart != entry.size)) {
         Logger::Instance().Write(LogLevel::Warning, "Size differs from the signed list: " + entry.path);
-        DeleteFileW(partial.c_str());
-        return false;
+        startAgain();
+        return failed();
     }
     // A verified file that cannot be moved in stays, so a retry needs no download.
     return replace();
@@ -486,6 +514,12 @@ void UpdateController::RunUpdate(const RunInput& input)
             }
         };
         bool ok = false;
+        if (input.folders.count(entry.path) != 0) {
+            // Never replaced nor moved aside, so nothing is fetched for it.
+            Logger::Instance().Write(LogLevel::Warning, kListedFolderWarning);
+            fail(UpdateFailureText(entry.path, false));
+            return;
+        }
         for (int attempt = 0; attempt < input.retryCount && !ok && !Cancelled(); ++attempt) {
             ok = DownloadAndReplace(client, hashing, url, target, entry, progress);
         }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,9 @@ public:
     // a callback): a run writes them.
     State state = State::Idle;
     std::vector<FileEntry> filesToUpdate;
+    // The paths of filesToUpdate the check found to be folders here: the
+    // update fails at them, fetching nothing and leaving the folder alone.
+    std::set<std::string> foldersListed;
     int64_t totalBytes = 0;  // sum of the manifest sizes of filesToUpdate
     std::wstring message;    // the last failure, shown to the user
 
@@ -148,6 +152,7 @@ private:
         std::string fileListName;
         int retryCount = 0;
         std::vector<FileEntry> files;  // update runs: the list to fetch
+        std::set<std::string> folders;  // of `files`, those that are folders here
         int64_t totalBytes = 0;
     };
 

@@ -246,7 +246,7 @@ TEST_F(HttpClientTest, FailedStatusOrMissingDirectoryLeavesFilesAlone)
     EXPECT_EQ(Fixture::ReadBytes(target), "old content");
 
     EXPECT_FALSE(Download("ok.bin", temp / L"no-such-dir\\f.bin"));
-    EXPECT_EQ(client.lastError, "Failed to create file");
+    EXPECT_EQ(client.lastError, "Failed to open file");
     EXPECT_TRUE(calls.empty());
 }
 
