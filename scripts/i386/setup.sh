@@ -8,8 +8,8 @@
 # MAP_FIXED_NOREPLACE as a hint, and Wine's address-space reservation then takes
 # about 50 s a process), builds the trap number fix-up (trap-fixup.c) and
 # registers a binfmt_misc handler for i386 ELF programs that runs them through
-# qemu with the fix-up preloaded. Every step is idempotent; the registration is
-# renewed on each run, since it does not survive a restart.
+# qemu with the fix-up preloaded. Every step is idempotent; the registration
+# does not survive a restart, and is made again by the first run after one.
 #
 # Prints one line: "i386: native", "i386: qemu-user <version>" or
 # "i386: unavailable (<reason>)".
@@ -39,14 +39,24 @@ runs_probe() {
 
 [ -x "$probe" ] || unavailable "$probe is not installed"
 
-# Our own handler would take i386 programs even from a kernel that runs them:
-# take it away before asking the kernel.
-if [ -e "$binfmt/$entry_name" ]; then
-  echo -1 >"$binfmt/$entry_name"
-fi
-if runs_probe; then
-  echo "i386: native"
-  exit 0
+# An enabled handler of ours was registered since the kernel started, by a run
+# that found the kernel runs no 32-bit code: that holds until a restart, which
+# takes the handler away. It stays, so programs started through it meanwhile
+# (another checkout's tests) are not cut off.
+kept=false
+if [ -e "$binfmt/$entry_name" ] && grep -qx enabled "$binfmt/$entry_name" &&
+   grep -qx "interpreter $install_dir/run-i386" "$binfmt/$entry_name"; then
+  kept=true
+else
+  # A stale handler of ours would take i386 programs even from a kernel that
+  # runs them: take it away before asking the kernel.
+  if [ -e "$binfmt/$entry_name" ]; then
+    echo -1 >"$binfmt/$entry_name"
+  fi
+  if runs_probe; then
+    echo "i386: native"
+    exit 0
+  fi
 fi
 
 export DEBIAN_FRONTEND=noninteractive
@@ -101,12 +111,14 @@ WRAPPER
 chmod 755 "$install_dir/run-i386.new"
 mv -f "$install_dir/run-i386.new" "$install_dir/run-i386"
 
-if [ ! -e "$binfmt/register" ]; then
-  mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || unavailable "binfmt_misc cannot be mounted"
+if [ "$kept" = false ]; then
+  if [ ! -e "$binfmt/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || unavailable "binfmt_misc cannot be mounted"
+  fi
+  echo 1 >"$binfmt/status"
+  printf ':%s:M::%s:%s:%s:\n' "$entry_name" "$magic" "$mask" "$install_dir/run-i386" >"$binfmt/register" ||
+    unavailable "binfmt_misc refused the i386 handler"
 fi
-echo 1 >"$binfmt/status"
-printf ':%s:M::%s:%s:%s:\n' "$entry_name" "$magic" "$mask" "$install_dir/run-i386" >"$binfmt/register" ||
-  unavailable "binfmt_misc refused the i386 handler"
 
 runs_probe || unavailable "$probe does not start through qemu-user"
 echo "i386: qemu-user $(qemu-i386 --version | head -n1 | awk '{print $3}')"
