@@ -93,6 +93,7 @@ void RemoveLeftovers(const std::wstring& directory)
 FileMoves FileMoves::System()
 {
     FileMoves moves;
+    moves.flush = [](HANDLE file) { return FlushFileBuffers(file) != FALSE; };
     moves.move = [](const std::wstring& from, const std::wstring& to, DWORD flags) -> DWORD {
         return MoveFileExW(from.c_str(), to.c_str(), flags) ? ERROR_SUCCESS : GetLastError();
     };

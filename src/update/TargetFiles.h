@@ -16,8 +16,13 @@ inline constexpr char kListedFolderWarning[] = "A listed file is a folder here; 
 // in use stay until a later run.
 void RemoveLeftovers(const std::wstring& directory);
 
-// How files are moved; replaceable so tests can refuse moves as Windows does.
+// How new files reach the disk and are moved in; replaceable so tests can
+// refuse moves as Windows does and see the order of the steps.
 struct FileMoves {
+    // FlushFileBuffers of a finished file, before it is moved in: after a
+    // power cut NTFS may keep a rename (its metadata is journaled) yet lose
+    // data still in the cache, leaving the right size full of zeros.
+    std::function<bool(HANDLE file)> flush;
     // MoveFileExW; ERROR_SUCCESS or the system's error code.
     std::function<DWORD(const std::wstring& from, const std::wstring& to, DWORD flags)> move;
     std::function<void(DWORD milliseconds)> sleep;

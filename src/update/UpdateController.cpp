@@ -404,9 +404,15 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         }
         return false;
     };
-    const auto replace = [&target, &partial] {
+    // Only bytes that are on the disk are moved in.
+    const auto replace = [this, &target, &partial, &failed] {
+        if (!fileMoves.flush(partial.Get())) {
+            Logger::Instance().Write(LogLevel::Warning,
+                                     "Cannot flush a downloaded file, error " + std::to_string(GetLastError()));
+            return failed();
+        }
         partial.Reset();
-        return ReplaceTarget(target.partial, target.file, target.aside);
+        return ReplaceTarget(target.partial, target.file, target.aside, fileMoves);
     };
     // The digest covers the whole file: what was left is read back once, the
     // rest is hashed as it is written.

@@ -10,6 +10,7 @@
 
 #include "update/FileList.h"
 #include "update/HttpClient.h"
+#include "update/TargetFiles.h"
 #include "update/TargetPath.h"
 
 namespace Orvane {
@@ -138,6 +139,9 @@ public:
     // none (a fresh install), so a release's lists cannot be rolled back
     // below the release itself. Set before a run starts.
     int64_t minimumListVersion = 0;
+
+    // How finished files are put on the disk and moved in; tests replace it.
+    FileMoves fileMoves = FileMoves::System();
 
     // The executable whose own files beside it no list entry may name
     // (TargetRule): the running program's, unless a test sets another.

@@ -926,6 +926,73 @@ TEST_F(UpdateControllerTest, AReadOnlyTargetIsReplacedAndLeftWritable)
     SetFileAttributesW(Local(L"Data\\disc.MPQ").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+TEST_F(UpdateControllerTest, EveryFileIsOnTheDiskBeforeItIsMovedIn)
+{
+    // What the update asks of the disk, in order: "flush <bytes>" and
+    // "<from> -> <to>" with the move's write-through. Replacing the running
+    // image is refused as Windows refuses it; a failing flush is a disk
+    // error.
+    std::vector<std::string> steps;
+    bool flushFails = false;
+    const auto name = [](const std::wstring& path) { return WideToUtf8(path.substr(path.find_last_of(L'\\') + 1)); };
+    controller.fileMoves.flush = [&](HANDLE file) {
+        LARGE_INTEGER size{};
+        GetFileSizeEx(file, &size);
+        steps.push_back("flush " + std::to_string(size.QuadPart));
+        return !flushFails && FlushFileBuffers(file) != FALSE;
+    };
+    controller.fileMoves.move = [&](const std::wstring& from, const std::wstring& to, DWORD flags) -> DWORD {
+        steps.push_back(name(from) + " -> " + name(to) + ((flags & MOVEFILE_WRITE_THROUGH) ? " write-through" : ""));
+        if (name(to) == "running.exe" && (flags & MOVEFILE_REPLACE_EXISTING) &&
+            GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return ERROR_ACCESS_DENIED;
+        }
+        return MoveFileExW(from.c_str(), to.c_str(), flags) ? ERROR_SUCCESS : GetLastError();
+    };
+    controller.fileMoves.sleep = [](DWORD) {};
+    config.retryCount = 1;
+
+    struct Case {
+        const char* name;
+        const wchar_t* file;
+        std::string kept;  // what an earlier run left in the partial file
+        bool flushFails;
+        std::vector<std::string> steps;
+        const char* after;  // the file's content afterwards
+    };
+    const std::string fresh = "fresh bytes";
+    const Case cases[] = {
+        {"downloaded", L"new.bin", "", false, {"flush 11", "new.bin.orvpart -> new.bin write-through"}, "fresh bytes"},
+        {"complete before", L"kept.bin", fresh, false,
+         {"flush 11", "kept.bin.orvpart -> kept.bin write-through"}, "fresh bytes"},
+        {"running image moved aside", L"running.exe", "", false,
+         {"flush 11", "running.exe.orvpart -> running.exe write-through",
+          "running.exe.orvpart -> running.exe write-through", "running.exe.orvpart -> running.exe write-through",
+          "running.exe.orvpart -> running.exe write-through", "running.exe -> running.exe.orvold",
+          "running.exe.orvpart -> running.exe write-through"},
+         "fresh bytes"},
+        {"flush fails", L"disk.bin", "", true, {"flush 11"}, "old"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = WideToUtf8(c.file);
+        ASSERT_TRUE(Fixture::WriteBytes(Local(c.file), "old"));
+        if (!c.kept.empty()) {
+            ASSERT_TRUE(Fixture::WriteBytes(Local(c.file) + L".orvpart", c.kept));
+        }
+        entries.clear();
+        Offer(path, fresh);
+        PublishList();
+        Reset();
+        Check();
+        ASSERT_EQ(controller.state, State::UpdateAvailable) << c.name;
+        steps.clear();
+        flushFails = c.flushFails;
+        Update();
+        EXPECT_EQ(steps, c.steps) << c.name;
+        EXPECT_EQ(Fixture::ReadBytes(Local(c.file)), c.after) << c.name;
+    }
+}
+
 TEST_F(UpdateControllerTest, ADownloadContinuesFromWhatAnEarlierRunLeft)
 {
     const std::string good = Pattern(300000, 9);
