@@ -69,7 +69,11 @@ fi
 
 work=$(mktemp -d)
 source "$root/scripts/xvfb.sh"
+holder=""
 cleanup() {
+  if [ -n "$holder" ]; then
+    kill "$holder" 2>/dev/null || true
+  fi
   xvfb_stop
   # This run's own Wine server ends by itself once its programs are gone.
   timeout 30 wineserver -w 2>/dev/null || true
@@ -95,9 +99,13 @@ fi
 xvfb_start "$screen_size" || exit 1
 echo "run-window-test: Xvfb on $DISPLAY"
 if [ -n "$work_area" ]; then
+  # Xvfb resets, and forgets root properties, when its last client leaves: a
+  # client that only watches the property holds the display until the end.
+  xprop -root -spy _NET_WORKAREA >/dev/null 2>&1 &
+  holder=$!
   # Set before Wine's first program on this display, which reads it once.
-  xprop -root -format _NET_WORKAREA 32c -set _NET_WORKAREA "$work_area"
-  echo "run-window-test: work area $work_area"
+  xprop -root -format _NET_WORKAREA 32cccc -set _NET_WORKAREA "$work_area"
+  echo "run-window-test: work area $(xprop -root _NET_WORKAREA)"
 fi
 
 if [ $inside = 0 ]; then
