@@ -123,6 +123,7 @@ bool MainWindow::Create(HINSTANCE instance)
         return false;
     }
     dpi_ = WindowDpi(hwnd_);
+    frame_ = FrameOf(hwnd_);
     const RECT placed = Placement().window;
     SetWindowPos(hwnd_, nullptr, placed.left, placed.top, placed.right - placed.left,
                  placed.bottom - placed.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -176,6 +177,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         PostQuitMessage(0);
         return 0;
     case WM_SIZE:
+        // A minimised window's rectangles say nothing of its frame.
+        if (wParam == SIZE_RESTORED) {
+            frame_ = FrameOf(hwnd_);
+        }
         InvalidateRect(hwnd_, nullptr, TRUE);
         return 0;
     case WM_PAINT:
@@ -426,8 +431,7 @@ void MainWindow::OnMouseLeave()
 
 WindowPlacement MainWindow::Placement() const
 {
-    return PlaceWindow(WorkAreaOf(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST)), dpi_,
-                       FrameOf(hwnd_));
+    return PlaceWindow(WorkAreaOf(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST)), dpi_, frame_);
 }
 
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested)

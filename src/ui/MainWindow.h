@@ -100,6 +100,8 @@ private:
     std::array<FooterLink, 2> links_;
     bool trackingMouse_ = false;
     UINT dpi_ = kDesignDpi;
+    // Caption and borders: the outer size less the client size, as last restored.
+    SIZE frame_{};
     ColourScheme colours_;
     FocusStop focus_ = FocusStop::None;
     // Shown once the keyboard is used, as Windows shows focus cues.
