@@ -1,5 +1,7 @@
 #include "ui/ColourScheme.h"
 
+#include <iterator>
+
 #include "ui/Palette.h"
 
 namespace Orvane {
