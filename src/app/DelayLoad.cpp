@@ -9,7 +9,7 @@
 
 #include <delayimp.h>
 
-#include "app/DllSearch.h"
+#include "base/SystemLibrary.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 #include "flow/Flow.h"
 
+#include <shellapi.h>
+
 #include "base/Logger.h"
 #include "base/Paths.h"
 #include "base/Thread.h"
 #include "diagnostics/SystemState.h"
-#include "flow/LaunchRules.h"
 #include "flow/Progress.h"
 
 namespace Orvane {
@@ -61,10 +62,29 @@ bool StartLauncherProcess(const std::wstring& path, const std::wstring& director
     return true;
 }
 
+bool StartThroughShell(const ShellStart& request, DWORD& error)
+{
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = request.mask;
+    info.hwnd = request.owner;
+    info.lpVerb = request.verb.c_str();
+    info.lpFile = request.file.c_str();
+    info.lpDirectory = request.directory.c_str();
+    info.nShow = request.show;
+    if (!ShellExecuteExW(&info)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
 Flow::Flow(SystemState& record, UpdateController& controller, FlowView& view)
     : diagnosisRun([](DiagnosisSink& sink) { RunDiagnosis(DiagnosisProbes::System(), sink); }),
       startThread(StartDetachedThread),
       startProcess(StartLauncherProcess),
+      startShell(StartThroughShell),
+      programDirectory(LauncherDirectoryOf(GetExecutablePath())),
       record_(record),
       controller_(controller),
       view_(view)
@@ -365,16 +385,24 @@ void Flow::Launch()
                           MB_ICONERROR);
         return;
     }
-    const std::wstring directory = LauncherDirectoryOf(GetExecutablePath());
+    const std::wstring& directory = programDirectory;
     const std::wstring launcherPath = JoinPath(directory, kLauncherFileName);
     const DWORD attributes = GetFileAttributesW(launcherPath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         view_.ShowMessage(LauncherMissingText(launcherPath), kErrorCaption, MB_ICONERROR);
         return;
     }
-    DWORD error = 0;
-    if (!startProcess(launcherPath, directory, error)) {
-        view_.ShowMessage(LaunchFailedText(error, launcherPath), kErrorCaption, MB_ICONERROR);
+    const LaunchResult result =
+        StartLauncher(launcherPath, directory, window_, LauncherStarters{startProcess, startShell});
+    if (result.outcome == LaunchOutcome::ElevationRefused) {
+        // The player said no; the window stays for another try.
+        Logger::Instance().Write(LogLevel::Warning, "The launcher's administrator prompt was refused");
+        screen_.status = kLauncherNeedsAdministratorText;
+        Repaint();
+        return;
+    }
+    if (result.outcome == LaunchOutcome::Failed) {
+        view_.ShowMessage(LaunchFailedText(result.error, launcherPath), kErrorCaption, MB_ICONERROR);
         return;
     }
     Apply(FlowEvent::LauncherStarted);

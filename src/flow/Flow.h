@@ -9,6 +9,7 @@
 
 #include "diagnostics/DiagnosisRun.h"
 #include "flow/DetectionRows.h"
+#include "flow/LaunchRules.h"
 #include "flow/Messages.h"
 #include "flow/Phase.h"
 #include "update/UpdateController.h"
@@ -76,6 +77,10 @@ public:
     UpdateController::ThreadStarter startThread;
     std::function<bool(const std::wstring& path, const std::wstring& directory, DWORD& error)>
         startProcess;
+    // Starts a launcher that asks for administrator rights (Windows' prompt).
+    std::function<bool(const ShellStart& request, DWORD& error)> startShell;
+    // Where the launcher is looked for: the program's own directory.
+    std::wstring programDirectory;
 
     // How long a successful update waits before the launcher starts.
     unsigned launchDelayMs = 1000;
@@ -111,5 +116,8 @@ private:
 // Starts the launcher with its own directory as working directory. False with
 // the system's error code when it cannot be started.
 bool StartLauncherProcess(const std::wstring& path, const std::wstring& directory, DWORD& error);
+// Hands the request to ShellExecuteExW. False with the system's error code
+// (ERROR_CANCELLED when the player refused the prompt).
+bool StartThroughShell(const ShellStart& request, DWORD& error);
 
 }  // namespace Orvane

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace Orvane {
@@ -21,5 +22,52 @@ std::wstring LauncherCommandLine(const std::wstring& launcherPath);
 
 std::wstring LauncherMissingText(const std::wstring& launcherPath);
 std::wstring LaunchFailedText(DWORD errorCode, const std::wstring& launcherPath);
+
+// ERROR_ELEVATION_REQUIRED: CreateProcessW's answer for a program whose
+// manifest asks for administrator rights (MinGW's headers lack the name).
+inline constexpr DWORD kElevationRequired = 740;
+
+// The status line when the player refused the launcher's administrator prompt.
+inline constexpr wchar_t kLauncherNeedsAdministratorText[] =
+    L"登录器需要管理员权限, 请在提示时选择“是”";
+
+// What ShellExecuteExW is given to start a launcher whose manifest asks for
+// administrator rights: Windows then shows its consent prompt, owned by the
+// program's window so it comes up in front rather than flashing in the taskbar.
+struct ShellStart {
+    std::wstring verb;
+    std::wstring file;
+    std::wstring directory;
+    HWND owner = nullptr;
+    ULONG mask = 0;
+    int show = SW_SHOWNORMAL;
+};
+ShellStart ElevatedLauncherStart(const std::wstring& launcherPath, const std::wstring& directory,
+                                 HWND owner);
+
+// The two ways a launcher can be started; each gives the system's error code
+// when it fails.
+struct LauncherStarters {
+    std::function<bool(const std::wstring& path, const std::wstring& directory, DWORD& error)>
+        process;
+    std::function<bool(const ShellStart& request, DWORD& error)> shell;
+};
+
+enum class LaunchOutcome {
+    Started,
+    // The consent prompt was refused: the player can try again.
+    ElevationRefused,
+    Failed,
+};
+struct LaunchResult {
+    LaunchOutcome outcome = LaunchOutcome::Failed;
+    DWORD error = 0;
+};
+
+// Starts the launcher as a process; one that CreateProcessW cannot start
+// because its manifest asks for elevation (ERROR_ELEVATION_REQUIRED) goes
+// through the shell, which asks the player.
+LaunchResult StartLauncher(const std::wstring& launcherPath, const std::wstring& directory,
+                           HWND owner, const LauncherStarters& starters);
 
 }  // namespace Orvane

@@ -1,8 +1,9 @@
 #include "ui/Layout.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
-#include "ui/Palette.h"
 
 namespace Orvane {
 
@@ -38,6 +39,38 @@ bool Available(FocusStop stop, bool startEnabled, bool gameEnabled)
 }
 
 }  // namespace
+
+WindowPlacement PlaceWindow(const RECT& workArea, UINT dpi, SIZE frame)
+{
+    const int workWidth = workArea.right - workArea.left;
+    const int workHeight = workArea.bottom - workArea.top;
+    // Where the designed size does not fit, the window takes the work area's
+    // length: every part of it stays reachable, and the layout follows the
+    // client size.
+    const int width = std::min(Scaled(kWindowWidth, dpi), workWidth);
+    const int height = std::min(Scaled(kWindowHeight, dpi), workHeight);
+    WindowPlacement placement;
+    const int left = workArea.left + (workWidth - width) / 2;
+    const int top = workArea.top + (workHeight - height) / 2;
+    placement.window = RECT{left, top, left + width, top + height};
+    placement.minimumTrack.cx = std::min<LONG>(Scaled(kMinimumClientWidth, dpi) + frame.cx, width);
+    placement.minimumTrack.cy = std::min<LONG>(Scaled(kMinimumClientHeight, dpi) + frame.cy, height);
+    return placement;
+}
+
+RECT FitIntoWorkArea(const RECT& window, const RECT& workArea)
+{
+    const auto fit = [](LONG start, LONG length, LONG areaStart, LONG areaEnd) {
+        const LONG fitted = std::min(length, areaEnd - areaStart);
+        const LONG placed = std::max(areaStart, std::min(start, areaEnd - fitted));
+        return std::pair<LONG, LONG>{placed, placed + fitted};
+    };
+    const auto [left, right] =
+        fit(window.left, window.right - window.left, workArea.left, workArea.right);
+    const auto [top, bottom] =
+        fit(window.top, window.bottom - window.top, workArea.top, workArea.bottom);
+    return RECT{left, top, right, bottom};
+}
 
 Band ProgressBand(UINT dpi)
 {
@@ -133,25 +166,22 @@ FocusStop SettledFocus(FocusStop current, bool startEnabled, bool gameEnabled)
     return gameEnabled ? FocusStop::GameButton : FocusStop::None;
 }
 
-COLORREF ToneColor(ButtonTone tone)
-{
-    return tone == ButtonTone::Success ? Palette::Success : Palette::Accent;
-}
-
-COLORREF ButtonFillColor(bool enabled, ButtonState state, COLORREF baseColor)
+ButtonColours ButtonColourRoles(bool enabled, ButtonState state, ButtonTone tone)
 {
     if (!enabled) {
-        return Palette::Panel;
+        return {ColourRole::DisabledButton, ColourRole::DisabledButtonText};
     }
+    const bool success = tone == ButtonTone::Success;
     switch (state) {
     case ButtonState::Hover:
-        return baseColor == Palette::Success ? Palette::SuccessHover : Palette::AccentHover;
+        return {success ? ColourRole::SuccessButtonHover : ColourRole::ButtonHover,
+                ColourRole::ButtonHotText};
     case ButtonState::Pressed:
-        return Palette::Pressed;
+        return {ColourRole::ButtonPressed, ColourRole::ButtonHotText};
     case ButtonState::Normal:
         break;
     }
-    return baseColor;
+    return {success ? ColourRole::SuccessButton : ColourRole::Button, ColourRole::ButtonText};
 }
 
 std::wstring ComposeProgressText(int progress, const std::wstring& counterText,

@@ -7,6 +7,7 @@
 
 #include "flow/DetectionRows.h"
 #include "flow/Phase.h"
+#include "ui/ColourScheme.h"
 
 namespace Orvane {
 
@@ -30,9 +31,29 @@ struct Ruler {
     constexpr int operator()(int designPixels) const { return Scaled(designPixels, dpi); }
 };
 
-// The window's fixed outer size, which is also the smallest it can be made.
+// The window's designed outer size.
 constexpr int kWindowWidth = 780;
 constexpr int kWindowHeight = 600;
+// The smallest client area at which the table, status line, progress bar and
+// buttons still show in full: the buttons, which follow the bottom edge, stay
+// clear of the progress text.
+constexpr int kMinimumClientWidth = 720;
+constexpr int kMinimumClientHeight = 541;
+
+// Where the window opens and how small it may be dragged, in screen pixels.
+struct WindowPlacement {
+    RECT window{};
+    SIZE minimumTrack{};
+};
+// The designed size at `dpi`, centred in the monitor's work area (the screen
+// less the taskbar); a length that does not fit shrinks to the work area's.
+// The minimum track size is the minimum client area plus `frame` (the outer
+// size less the client size), never more than the window.
+WindowPlacement PlaceWindow(const RECT& workArea, UINT dpi, SIZE frame);
+// A window rectangle made to fit the work area: lengths larger than the work
+// area's shrink to it, and the window moves no further than it must to lie
+// inside (a window moved to a monitor of another scale keeps its place).
+RECT FitIntoWorkArea(const RECT& window, const RECT& workArea);
 
 // Vertical extent of the progress bar and its text: what a speed report repaints.
 struct Band {
@@ -75,10 +96,13 @@ FocusStop NextFocusStop(FocusStop current, bool forward, bool startEnabled, bool
 // enabled button takes it back. A link or an enabled button keeps it.
 FocusStop SettledFocus(FocusStop current, bool startEnabled, bool gameEnabled);
 
-// Fill of a button as drawn: grey when disabled, otherwise by its state.
-COLORREF ButtonFillColor(bool enabled, ButtonState state, COLORREF baseColor);
-// The base colour of an enabled button of the given tone.
-COLORREF ToneColor(ButtonTone tone);
+// What a button is drawn with: greyed when disabled, otherwise by its tone
+// and the mouse's state.
+struct ButtonColours {
+    ColourRole fill;
+    ColourRole text;
+};
+ButtonColours ButtonColourRoles(bool enabled, ButtonState state, ButtonTone tone);
 
 // Text under the progress bar: "42%", then the counter and speed when present.
 std::wstring ComposeProgressText(int progress, const std::wstring& counterText,

@@ -31,24 +31,32 @@ LONG ChildIdOf(FocusStop stop)
     return static_cast<LONG>(kStartItem) + static_cast<LONG>(stop);
 }
 
-}  // namespace
-
-UINT WindowDpi(HWND window)
+// The part of the monitor that windows may use: the screen less the taskbar.
+RECT WorkAreaOf(HMONITOR monitor)
 {
-    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (window != nullptr && getDpiForWindow != nullptr) {
-        const UINT dpi = getDpiForWindow(window);
-        if (dpi != 0) {
-            return dpi;
-        }
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (monitor != nullptr && GetMonitorInfoW(monitor, &info)) {
+        return info.rcWork;
     }
-    // Before Windows 10 1607 every window has the system DPI.
-    MemoryDc screen(CreateCompatibleDC(nullptr));
-    const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
-    return dpi > 0 ? static_cast<UINT>(dpi) : kDesignDpi;
+    RECT work{};
+    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
+        return work;
+    }
+    return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
 }
+
+// The outer size less the client size: caption and borders as drawn now.
+SIZE FrameOf(HWND window)
+{
+    RECT outer{};
+    RECT client{};
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    return SIZE{(outer.right - outer.left) - client.right, (outer.bottom - outer.top) - client.bottom};
+}
+
+}  // namespace
 
 MainWindow::MainWindow(SystemState& record, UpdateController& controller)
     : flow_(record, controller, *this)
@@ -66,6 +74,7 @@ MainWindow::MainWindow(SystemState& record, UpdateController& controller)
     showMessage = [this](const std::wstring& text, const std::wstring& caption, UINT style) {
         MessageBoxW(hwnd_, text.c_str(), caption.c_str(), style);
     };
+    currentColours = SystemColourScheme;
 }
 
 MainWindow::~MainWindow()
@@ -100,31 +109,26 @@ bool MainWindow::Create(HINSTANCE instance)
     // The class uses the brush for as long as the process runs.
     background.Release();
 
-    // Centred on the primary screen at its DPI; a window that lands on a
-    // monitor of another scale is sized again for it.
-    struct Placement {
-        int x, y, width, height;
-    };
-    const auto place = [](UINT dpi) {
-        const int width = Scaled(kWindowWidth, dpi);
-        const int height = Scaled(kWindowHeight, dpi);
-        return Placement{(GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                         (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height};
-    };
+    // A first guess on the primary monitor; once the window exists its own
+    // DPI, monitor and frame decide. It is not shown yet, so nothing moves
+    // before the player's eyes.
     dpi_ = WindowDpi(nullptr);
-    const Placement wanted = place(dpi_);
-    hwnd_ = CreateWindowExW(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, wanted.x, wanted.y,
-                            wanted.width, wanted.height, nullptr, nullptr, instance, this);
+    const RECT guess =
+        PlaceWindow(WorkAreaOf(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)), dpi_, SIZE{})
+            .window;
+    hwnd_ = CreateWindowExW(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, guess.left, guess.top,
+                            guess.right - guess.left, guess.bottom - guess.top, nullptr, nullptr,
+                            instance, this);
     if (hwnd_ == nullptr) {
         return false;
     }
-    if (WindowDpi(hwnd_) != dpi_) {
-        dpi_ = WindowDpi(hwnd_);
-        const Placement again = place(dpi_);
-        SetWindowPos(hwnd_, nullptr, again.x, again.y, again.width, again.height,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    dpi_ = WindowDpi(hwnd_);
+    frame_ = FrameOf(hwnd_);
+    const RECT placed = Placement().window;
+    SetWindowPos(hwnd_, nullptr, placed.left, placed.top, placed.right - placed.left,
+                 placed.bottom - placed.top, SWP_NOZORDER | SWP_NOACTIVATE);
     fonts_.Create(dpi_);
+    colours_ = currentColours();
     BOOL cues = FALSE;
     keyboardCues_ = SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0) && cues;
     // The primary action has the focus from the start.
@@ -173,6 +177,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         PostQuitMessage(0);
         return 0;
     case WM_SIZE:
+        // A minimised window's rectangles say nothing of its frame.
+        if (wParam == SIZE_RESTORED) {
+            frame_ = FrameOf(hwnd_);
+        }
         InvalidateRect(hwnd_, nullptr, TRUE);
         return 0;
     case WM_PAINT:
@@ -182,10 +190,16 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 1;
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize.x = Scaled(kWindowWidth, dpi_);
-        info->ptMinTrackSize.y = Scaled(kWindowHeight, dpi_);
+        const SIZE minimum = Placement().minimumTrack;
+        info->ptMinTrackSize.x = minimum.cx;
+        info->ptMinTrackSize.y = minimum.cy;
         return 0;
     }
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        // High contrast turned on or off, or its colours changed.
+        OnColoursChanged();
+        break;
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
@@ -308,7 +322,8 @@ void MainWindow::OnPaint()
                               game_,
                               links_,
                               dpi_,
-                              FocusMarkShown() ? focus_ : FocusStop::None};
+                              FocusMarkShown() ? focus_ : FocusStop::None,
+                              colours_};
             PaintFrame(memoryDc.Get(), client, fonts_, frame);
             BitBlt(windowDc, dirty.left, dirty.top, width, height, memoryDc.Get(), dirty.left,
                    dirty.top, SRCCOPY);
@@ -414,14 +429,32 @@ void MainWindow::OnMouseLeave()
 
 // ---- Display scale ------------------------------------------------------------
 
+WindowPlacement MainWindow::Placement() const
+{
+    return PlaceWindow(WorkAreaOf(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST)), dpi_, frame_);
+}
+
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested)
 {
     // The new DPI first: the move below asks for the minimum size at it.
     dpi_ = dpi;
     fonts_.Create(dpi_);
-    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Windows suggests the same design size at the new scale, which a small
+    // screen may not hold.
+    const RECT target =
+        FitIntoWorkArea(suggested, WorkAreaOf(MonitorFromRect(&suggested, MONITOR_DEFAULTTONEAREST)));
+    SetWindowPos(hwnd_, nullptr, target.left, target.top, target.right - target.left,
+                 target.bottom - target.top, SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void MainWindow::OnColoursChanged()
+{
+    ColourScheme colours = currentColours();
+    if (colours != colours_) {
+        colours_ = colours;
+        InvalidateRect(hwnd_, nullptr, FALSE);
+    }
 }
 
 // ---- Keyboard ------------------------------------------------------------------

@@ -10,15 +10,12 @@
 #include "flow/Flow.h"
 #include "ui/Accessibility.h"
 #include "ui/Painting.h"
+#include "ui/WindowDpi.h"
 
 namespace Orvane {
 
 class SystemState;
 class UpdateController;
-
-// The DPI the window is drawn at: the window's own where the system can say
-// (Windows 10 1607 and later), else the system DPI.
-UINT WindowDpi(HWND window);
 
 // The program's only window: custom-drawn, no child controls. It paints what
 // the flow holds at the window's DPI, turns mouse and keyboard input into the
@@ -59,6 +56,10 @@ public:
     // Shows a message box owned by the window; replaceable so tests need no user.
     std::function<void(const std::wstring& text, const std::wstring& caption, UINT style)>
         showMessage;
+    // The colours for the system's settings (the palette, or the system's in
+    // high contrast); replaceable so tests can turn high contrast on.
+    std::function<ColourScheme()> currentColours;
+    const ColourScheme& Colours() const { return colours_; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -80,7 +81,10 @@ private:
     void OnLeftButtonUp(int x, int y);
     void OnMouseLeave();
 
+    // Where the window belongs on its monitor now, at its DPI.
+    WindowPlacement Placement() const;
     void OnDpiChanged(UINT dpi, const RECT& suggested);
+    void OnColoursChanged();
     bool OnKeyDown(WPARAM key, LPARAM flags);
     void MoveFocus(FocusStop stop);
     void Activate(FocusStop stop);
@@ -96,6 +100,9 @@ private:
     std::array<FooterLink, 2> links_;
     bool trackingMouse_ = false;
     UINT dpi_ = kDesignDpi;
+    // Caption and borders: the outer size less the client size, as last restored.
+    SIZE frame_{};
+    ColourScheme colours_;
     FocusStop focus_ = FocusStop::None;
     // Shown once the keyboard is used, as Windows shows focus cues.
     bool keyboardCues_ = false;

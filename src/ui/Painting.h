@@ -6,6 +6,7 @@
 #include <string>
 
 #include "flow/Flow.h"
+#include "ui/ColourScheme.h"
 #include "ui/GdiHandles.h"
 #include "ui/Layout.h"
 
@@ -61,6 +62,7 @@ struct Frame {
     const std::array<FooterLink, 2>& links;
     UINT dpi;        // what every length is scaled to
     FocusStop focus; // where the focus mark is drawn; None hides it
+    const ColourScheme& colours;
 };
 
 // Draws the whole client area into the given context.

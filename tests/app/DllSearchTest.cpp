@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "app/DllSearch.h"
 #include "base/Paths.h"
+#include "base/SystemLibrary.h"
 
 namespace Orvane {
 namespace {

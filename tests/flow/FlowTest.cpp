@@ -371,6 +371,71 @@ TEST_F(FlowTest, StartGameChecksTheGameServerThenTheLauncher)
     EXPECT_EQ(flow->CurrentPhase(), Phase::Blocked);
 }
 
+// A launcher whose manifest asks for administrator rights cannot be started
+// with CreateProcessW (error 740); the shell then asks the player, and only a
+// start ends the program.
+TEST_F(FlowTest, StartGameAsksForElevationWhenTheLauncherNeedsIt)
+{
+    ASSERT_TRUE(Fixture::WriteBytes(dir / L"Kaimor登录器.exe", "MZ"));
+    StartFlow();
+    flow->programDirectory = dir.Path();
+    Diagnose();
+    WaitForPhase(Phase::UpToDate);
+    const std::wstring launcher = dir / L"Kaimor登录器.exe";
+
+    struct Case {
+        const char* name;
+        DWORD processError;  // 0: the process starts
+        DWORD shellError;    // 0: the shell starts it
+        bool quits;
+        const wchar_t* status;  // nullptr: unchanged
+        std::wstring box;       // empty: none
+    };
+    const Case cases[] = {
+        {"prompt refused", kElevationRequired, ERROR_CANCELLED, false,
+         L"登录器需要管理员权限, 请在提示时选择“是”", L""},
+        {"no elevation needed, access denied", ERROR_ACCESS_DENIED, 0, false, nullptr,
+         L"启动登录器失败, 错误代码: 5\n路径: " + launcher},
+        {"shell fails otherwise", kElevationRequired, ERROR_FILE_NOT_FOUND, false, nullptr,
+         L"启动登录器失败, 错误代码: 2\n路径: " + launcher},
+        {"prompt accepted", kElevationRequired, 0, true, nullptr, L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ShellStart> requests;
+        flow->startProcess = [&c](const std::wstring&, const std::wstring&, DWORD& error) {
+            error = c.processError;
+            return c.processError == 0;
+        };
+        flow->startShell = [&](const ShellStart& request, DWORD& error) {
+            requests.push_back(request);
+            error = c.shellError;
+            return c.shellError == 0;
+        };
+        const std::wstring statusBefore = flow->Shown().status;
+        view.shown.clear();
+        flow->PressGame();
+
+        EXPECT_EQ(view.quits, c.quits ? 1 : 0);
+        EXPECT_EQ(flow->CurrentPhase(), c.quits ? Phase::Launched : Phase::UpToDate);
+        EXPECT_EQ(flow->Shown().status, c.status ? std::wstring(c.status) : statusBefore);
+        if (c.box.empty()) {
+            EXPECT_TRUE(view.shown.empty());
+        } else {
+            ASSERT_EQ(view.shown.size(), 1u);
+            EXPECT_EQ(view.shown[0].text, c.box);
+            EXPECT_EQ(view.shown[0].caption, L"错误");
+        }
+        ASSERT_EQ(requests.size(), c.processError == kElevationRequired ? 1u : 0u);
+        if (!requests.empty()) {
+            EXPECT_EQ(requests[0].verb, L"open");
+            EXPECT_EQ(requests[0].file, launcher);
+            EXPECT_EQ(requests[0].directory, dir.Path());
+            EXPECT_EQ(requests[0].owner, host->Window());
+        }
+    }
+}
+
 TEST_F(FlowTest, SavedResultsAreRestoredAndStartTheCheckWithoutProbing)
 {
     state.OSName = L"Windows 10 专业版";

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
+#include <vector>
+
 #include "flow/LaunchRules.h"
 
 namespace Orvane {
@@ -53,6 +56,72 @@ TEST(LaunchRulesTest, MessagesNameThePathAndTheErrorCode)
               L"启动登录器失败, 错误代码: 5\n路径: C:\\G\\Kaimor登录器.exe");
     EXPECT_EQ(LaunchFailedText(0xC0000005u, L"x"),
               L"启动登录器失败, 错误代码: 3221225477\n路径: x");  // unsigned decimal
+}
+
+// The process start's failure decides whether Windows is asked to elevate; the
+// shell's answer decides between started, refused and failed.
+TEST(LaunchRulesTest, ALauncherThatNeedsElevationGoesThroughTheShell)
+{
+    const std::wstring path = L"D:\\魔兽 世界\\Kaimor登录器.exe";
+    const std::wstring directory = L"D:\\魔兽 世界";
+    const HWND owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+    struct Case {
+        const char* name;
+        std::optional<DWORD> processError;  // none: the process starts
+        std::optional<DWORD> shellError;    // none: the shell starts it
+        bool shellAsked;
+        LaunchOutcome outcome;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"started as a process", std::nullopt, std::nullopt, false, LaunchOutcome::Started, 0},
+        {"elevation required, prompt accepted", kElevationRequired, std::nullopt, true,
+         LaunchOutcome::Started, 0},
+        {"elevation required, prompt refused", kElevationRequired, ERROR_CANCELLED, true,
+         LaunchOutcome::ElevationRefused, ERROR_CANCELLED},
+        {"elevation required, shell fails otherwise", kElevationRequired, ERROR_ACCESS_DENIED,
+         true, LaunchOutcome::Failed, ERROR_ACCESS_DENIED},
+        {"access denied: no prompt", ERROR_ACCESS_DENIED, std::nullopt, false, LaunchOutcome::Failed,
+         ERROR_ACCESS_DENIED},
+        {"not a Windows program: no prompt", ERROR_BAD_EXE_FORMAT, std::nullopt, false,
+         LaunchOutcome::Failed, ERROR_BAD_EXE_FORMAT},
+        {"cancelled by the process start itself: not a refused prompt", ERROR_CANCELLED, std::nullopt,
+         false, LaunchOutcome::Failed, ERROR_CANCELLED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::pair<std::wstring, std::wstring>> processCalls;
+        std::vector<ShellStart> shellCalls;
+        LauncherStarters starters;
+        starters.process = [&](const std::wstring& p, const std::wstring& d, DWORD& error) {
+            processCalls.emplace_back(p, d);
+            error = c.processError.value_or(0);
+            return !c.processError;
+        };
+        starters.shell = [&](const ShellStart& request, DWORD& error) {
+            shellCalls.push_back(request);
+            error = c.shellError.value_or(0);
+            return !c.shellError;
+        };
+        const LaunchResult result = StartLauncher(path, directory, owner, starters);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.error, c.error);
+        ASSERT_EQ(processCalls.size(), 1u);
+        EXPECT_EQ(processCalls[0].first, path);
+        EXPECT_EQ(processCalls[0].second, directory);
+        ASSERT_EQ(shellCalls.size(), c.shellAsked ? 1u : 0u);
+        if (c.shellAsked) {
+            const ShellStart& request = shellCalls[0];
+            EXPECT_EQ(request.verb, L"open");
+            EXPECT_EQ(request.file, path);
+            EXPECT_EQ(request.directory, directory);
+            EXPECT_EQ(request.owner, owner);
+            // Synchronous (the program may quit right after) and without the
+            // shell's own error box.
+            EXPECT_EQ(request.mask, static_cast<ULONG>(SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI));
+            EXPECT_EQ(request.show, SW_SHOWNORMAL);
+        }
+    }
 }
 
 }  // namespace

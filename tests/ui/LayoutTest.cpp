@@ -123,15 +123,87 @@ TEST(ButtonRectTest, ButtonsAreCentredAndFollowTheBottomEdge)
 
 TEST(ButtonRectTest, StayClearOfTheProgressBandAtEveryScale)
 {
-    // The smallest window at each scale, with a frame of Windows 10's size
-    // (39 pixels of caption and borders at 100 %), scaled alike.
+    // The smallest client area the window can be given, at each scale.
     for (UINT dpi = 96; dpi <= 288; dpi += 24) {
-        const int height = Scaled(kWindowHeight, dpi) - Scaled(39, dpi);
-        const int width = Scaled(kWindowWidth, dpi) - Scaled(16, dpi);
+        const int height = Scaled(kMinimumClientHeight, dpi);
+        const int width = Scaled(kMinimumClientWidth, dpi);
         const RECT start = StartButtonRect(width, height, dpi);
+        const RECT game = GameButtonRect(width, height, dpi);
         const RECT link = FirstLinkRect(height, 50, dpi);
+        const RECT second = SecondLinkRect(width, height, 50, dpi);
         EXPECT_GE(start.top, ProgressBand(dpi).bottom) << dpi;
         EXPECT_GT(link.top, start.bottom) << dpi;
+        // Side by side, inside the client area, clear of the links.
+        EXPECT_GE(start.left, FirstLinkRect(height, 50, dpi).left) << dpi;
+        EXPECT_LT(start.right, game.left) << dpi;
+        EXPECT_LE(game.right, second.right) << dpi;
+        EXPECT_GT(ComputeTableColumns(width, dpi).c5, 0) << dpi;
+    }
+}
+
+// Screens as players have them: the work area is the screen less the taskbar;
+// frames are Windows 10's caption and borders at each scale.
+TEST(PlaceWindowTest, TheDesignedSizeCentredInTheWorkAreaOrShrunkToIt)
+{
+    struct Case {
+        const char* name;
+        RECT work;
+        UINT dpi;
+        SIZE frame;
+        RECT window;
+        SIZE minimumTrack;
+    };
+    const Case cases[] = {
+        {"1366x768 at 125 %, 40-pixel taskbar below", {0, 0, 1366, 728}, 120, {20, 51},
+         {195, 0, 1170, 728}, {920, 727}},
+        {"1024x768 at 100 %, 40-pixel taskbar below", {0, 0, 1024, 728}, 96, {16, 39},
+         {122, 64, 902, 664}, {736, 580}},
+        {"1920x1080 at 100 %", {0, 0, 1920, 1040}, 96, {16, 39}, {570, 220, 1350, 820}, {736, 580}},
+        {"1366x768 at 125 %, taskbar above", {0, 40, 1366, 768}, 120, {20, 51},
+         {195, 40, 1170, 768}, {920, 727}},
+        {"a monitor left of the primary, taskbar at its left", {-1218, 0, 0, 1024}, 96, {16, 39},
+         {-999, 212, -219, 812}, {736, 580}},
+        // Not even the minimum fits: the window keeps to the work area.
+        {"1366x768 at 150 %", {0, 0, 1366, 728}, 144, {24, 60}, {98, 0, 1268, 728}, {1104, 728}},
+        {"1024x768 at 150 %", {0, 0, 1024, 728}, 144, {24, 60}, {0, 0, 1024, 728}, {1024, 728}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const WindowPlacement placement = PlaceWindow(c.work, c.dpi, c.frame);
+        EXPECT_TRUE(EqualRect(&placement.window, &c.window))
+            << placement.window.left << "," << placement.window.top << "," << placement.window.right
+            << "," << placement.window.bottom;
+        EXPECT_EQ(placement.minimumTrack.cx, c.minimumTrack.cx);
+        EXPECT_EQ(placement.minimumTrack.cy, c.minimumTrack.cy);
+        RECT inside{};
+        IntersectRect(&inside, &placement.window, &c.work);
+        EXPECT_TRUE(EqualRect(&inside, &placement.window)) << "the window leaves the work area";
+    }
+}
+
+TEST(PlaceWindowTest, AWindowMovedToAnotherScaleShrinksAndMovesOnlyAsFarAsItMust)
+{
+    struct Case {
+        const char* name;
+        RECT window;
+        RECT work;
+        RECT fitted;
+    };
+    const Case cases[] = {
+        {"fits", {40, 30, 1210, 930}, {0, 0, 1920, 1040}, {40, 30, 1210, 930}},
+        {"too tall", {40, 30, 1210, 930}, {0, 0, 1366, 728}, {40, 0, 1210, 728}},
+        {"past the right edge", {1000, 100, 1975, 850}, {0, 0, 1366, 728}, {391, 0, 1366, 728}},
+        {"left of the work area", {-50, 10, 730, 610}, {0, 0, 1024, 728}, {0, 10, 780, 610}},
+        {"on a monitor at negative coordinates", {-1400, -90, -400, 700}, {-1280, -200, 0, 824},
+         {-1280, -90, -280, 700}},
+        {"wider and taller than the work area", {10, 10, 1570, 1210}, {0, 0, 1366, 728},
+         {0, 0, 1366, 728}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RECT fitted = FitIntoWorkArea(c.window, c.work);
+        EXPECT_TRUE(EqualRect(&fitted, &c.fitted))
+            << fitted.left << "," << fitted.top << "," << fitted.right << "," << fitted.bottom;
     }
 }
 
@@ -210,28 +282,40 @@ TEST(FocusTest, ADisabledButtonNeverKeepsTheFocus)
     }
 }
 
-TEST(ButtonLookTest, FillDependsOnEnabledStateAndBaseColour)
+TEST(ButtonLookTest, ColoursDependOnEnabledStateAndTone)
 {
-    using namespace Palette;
+    using R = ColourRole;
     struct Case {
         bool enabled;
         ButtonState state;
-        COLORREF base;
-        COLORREF fill;
+        ButtonTone tone;
+        R fill, text;
+        COLORREF paletteFill;  // as the palette draws it
     };
     const Case cases[] = {
-        {false, ButtonState::Hover, Accent, Panel},
-        {false, ButtonState::Pressed, Success, Panel},
-        {true, ButtonState::Normal, Accent, Accent},
-        {true, ButtonState::Normal, Success, Success},
-        {true, ButtonState::Hover, Accent, AccentHover},
-        {true, ButtonState::Hover, Success, SuccessHover},
-        {true, ButtonState::Pressed, Success, Pressed},
-        {true, ButtonState::Pressed, Accent, Pressed},
+        {false, ButtonState::Hover, ButtonTone::Accent, R::DisabledButton, R::DisabledButtonText,
+         Palette::Panel},
+        {false, ButtonState::Pressed, ButtonTone::Success, R::DisabledButton, R::DisabledButtonText,
+         Palette::Panel},
+        {true, ButtonState::Normal, ButtonTone::Accent, R::Button, R::ButtonText, Palette::Accent},
+        {true, ButtonState::Normal, ButtonTone::Success, R::SuccessButton, R::ButtonText,
+         Palette::Success},
+        {true, ButtonState::Hover, ButtonTone::Accent, R::ButtonHover, R::ButtonHotText,
+         Palette::AccentHover},
+        {true, ButtonState::Hover, ButtonTone::Success, R::SuccessButtonHover, R::ButtonHotText,
+         Palette::SuccessHover},
+        {true, ButtonState::Pressed, ButtonTone::Success, R::ButtonPressed, R::ButtonHotText,
+         Palette::Pressed},
+        {true, ButtonState::Pressed, ButtonTone::Accent, R::ButtonPressed, R::ButtonHotText,
+         Palette::Pressed},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ButtonFillColor(c.enabled, c.state, c.base), c.fill)
-            << c.enabled << " " << static_cast<int>(c.state);
+        SCOPED_TRACE(testing::Message() << c.enabled << " " << static_cast<int>(c.state) << " "
+                                        << static_cast<int>(c.tone));
+        const ButtonColours colours = ButtonColourRoles(c.enabled, c.state, c.tone);
+        EXPECT_EQ(colours.fill, c.fill);
+        EXPECT_EQ(colours.text, c.text);
+        EXPECT_EQ(PaletteColour(colours.fill), c.paletteFill);
     }
 }
 

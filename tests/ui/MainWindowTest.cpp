@@ -102,6 +102,9 @@ protected:
         window->openUrl = [this](const std::wstring& url) { openedUrls.push_back(url); };
         window->showMessage = [this](const std::wstring& text, const std::wstring& caption,
                                      UINT style) { shown.push_back({text, caption, style}); };
+        if (colours) {
+            window->currentColours = colours;
+        }
         // Probes that find a blocked machine at once: no network, no update check.
         window->Work().diagnosisRun = [this](DiagnosisSink& sink) {
             ++detectionRuns;
@@ -168,17 +171,23 @@ protected:
     std::atomic<int> detectionRuns{0};
     std::vector<std::wstring> openedUrls;
     std::vector<ShownMessage> shown;
+    // The system's colour scheme, when a test sets it.
+    std::function<ColourScheme()> colours;
 };
 
-TEST_F(MainWindowTest, OpensCentredAtItsFixedSizeWithTheWelcomeState)
+TEST_F(MainWindowTest, OpensCentredInTheWorkAreaAtItsDesignedSizeWithTheWelcomeState)
 {
     CreateWindowUnderTest();
     RECT outer{};
     GetWindowRect(window->Handle(), &outer);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window->Handle(), MONITOR_DEFAULTTONEAREST), &monitor));
+    const RECT& work = monitor.rcWork;
     EXPECT_EQ(outer.right - outer.left, 780);
     EXPECT_EQ(outer.bottom - outer.top, 600);
-    EXPECT_EQ(outer.left, (GetSystemMetrics(SM_CXSCREEN) - 780) / 2);
-    EXPECT_EQ(outer.top, (GetSystemMetrics(SM_CYSCREEN) - 600) / 2);
+    EXPECT_EQ(outer.left, work.left + (work.right - work.left - 780) / 2);
+    EXPECT_EQ(outer.top, work.top + (work.bottom - work.top - 600) / 2);
     EXPECT_TRUE(IsWindowVisible(window->Handle()));
 
     EXPECT_EQ(window->StartButton().look.text, L"开始检测");
@@ -197,21 +206,130 @@ TEST_F(MainWindowTest, OpensCentredAtItsFixedSizeWithTheWelcomeState)
     EXPECT_TRUE(EqualRect(&window->StartButton().rect, &expected));
 }
 
-TEST_F(MainWindowTest, CannotBeMadeSmallerThanItsDefaultSize)
+TEST_F(MainWindowTest, CanBeMadeSmallerOnlyDownToTheClientAreaEverythingNeeds)
 {
     CreateWindowUnderTest();
+    RECT outer{};
+    RECT client{};
+    GetWindowRect(window->Handle(), &outer);
+    GetClientRect(window->Handle(), &client);
+    const int frameWidth = (outer.right - outer.left) - client.right;
+    const int frameHeight = (outer.bottom - outer.top) - client.bottom;
     MINMAXINFO info{};
     SendMessageW(window->Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(info.ptMinTrackSize.x, 780);
-    EXPECT_EQ(info.ptMinTrackSize.y, 600);
+    EXPECT_EQ(info.ptMinTrackSize.x, kMinimumClientWidth + frameWidth);
+    EXPECT_EQ(info.ptMinTrackSize.y, kMinimumClientHeight + frameHeight);
+
+    // Asked for less, the window stops at the minimum, with the buttons below
+    // the progress band and above the links, all inside the client area.
+    SetWindowPos(window->Handle(), nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER);
+    UpdateWindow(window->Handle());
+    GetClientRect(window->Handle(), &client);
+    EXPECT_EQ(client.right, kMinimumClientWidth);
+    EXPECT_EQ(client.bottom, kMinimumClientHeight);
+    EXPECT_GE(window->StartButton().rect.top, ProgressBand(kDesignDpi).bottom);
+    EXPECT_LT(window->GameButton().rect.bottom, window->Links()[1].rect.top);
+    EXPECT_LE(window->Links()[1].rect.bottom, client.bottom);
+    EXPECT_EQ(PixelAt(window->StartButton().rect.left + 8, window->StartButton().rect.top + 20),
+              Palette::Accent);
 
     // Enlarging moves the buttons with the bottom edge.
     SetWindowPos(window->Handle(), nullptr, 0, 0, 1000, 800, SWP_NOMOVE | SWP_NOZORDER);
     UpdateWindow(window->Handle());
-    RECT client{};
     GetClientRect(window->Handle(), &client);
     EXPECT_EQ(window->GameButton().rect.bottom, client.bottom - 38);
     EXPECT_EQ(window->GameButton().rect.right, (client.right - 376) / 2 + 376);
+}
+
+// System colours unlike anything in the palette, so that no pixel can match
+// by accident.
+DWORD WINAPI HighContrastColour(int index)
+{
+    switch (index) {
+    case COLOR_WINDOW:
+        return RGB(250, 248, 230);
+    case COLOR_WINDOWTEXT:
+        return RGB(12, 24, 36);
+    case COLOR_BTNFACE:
+        return RGB(200, 222, 180);
+    case COLOR_BTNTEXT:
+        return RGB(96, 0, 8);
+    case COLOR_GRAYTEXT:
+        return RGB(128, 64, 192);
+    case COLOR_HIGHLIGHT:
+        return RGB(0, 120, 60);
+    case COLOR_HIGHLIGHTTEXT:
+        return RGB(255, 250, 0);
+    case COLOR_HOTLIGHT:
+        return RGB(0, 0, 230);
+    default:
+        return RGB(1, 2, 3);
+    }
+}
+
+TEST_F(MainWindowTest, InHighContrastDrawsWithTheSystemsColoursAndFollowsTheSetting)
+{
+    bool highContrast = true;
+    colours = [&highContrast] { return ColourScheme::For(highContrast, HighContrastColour); };
+    CreateWindowUnderTest();
+    RECT client{};
+    GetClientRect(window->Handle(), &client);
+    const RECT& start = window->StartButton().rect;
+    const RECT& game = window->GameButton().rect;
+    const int middle = (start.top + start.bottom) / 2;
+    const TableColumns columns = ComputeTableColumns(client.right, kDesignDpi);
+    const RECT status = StatusRect(client.right, kDesignDpi);
+    const POINT dot{columns.x3 + columns.c4 / 2, TableRowRect(client.right, 0, kDesignDpi).bottom - 15};
+    struct Point {
+        const char* name;
+        POINT at;
+        int system;
+        COLORREF palette;
+    };
+    const Point points[] = {
+        {"background", {6, 6}, COLOR_WINDOW, Palette::Background},
+        {"table panel", {20, 200}, COLOR_WINDOW, Palette::Panel},
+        {"second row", {columns.x1 + columns.c2 / 2, 126 + 30 + 15}, COLOR_WINDOW, Palette::AlternateRow},
+        {"column separator", {columns.x1, 126 + 15}, COLOR_WINDOWTEXT, Palette::Border},
+        {"status panel outline", {client.right / 2, status.top}, COLOR_WINDOWTEXT, Palette::Border},
+        {"not-checked dot", dot, COLOR_GRAYTEXT, Palette::Neutral},
+        {"start button face", {start.left + 8, middle}, COLOR_BTNFACE, Palette::Accent},
+        {"start button edge", {start.left, middle}, COLOR_BTNTEXT, Palette::Accent},
+        {"disabled button face", {game.left + 8, middle}, COLOR_BTNFACE, Palette::Panel},
+        {"disabled button edge", {game.left, middle}, COLOR_GRAYTEXT, Palette::Panel},
+    };
+    const auto check = [&](bool on) {
+        for (const Point& p : points) {
+            EXPECT_EQ(PixelAt(p.at.x, p.at.y), on ? HighContrastColour(p.system) : p.palette)
+                << p.name << (on ? " in high contrast" : " with the palette");
+        }
+    };
+    const auto countInk = [this](const RECT& box, COLORREF ink) {
+        UpdateWindow(window->Handle());
+        const HDC dc = GetDC(window->Handle());
+        int count = 0;
+        for (int y = box.top + 2; y < box.bottom - 2; ++y) {
+            for (int x = box.left + 10; x < box.right - 10; ++x) {
+                count += GetPixel(dc, x, y) == ink ? 1 : 0;
+            }
+        }
+        ReleaseDC(window->Handle(), dc);
+        return count;
+    };
+    check(true);
+    // Captions in the button text colours, greyed on the disabled button.
+    EXPECT_GT(countInk(start, HighContrastColour(COLOR_BTNTEXT)), 20);
+    EXPECT_GT(countInk(game, HighContrastColour(COLOR_GRAYTEXT)), 20);
+    EXPECT_GT(countInk(window->Links()[0].rect, HighContrastColour(COLOR_HOTLIGHT)), 5);
+
+    // Turned off, as Windows announces it: the palette again.
+    highContrast = false;
+    SendMessageW(window->Handle(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    check(false);
+    // On again; a change of system colours is heard as well.
+    highContrast = true;
+    SendMessageW(window->Handle(), WM_SYSCOLORCHANGE, 0, 0);
+    check(true);
 }
 
 TEST_F(MainWindowTest, ButtonActionsNeedAPressAndReleaseOverTheSameButton)
@@ -343,13 +461,13 @@ TEST_F(MainWindowTest, ADpiChangeMovesTheWindowToTheSuggestedRectangleAndScalesE
     GetWindowRect(window->Handle(), &outer);
     EXPECT_TRUE(EqualRect(&outer, &suggested));
     EXPECT_EQ(window->Dpi(), 144u);
-    MINMAXINFO info{};
-    SendMessageW(window->Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(info.ptMinTrackSize.x, 1170);
-    EXPECT_EQ(info.ptMinTrackSize.y, 900);
-
     RECT client{};
     GetClientRect(window->Handle(), &client);
+    MINMAXINFO info{};
+    SendMessageW(window->Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, Scaled(kMinimumClientWidth, 144) + (1170 - client.right));
+    EXPECT_EQ(info.ptMinTrackSize.y, Scaled(kMinimumClientHeight, 144) + (900 - client.bottom));
+
     const RECT start = StartButtonRect(client.right, client.bottom, 144);
     EXPECT_TRUE(EqualRect(&window->StartButton().rect, &start));
     EXPECT_EQ(window->StartButton().rect.right - window->StartButton().rect.left, 270);

@@ -136,6 +136,13 @@ void PrintWindowFacts(HWND window)
     std::printf("window=%ld,%ld,%ld,%ld\n", outer.left, outer.top, outer.right - outer.left,
                 outer.bottom - outer.top);
     std::printf("screen=%d,%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    // The part of the window's monitor that windows may use (the taskbar's left out).
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        std::printf("work_area=%ld,%ld,%ld,%ld\n", monitor.rcWork.left, monitor.rcWork.top,
+                    monitor.rcWork.right - monitor.rcWork.left, monitor.rcWork.bottom - monitor.rcWork.top);
+    }
     std::printf("client_origin=%ld,%ld\n", origin.x, origin.y);
     std::printf("client_size=%ld,%ld\n", client.right, client.bottom);
     // The window's DPI where the system can say, and the system DPI.

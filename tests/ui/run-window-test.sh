@@ -12,7 +12,10 @@
 #     is there, "Microsoft YaHei UI" (Windows 8 and later) is not;
 #   - for MODE screenshot-dpiN, the prefix's display scale (LogPixels) set to N
 #     DPI, which the throwaway prefix keeps to itself, and a screen large
-#     enough for the scaled window.
+#     enough for the scaled window;
+#   - for MODE screenshot-taskbar-WxH-dpiN, a W x H screen at N DPI whose
+#     bottom 40 pixels a taskbar holds: the display's _NET_WORKAREA, which
+#     Wine reports as the monitor's work area.
 # Usage: run-window-test.sh MODE Orvane.exe orvane_window_probe.exe ARTIFACT_DIR
 # Exit code 77 (skipped) where the program cannot run (a 32-bit build on a
 # machine without 32-bit execution).
@@ -33,9 +36,15 @@ fi
 mode="$1" exe="$2" probe="$3" artifacts="$4"
 dpi=""
 screen_size="1024x768x24"
+work_area=""
+readonly taskbar_height=40
 if [[ "$mode" =~ ^screenshot-dpi([0-9]+)$ ]]; then
   dpi="${BASH_REMATCH[1]}"
   screen_size="2048x1600x24"
+elif [[ "$mode" =~ ^screenshot-taskbar-([0-9]+)x([0-9]+)-dpi([0-9]+)$ ]]; then
+  screen_size="${BASH_REMATCH[1]}x${BASH_REMATCH[2]}x24"
+  dpi="${BASH_REMATCH[3]}"
+  work_area="0, 0, ${BASH_REMATCH[1]}, $(( BASH_REMATCH[2] - taskbar_height ))"
 fi
 
 source "$root/scripts/wine-env.sh"
@@ -46,7 +55,7 @@ if [ $inside = 0 ]; then
          "(ORVANE_CAN_RUN_WIN32=0); run it where it can"
     exit $SKIP
   fi
-  for tool in Xvfb xdotool import convert; do
+  for tool in Xvfb xdotool xprop import convert; do
     if ! command -v "$tool" >/dev/null; then
       echo "run-window-test: $tool is missing (scripts/setup.sh installs it)" >&2
       exit 1
@@ -60,7 +69,11 @@ fi
 
 work=$(mktemp -d)
 source "$root/scripts/xvfb.sh"
+holder=""
 cleanup() {
+  if [ -n "$holder" ]; then
+    kill "$holder" 2>/dev/null || true
+  fi
   xvfb_stop
   # This run's own Wine server ends by itself once its programs are gone.
   timeout 30 wineserver -w 2>/dev/null || true
@@ -85,6 +98,15 @@ fi
 
 xvfb_start "$screen_size" || exit 1
 echo "run-window-test: Xvfb on $DISPLAY"
+if [ -n "$work_area" ]; then
+  # Xvfb resets, and forgets root properties, when its last client leaves: a
+  # client that only watches the property holds the display until the end.
+  xprop -root -spy _NET_WORKAREA >/dev/null 2>&1 &
+  holder=$!
+  # Set before Wine's first program on this display, which reads it once.
+  xprop -root -format _NET_WORKAREA 32cccc -set _NET_WORKAREA "$work_area"
+  echo "run-window-test: work area $(xprop -root _NET_WORKAREA)"
+fi
 
 if [ $inside = 0 ]; then
   # Made with the display present: Wine records the graphics driver it found.

@@ -11,6 +11,9 @@ Modes:
   screenshot-dpiN  the same with the display scaled to N DPI (run-window-test.sh
                    sets the Wine prefix's LogPixels): the window at its scaled
                    size and every point, line and glyph scaled
+  screenshot-taskbar-WxH-dpiN  the same on a W x H screen at N DPI less a
+                   40-pixel taskbar: the window centred in the work area, no
+                   taller than it, wholly inside it with every check passing
   single-instance  with a first copy minimised, and again with it merely covered
                    by another window, start a further copy: the first is
                    restored and brought in front, the further copy shows its
@@ -165,16 +168,22 @@ def check_window_facts(facts, failures, capture_size, dpi):
     # not the program's: Wine 8 answers 96 for a window drawn at 120. The
     # program's scale shows in the outer size and the layout checked below.
     print(f"window dpi as another process reads it: {facts.get('dpi')}")
-    outer = tuple(scaled(length, dpi) for length in OUTER_SIZE)
     x, y, w, h = (int(v) for v in facts["window"].split(","))
-    failures.check((w, h) == outer, f"outer size {w}x{h}, want {outer[0]}x{outer[1]}")
     screen = pair(facts["screen"])
     failures.check(screen == capture_size, f"the program sees a {screen[0]}x{screen[1]} screen, "
                    f"the display is {capture_size[0]}x{capture_size[1]}")
-    want = ((screen[0] - outer[0]) // 2, (screen[1] - outer[1]) // 2)
-    failures.check((x, y) == want, f"window at {x},{y}, want centred at {want[0]},{want[1]}")
+    wx, wy, ww, wh = (int(v) for v in facts.get("work_area", "0,0,0,0").split(","))
+    print(f"work area {wx},{wy} {ww}x{wh}")
+    # The designed size where the work area holds it, else no larger than the work area.
+    outer = tuple(min(scaled(length, dpi), room) for length, room in zip(OUTER_SIZE, (ww, wh)))
+    failures.check((w, h) == outer, f"outer size {w}x{h}, want {outer[0]}x{outer[1]}")
+    want = (wx + (ww - outer[0]) // 2, wy + (wh - outer[1]) // 2)
+    failures.check((x, y) == want, f"window at {x},{y}, want centred in the work area at {want[0]},{want[1]}")
+    failures.check(wx <= x and wy <= y and x + w <= wx + ww and y + h <= wy + wh,
+                   f"window {x},{y} {w}x{h} is not inside the work area {wx},{wy} {ww}x{wh}")
     failures.check(facts.get("visible") == "1" and facts.get("iconic") == "0",
                    f"window not shown normally: visible={facts.get('visible')} iconic={facts.get('iconic')}")
+    return (wx, wy, ww, wh)
 
 
 def screenshot_checks(screen, origin, size, failures, dpi):
@@ -272,7 +281,7 @@ def screenshot_checks(screen, origin, size, failures, dpi):
 
 # ------------------------------------------------------------------ modes
 
-def run_screenshot(session, dpi, face):
+def run_screenshot(session, dpi, face, work_area=None):
     failures = Failures()
     for name in ("setup.ini", "config.ini"):
         failures.check(not os.path.exists(os.path.join(session.app_dir, name)), f"{name} present")
@@ -303,10 +312,14 @@ def run_screenshot(session, dpi, face):
         time.sleep(0.25)
     print(f"screenshot: {path}")
     print(f"client area at {origin[0]},{origin[1]}, {size[0]}x{size[1]}")
-    check_window_facts(facts, failures, (screen.width, screen.height), dpi)
-    inside = (origin[0] >= 0 and origin[1] >= 0 and origin[0] + size[0] <= screen.width
-              and origin[1] + size[1] <= screen.height)
-    if failures.check(inside, "the client area is not entirely on the display"):
+    wx, wy, ww, wh = check_window_facts(facts, failures, (screen.width, screen.height), dpi)
+    if work_area:
+        failures.check((wx, wy, ww, wh) == work_area,
+                       f"the program sees the work area {wx},{wy} {ww}x{wh}, the display's is "
+                       f"{work_area[0]},{work_area[1]} {work_area[2]}x{work_area[3]}")
+    inside = (origin[0] >= wx and origin[1] >= wy and origin[0] + size[0] <= wx + ww
+              and origin[1] + size[1] <= wy + wh)
+    if failures.check(inside, "the client area is not entirely inside the work area"):
         screenshot_checks(screen, origin, size, failures, dpi)
 
     program.ask_close()
@@ -402,7 +415,8 @@ def run_glyph_selftest():
 def main(argv):
     if len(argv) == 2 and argv[1] == "glyph-selftest":
         return run_glyph_selftest()
-    scale = re.fullmatch(r"screenshot(?:-dpi(\d+)|-win7-fonts)?", argv[1]) if len(argv) > 1 else None
+    scale = (re.fullmatch(r"screenshot(?:-dpi(\d+)|-win7-fonts|-taskbar-(\d+)x(\d+)-dpi(\d+))?", argv[1])
+             if len(argv) > 1 else None)
     if len(argv) != 5 or not (scale or argv[1] == "single-instance"):
         print(__doc__.strip().splitlines()[-2].strip(), file=sys.stderr)
         return 2
@@ -417,6 +431,10 @@ def main(argv):
         if scale:
             # Windows 7 has "Microsoft YaHei" but not its UI variant.
             face = "Microsoft YaHei" if mode.endswith("win7-fonts") else "Microsoft YaHei UI"
+            if scale.group(2):
+                # run-window-test.sh leaves a 40-pixel taskbar at the bottom.
+                width, height = int(scale.group(2)), int(scale.group(3))
+                return run_screenshot(session, int(scale.group(4)), face, (0, 0, width, height - 40))
             return run_screenshot(session, int(scale.group(1) or DESIGN_DPI), face)
         return run_single_instance(session)
     finally:
