@@ -13,7 +13,7 @@
 #                  serves now (signed with the key's private half) sets the lowest
 #                  version a fresh installation takes, so no older signed list can
 #                  be replayed to it
-#   --list-name    the list's name there (FileListName; default filelist.json)
+#   --list-name    the list's name there, when not portal.py's default (FileListName)
 #   --min-version  that lowest version, given instead (it overrides --portal)
 #   --out          where the exe and its SHA-256 go (default build/release)
 #   --build-dir    the build folder (default build/release-i686)
@@ -37,7 +37,7 @@ usage() {
 
 absolute() { (cd "$(dirname "$1")" && echo "$PWD/$(basename "$1")"); }
 
-key= min_version= portal= list_name=filelist.json
+key= min_version= portal= list_name=
 out="$root/build/release" build="$root/build/release-i686"
 cert= cert_key= ca= pass_file=
 while [ $# -gt 0 ]; do
@@ -76,7 +76,7 @@ else
   [ -n "$portal" ] ||
     usage "--portal DIR (the published portal) or --min-version N is required: the lowest list version a fresh installation takes"
   if ! min_version="$(python3 "$root/scripts/portal.py" current-version "$portal" \
-                        --list-name "$list_name" --key "$key")"; then
+                        ${list_name:+--list-name "$list_name"} --key "$key")"; then
     echo "release.sh: no signed list version found in $portal; pass --min-version N to choose the minimum" >&2
     exit 1
   fi
