@@ -2,7 +2,8 @@
 // references bench/run.sh runs beside it. Prints one "name value..." line per
 // measurement.
 //
-//   orvane_bench hash <file> <runs>              ComputeFileMd5
+//   orvane_bench hash <file> <runs> [sha256]     ComputeFileMd5, or with "sha256" the MD5
+//                                                and SHA-256 a signed build takes in one pass
 //   orvane_bench bare <url> <target>             a bare WinHTTP read loop
 //   orvane_bench barefiles <base url> <names> <dir>
 //                                                the same loop for each name listed
@@ -287,11 +288,12 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if (mode == L"hash" && argc > 3) {
         const int runs = _wtoi(argv[3]);
+        const bool withSha256 = argc > 4 && std::wstring(argv[4]) == L"sha256";
         double best = -1;
         std::string digest;
         for (int i = 0; i < runs; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            digest = Orvane::ComputeFileMd5(argv[2]);
+            digest = withSha256 ? Orvane::ComputeFileDigests(argv[2], true).sha256 : Orvane::ComputeFileMd5(argv[2]);
             const double ms = MillisecondsSince(start);
             best = (best < 0 || ms < best) ? ms : best;
         }

@@ -19,7 +19,10 @@
       "{version}" in URL is replaced by the version, so each release can get a
       folder of its own. The list is {"version": N, "files": [...]}, one entry
       {"path", "hash" (lower-case MD5), "size" (bytes)} per file, sorted by
-      path, paths relative to the client folder with "/" separators. The
+      path, paths relative to the client folder with "/" separators. With
+      --sign it also names itself ("name": the list name) and every entry
+      gives its "sha256" (lower-case): a build with a key takes a list only
+      under its own name and a file only when both digests match. The
       version must grow: "auto" (the default) takes the highest version already
       published in <portal-dir> plus one, or 1.
 
@@ -37,12 +40,19 @@
       copied. --rehash ignores the cache (for a file changed without its
       size or time changing). The list is the same either way.
 
+  portal.py current-version <portal-dir> [--list-name NAME] [--key public.pem]
+      Prints the version of the list <portal-dir> serves now (the one its
+      url.txt points at); with --key its signature must verify. Exit code 1
+      when there is no such list. scripts/release.sh takes it as the lowest
+      list version a release accepts.
+
   portal.py verify <portal-url> [--key public.pem] [--min-version N]
                    [--list-name NAME] [--jobs N]
       Checks a live portal from the outside, the way Orvane reads it: the
       relay <portal-url>url.txt, the list it points at (either shape Orvane
-      takes), the list's signature and version when a key is given, then
-      every listed file (status 200, length, MD5, a path Orvane takes),
+      takes), the list's signature, version, name and every entry's
+      "sha256" when a key is given, then every listed file (status 200,
+      length, MD5, the SHA-256 where listed, a path Orvane takes),
       a few at once. Orvane's limits hold: at most 4 KiB of relay, 4 MiB of
       list and 1 KiB of signature are read, only http and https URLs count,
       and a redirect from https to http is not followed. One line per problem
@@ -261,6 +271,38 @@ def previous_version(portal, list_name, candidate_bases):
     return max([published_version(os.path.join(portal, b, list_name)) for b in bases] + [0])
 
 
+def current_version(portal, list_name=LIST_NAME, key=None):
+    """The version of the list the portal folder serves now (the one its
+    url.txt points at), as a release's minimum. With `key`, the list's
+    signature must verify with it. Raises Failed when there is none."""
+    relay = os.path.join(portal, RELAY_NAME)
+    try:
+        with open(relay, encoding="utf-8") as f:
+            current = f.read().strip()
+    except FileNotFoundError:
+        raise Failed("no %s in %s: nothing is published there" % (RELAY_NAME, portal))
+    except (OSError, ValueError) as e:
+        raise Failed("cannot read %s: %s" % (relay, e))
+    try:
+        base = base_path_of(current if current.endswith("/") else current + "/")
+    except Refused as e:
+        raise Failed("%s does not name a folder of this portal: %s" % (relay, e))
+    list_file = os.path.join(portal, base, list_name)
+    if not os.path.isfile(list_file):
+        raise Failed("%s names %s, which holds no %s" % (relay, current, list_name))
+    if key is not None:
+        with open(list_file, "rb") as f:
+            data = f.read()
+        try:
+            with open(list_file + SIGNATURE_SUFFIX, "rb") as f:
+                signature = f.read()
+        except FileNotFoundError:
+            raise Failed("%s is not signed" % list_file)
+        if not signature_verifies(key, data, signature):
+            raise Failed("the signature of %s does not verify with %s" % (list_file, key))
+    return published_version(list_file)
+
+
 def byte_count(n):
     """A byte count for people: "512 B", "3.4 MiB", "21.0 GiB"."""
     if n < 1024:
@@ -366,23 +408,27 @@ def open_inside(folder, path, rel):
     return os.fdopen(inner, "rb")
 
 
-def copy_with_digest(src, target, progress=None):
-    """Copies the open file `src` and returns (md5 hex, size) of the bytes
+def copy_with_digest(src, target, progress=None, sha256=False):
+    """Copies the open file `src` and returns (digests, size) of the bytes
     written, so the list describes exactly the published copy even if the
-    source changes."""
-    digest = hashlib.md5()
+    source changes. digests: {"hash": MD5}, and "sha256" when asked for (a
+    signed list binds each file by both; MD5 alone has twins)."""
+    hashes = {"hash": hashlib.md5()}
+    if sha256:
+        hashes["sha256"] = hashlib.sha256()
     size = 0
     with src, open(target, "wb") as dst:
         while True:
             chunk = src.read(CHUNK)
             if not chunk:
                 break
-            digest.update(chunk)
+            for digest in hashes.values():
+                digest.update(chunk)
             dst.write(chunk)
             size += len(chunk)
             if progress:
                 progress.add(len(chunk))
-    return digest.hexdigest(), size
+    return {name: digest.hexdigest() for name, digest in hashes.items()}, size
 
 
 class DigestCache:
@@ -410,31 +456,38 @@ class DigestCache:
             pass  # no cache, or one this version cannot read: everything is hashed
         return {}
 
-    def reuse(self, source, info, target):
+    def reuse(self, source, info, target, sha256):
         """Links the published copy of an unchanged source file to target and
-        returns its digest, or None when the file must be hashed."""
+        returns its digests as copy_with_digest does, or None when the file
+        must be hashed (also when a SHA-256 is asked for and none is kept)."""
         entry = self.earlier.get(os.path.realpath(source))
         try:
             if (entry is None or entry["size"] != info.st_size
-                    or entry["mtime_ns"] != info.st_mtime_ns):
+                    or entry["mtime_ns"] != info.st_mtime_ns
+                    or (sha256 and not isinstance(entry.get("sha256"), str))):
                 return None
             published = os.path.join(self.portal, *entry["published"].split("/"))
             copy = os.stat(published)
             if copy.st_size != info.st_size or copy.st_mtime_ns != entry["published_mtime_ns"]:
                 return None  # the published copy was changed or removed since
             os.link(published, target)
-            return entry["md5"]
+            digests = {"hash": entry["md5"]}
+            if isinstance(entry.get("sha256"), str):
+                digests["sha256"] = entry["sha256"]  # kept for a later signed publish
+            return digests
         except (OSError, KeyError, TypeError, AttributeError):
             return None
 
-    def remember(self, source, info, md5, target, published):
-        """Keeps a digest for the next publish, unless the file changed so
+    def remember(self, source, info, digests, target, published):
+        """Keeps the digests for the next publish, unless the file changed so
         recently that a further change might not move its time."""
         if info.st_mtime_ns >= self.started_ns - RACY_NS:
             return
-        self.current[os.path.realpath(source)] = {
-            "size": info.st_size, "mtime_ns": info.st_mtime_ns, "md5": md5,
-            "published": published, "published_mtime_ns": os.stat(target).st_mtime_ns}
+        kept = {"size": info.st_size, "mtime_ns": info.st_mtime_ns, "md5": digests["hash"],
+                "published": published, "published_mtime_ns": os.stat(target).st_mtime_ns}
+        if "sha256" in digests:
+            kept["sha256"] = digests["sha256"]
+        self.current[os.path.realpath(source)] = kept
 
     def save(self):
         """Replaces the stored cache; a cache that cannot be written only
@@ -450,11 +503,14 @@ class DigestCache:
                   file=sys.stderr)
 
 
-def list_text(version, entries):
-    """The list as published: one entry a line, readable in any text viewer."""
+def list_text(version, entries, name=None):
+    """The list as published: one entry a line, readable in any text viewer.
+    A signed list names itself (`name`, the file name it is served under), so
+    that it cannot be served in place of another list."""
     lines = ",\n".join(json.dumps(entry, ensure_ascii=False) for entry in entries)
     body = "\n" + lines + "\n" if entries else ""
-    return '{"version": %d, "files": [%s]}\n' % (version, body)
+    named = "" if name is None else ' "name": %s,' % json.dumps(name, ensure_ascii=False)
+    return '{"version": %d,%s "files": [%s]}\n' % (version, named, body)
 
 
 def run_openssl(arguments, what):
@@ -516,9 +572,11 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
     os.makedirs(parent, exist_ok=True)
     cache = DigestCache(portal, use_earlier=not rehash)
     staging = tempfile.mkdtemp(prefix=".publish-", dir=parent)
+    signing = key is not None
     try:
-        entries = []
+        sources = []
         to_hash = []
+        digests = {}
         for rel, source in files:
             target = os.path.join(staging, *rel.split("/"))
             os.makedirs(os.path.dirname(target), exist_ok=True)
@@ -527,30 +585,34 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
                 raise Refused(SWAPPED_LINK % rel)
             if not stat.S_ISREG(info.st_mode):
                 raise Refused("%s: no longer a regular file" % rel)
-            md5 = cache.reuse(source, info, target)
-            if md5 is None:
+            kept = cache.reuse(source, info, target, signing)
+            if kept is None:
                 to_hash.append((rel, source, target, info))
             else:
-                cache.remember(source, info, md5, target, base + rel)
-            entries.append({"path": rel, "hash": md5, "size": info.st_size})
+                cache.remember(source, info, kept, target, base + rel)
+                digests[rel] = (kept, info.st_size)
+            sources.append(rel)
         progress = Progress("hashing", sum(item[3].st_size for item in to_hash), len(to_hash))
-        hashed = {}
         for rel, source, target, info in to_hash:
-            hashed[rel] = copy_with_digest(open_inside(client_real, source, rel), target,
-                                           progress)
+            digests[rel] = copy_with_digest(open_inside(client_real, source, rel), target,
+                                            progress, sha256=signing)
             progress.add(0, file_done=True)
-            if hashed[rel][1] == info.st_size:
-                cache.remember(source, info, hashed[rel][0], target, base + rel)
+            if digests[rel][1] == info.st_size:
+                cache.remember(source, info, digests[rel][0], target, base + rel)
         if to_hash:
             progress.finish()
-        for entry in entries:
-            if entry["path"] in hashed:
-                entry["hash"], entry["size"] = hashed[entry["path"]]
-        list_bytes = list_text(version, entries).encode("utf-8")
+        entries = []
+        for rel in sources:
+            found, size = digests[rel]
+            entry = {"path": rel, "hash": found["hash"], "size": size}
+            if signing:
+                entry["sha256"] = found["sha256"]
+            entries.append(entry)
+        list_bytes = list_text(version, entries, list_name if signing else None).encode("utf-8")
         list_file = os.path.join(staging, list_name)
         with open(list_file, "wb") as f:
             f.write(list_bytes)
-        if key is not None:
+        if signing:
             sign_file(key, list_file)
         os.chmod(staging, 0o755)
         _swap_in(staging, final.rstrip("/"))
@@ -685,9 +747,17 @@ def _file_url(base, path):
     return base + urllib.parse.quote(path, safe="/!$&'()*+,;=:@\\")
 
 
-def read_entries(check, document):
-    """The entries Orvane would download, after reporting every one it would
-    skip or that could never match. None when Orvane cannot read the list."""
+def is_sha256_hex(text):
+    """A SHA-256 as a signed list must give it: 64 lower-case hexadecimal digits."""
+    return isinstance(text, str) and len(text) == 64 and all(c in "0123456789abcdef" for c in text)
+
+
+def read_entries(check, document, signed=False):
+    """The entries Orvane would download, as (path, md5, size, sha256 or
+    None), after reporting every one it would skip or that could never match.
+    On a signed portal an entry without a well-formed "sha256" is a problem
+    too (Orvane with a key refuses the list). None when Orvane cannot read
+    the list."""
     if isinstance(document, list):
         elements = document
     elif isinstance(document, dict) and "files" in document:
@@ -728,13 +798,20 @@ def read_entries(check, document):
             check.problem("%s: same file on Windows as %r (letter case)" % (where, seen[key]))
             continue
         seen[key] = path
-        entries.append((path, md5.lower(), size))
+        sha256 = element.get("sha256")
+        if not is_sha256_hex(sha256):
+            if signed:
+                check.problem("%s: no \"sha256\" of 64 lower-case hexadecimal digits "
+                              "(Orvane with a key refuses the list)" % where)
+            sha256 = None
+        entries.append((path, md5.lower(), size, sha256))
     return entries
 
 
-def check_file(check, progress, base, path, md5, size):
+def check_file(check, progress, base, path, md5, size, sha256):
     url = _file_url(base, path)
     digest = hashlib.md5()
+    long_digest = hashlib.sha256() if sha256 else None
     received = 0
     try:
         with _open_url(url) as response:
@@ -747,6 +824,8 @@ def check_file(check, progress, base, path, md5, size):
                 if not chunk:
                     break
                 digest.update(chunk)
+                if long_digest:
+                    long_digest.update(chunk)
                 received += len(chunk)
                 progress.add(len(chunk))
     except urllib.error.HTTPError as e:
@@ -763,6 +842,8 @@ def check_file(check, progress, base, path, md5, size):
         check.problem("%s: %d bytes, the list says %d" % (url, received, size))
     elif digest.hexdigest() != md5:
         check.problem("%s: MD5 %s, the list says %s" % (url, digest.hexdigest(), md5))
+    elif long_digest and long_digest.hexdigest() != sha256:
+        check.problem("%s: SHA-256 %s, the list says %s" % (url, long_digest.hexdigest(), sha256))
 
 
 def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
@@ -807,7 +888,14 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
     version = version_of(document)
     if version < min_version:
         check.problem("list %s: version %d is older than %d" % (list_url, version, min_version))
-    entries = read_entries(check, document)
+    if key is not None:
+        name = document.get("name") if isinstance(document, dict) else None
+        if name != list_name:
+            # Orvane with a key takes a list only under the name it was signed for.
+            check.problem("list %s: %s, not %r (Orvane with a key refuses it)" % (
+                list_url, "named %r" % (name,) if name is not None else "names no file name",
+                list_name))
+    entries = read_entries(check, document, signed=key is not None)
     if entries is None:
         return check.problems
     print("list %s: version %d, %d files, %s" % (
@@ -881,6 +969,10 @@ def main(argv=None):
     p.add_argument("--list-name", default=LIST_NAME)
     p.add_argument("--rehash", action="store_true",
                    help="hash every file again instead of trusting the digest cache")
+    c = commands.add_parser("current-version", help="print the version a portal folder serves")
+    c.add_argument("portal")
+    c.add_argument("--list-name", default=LIST_NAME)
+    c.add_argument("--key", metavar="PUBLIC_KEY", help="the list's signature must verify with it")
     v = commands.add_parser("verify", help="check a live portal as Orvane reads it")
     v.add_argument("url", help="the portal URL Orvane is configured with (PortalUrl)")
     v.add_argument("--key", metavar="PUBLIC_KEY", help="check the list's signature with it")
@@ -894,6 +986,10 @@ def main(argv=None):
         if args.command == "keygen":
             private, public = keygen(args.dir)
             print("private key: %s (keep it secret)\npublic key:  %s" % (private, public))
+        elif args.command == "current-version":
+            if args.key is not None and not os.path.isfile(args.key):
+                raise Refused("key not found: %s" % args.key)
+            print(current_version(args.portal, args.list_name, args.key))
         elif args.command == "publish":
             version, count, hashed, hashed_bytes = publish(
                 args.client, args.portal, args.base_url, args.version, args.sign,

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Builds the Orvane.exe the service hands to its players: the shipped 32-bit
-# build with the file-list public key embedded, optionally a minimum file-list
-# version, and, when a code-signing certificate is given, an Authenticode
+# build with the file-list public key embedded, the lowest file-list version it
+# takes, and, when a code-signing certificate is given, an Authenticode
 # signature that is checked against the given CA before anything is written.
 #
-#   scripts/release.sh --key public.pem [--min-version N] [--out DIR] [--build-dir DIR]
+#   scripts/release.sh --key public.pem (--portal DIR [--list-name NAME] | --min-version N)
+#                      [--out DIR] [--build-dir DIR]
 #                      [--cert cert.pem --cert-key key.pem --ca ca.pem [--pass-file FILE]]
 #
 #   --key          the public key file lists are signed with (scripts/portal.py keygen)
-#   --min-version  lists older than this version are refused even by a fresh
-#                  installation (default 0: none)
+#   --portal       the portal folder scripts/portal.py publishes into: the list it
+#                  serves now (signed with the key's private half) sets the lowest
+#                  version a fresh installation takes, so no older signed list can
+#                  be replayed to it
+#   --list-name    the list's name there, when not portal.py's default (FileListName)
+#   --min-version  that lowest version, given instead (it overrides --portal)
 #   --out          where the exe and its SHA-256 go (default build/release)
 #   --build-dir    the build folder (default build/release-i686)
 #   --cert         code-signing certificate (PEM; intermediate certificates may follow it)
@@ -24,20 +29,24 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 usage() {
   echo "release.sh: $1" >&2
-  echo "usage: scripts/release.sh --key public.pem [--min-version N] [--out DIR] [--build-dir DIR]" \
+  echo "usage: scripts/release.sh --key public.pem (--portal DIR [--list-name NAME] | --min-version N)" \
+       "[--out DIR] [--build-dir DIR]" \
        "[--cert cert.pem --cert-key key.pem --ca ca.pem [--pass-file FILE]]" >&2
   exit 2
 }
 
 absolute() { (cd "$(dirname "$1")" && echo "$PWD/$(basename "$1")"); }
 
-key= min_version=0 out="$root/build/release" build="$root/build/release-i686"
+key= min_version= portal= list_name=
+out="$root/build/release" build="$root/build/release-i686"
 cert= cert_key= ca= pass_file=
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || usage "$1 needs a value"
   case "$1" in
     --key) key="$2" ;;
     --min-version) min_version="$2" ;;
+    --portal) portal="$2" ;;
+    --list-name) list_name="$2" ;;
     --out) out="$2" ;;
     --build-dir) build="$2" ;;
     --cert) cert="$2" ;;
@@ -51,7 +60,6 @@ done
 
 [ -n "$key" ] || usage "--key is required (the file-list public key)"
 [ -f "$key" ] || usage "no such key file: $key"
-[[ "$min_version" =~ ^[0-9]+$ ]] || usage "--min-version must be a whole number from 0 up"
 if [ -n "$cert$cert_key$ca$pass_file" ]; then
   [ -n "$cert" ] && [ -n "$cert_key" ] && [ -n "$ca" ] ||
     usage "signing needs --cert, --cert-key and --ca together"
@@ -60,6 +68,19 @@ if [ -n "$cert$cert_key$ca$pass_file" ]; then
   done
   command -v osslsigncode >/dev/null ||
     { echo "release.sh: osslsigncode is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
+fi
+if [ -n "$min_version" ]; then
+  [[ "$min_version" =~ ^[0-9]+$ ]] || usage "--min-version must be a whole number from 0 up"
+  min_source="given with --min-version"
+else
+  [ -n "$portal" ] ||
+    usage "--portal DIR (the published portal) or --min-version N is required: the lowest list version a fresh installation takes"
+  if ! min_version="$(python3 "$root/scripts/portal.py" current-version "$portal" \
+                        ${list_name:+--list-name "$list_name"} --key "$key")"; then
+    echo "release.sh: no signed list version found in $portal; pass --min-version N to choose the minimum" >&2
+    exit 1
+  fi
+  min_source="the list $portal serves now"
 fi
 key="$(absolute "$key")"
 mkdir -p "$out" "$build"
@@ -99,4 +120,4 @@ echo "Orvane.exe:          $out/Orvane.exe$([ -n "$cert" ] && echo " (signed, ve
 echo "SHA-256:             $out/Orvane.exe.sha256  $(cut -d' ' -f1 "$out/Orvane.exe.sha256")"
 echo "Unsigned image:      $image  $(sha256sum "$image" | cut -d' ' -f1)"
 echo "File-list key:       $key"
-echo "Minimum list version: $min_version"
+echo "Minimum list version: $min_version ($min_source)"

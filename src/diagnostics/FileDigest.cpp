@@ -13,83 +13,117 @@ namespace {
 
 constexpr DWORD kReadChunkBytes = 256 * 1024;
 
-// The process's one provider, acquired at first use and released at exit.
-// Hash objects made from it may be used on different threads at once.
-HCRYPTPROV SharedProvider()
+// The process's providers, each acquired at first use and released at exit.
+// Hash objects made from one may be used on different threads at once.
+CryptProvider AcquireProvider(DWORD type)
 {
-    static const CryptProvider provider = [] {
-        HCRYPTPROV raw = 0;
-        if (!CryptAcquireContextW(&raw, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-            raw = 0;
-        }
-        return CryptProvider(raw);
-    }();
+    HCRYPTPROV raw = 0;
+    if (!CryptAcquireContextW(&raw, nullptr, nullptr, type, CRYPT_VERIFYCONTEXT)) {
+        raw = 0;
+    }
+    return CryptProvider(raw);
+}
+
+HCRYPTPROV Md5Provider()
+{
+    static const CryptProvider provider = AcquireProvider(PROV_RSA_FULL);
     return provider.Get();
 }
 
-HCRYPTHASH NewMd5(HCRYPTPROV provider)
+// SHA-256 needs the AES provider (Windows XP SP3 and later); it is asked for
+// only by builds that check signed lists.
+HCRYPTPROV Sha256Provider()
+{
+    static const CryptProvider provider = AcquireProvider(PROV_RSA_AES);
+    return provider.Get();
+}
+
+HCRYPTHASH NewHash(HCRYPTPROV provider, ALG_ID algorithm)
 {
     HCRYPTHASH raw = 0;
-    if (provider == 0 || !CryptCreateHash(provider, CALG_MD5, 0, 0, &raw)) {
+    if (provider == 0 || !CryptCreateHash(provider, algorithm, 0, 0, &raw)) {
         return 0;
     }
     return raw;
 }
 
-}  // namespace
-
-struct Md5Hash::Object {
-    CryptHash hash;
-};
-
-Md5Hash::Md5Hash() : object_(new Object{CryptHash(NewMd5(SharedProvider()))})
-{
-    failed_ = !object_->hash;
-}
-
-Md5Hash::~Md5Hash() = default;
-
-bool Md5Hash::Add(const void* data, size_t size)
+bool AddTo(const CryptHash& hash, const BYTE* bytes, size_t size)
 {
     // CryptHashData takes at most 4 GiB - 1 at a time.
-    const BYTE* bytes = static_cast<const BYTE*>(data);
-    while (!failed_ && size > 0) {
+    while (size > 0) {
         const DWORD piece = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-        failed_ = !CryptHashData(object_->hash.Get(), bytes, piece, 0);
+        if (!CryptHashData(hash.Get(), bytes, piece, 0)) {
+            return false;
+        }
         bytes += piece;
         size -= piece;
     }
-    return !failed_;
+    return true;
 }
 
-std::string Md5Hash::Finish()
+// The hash's value as lower-case hexadecimal; empty when it cannot be read.
+std::string HexValue(const CryptHash& hash, DWORD length)
 {
-    BYTE digest[16] = {};
+    BYTE digest[32] = {};
     DWORD digestLength = sizeof digest;
-    if (failed_ || !CryptGetHashParam(object_->hash.Get(), HP_HASHVAL, digest, &digestLength, 0) ||
-        digestLength != sizeof digest) {
-        failed_ = true;
+    if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &digestLength, 0) || digestLength != length) {
         return {};
     }
-    // CryptoAPI refuses more data once the value has been read.
-    failed_ = true;
     static const char kHexDigits[] = "0123456789abcdef";
     std::string text;
-    text.reserve(sizeof digest * 2);
-    for (const BYTE b : digest) {
-        text += kHexDigits[b >> 4];
-        text += kHexDigits[b & 0x0F];
+    text.reserve(length * 2);
+    for (DWORD i = 0; i < length; ++i) {
+        text += kHexDigits[digest[i] >> 4];
+        text += kHexDigits[digest[i] & 0x0F];
     }
     return text;
 }
 
-void Md5Hash::Restart()
+}  // namespace
+
+struct ContentHash::Objects {
+    CryptHash md5;
+    CryptHash sha256;  // null unless asked for
+};
+
+ContentHash::ContentHash(bool withSha256) : objects_(new Objects), withSha256_(withSha256)
 {
-    object_->hash.Reset(NewMd5(SharedProvider()));
-    failed_ = !object_->hash;
+    Restart();
 }
 
-bool AddFileTo(Md5Hash& hash, const std::wstring& path, const DigestProgress& progress, unsigned long* openError)
+ContentHash::~ContentHash() = default;
+
+bool ContentHash::Add(const void* data, size_t size)
+{
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    failed_ = failed_ || !AddTo(objects_->md5, bytes, size) ||
+              (withSha256_ && !AddTo(objects_->sha256, bytes, size));
+    return !failed_;
+}
+
+ContentDigests ContentHash::Finish()
+{
+    ContentDigests digests;
+    if (!failed_) {
+        digests.md5 = HexValue(objects_->md5, 16);
+        digests.sha256 = withSha256_ ? HexValue(objects_->sha256, 32) : std::string();
+        if (digests.md5.empty() || (withSha256_ && digests.sha256.empty())) {
+            digests = ContentDigests();
+        }
+    }
+    // CryptoAPI refuses more data once a value has been read.
+    failed_ = true;
+    return digests;
+}
+
+void ContentHash::Restart()
+{
+    objects_->md5.Reset(NewHash(Md5Provider(), CALG_MD5));
+    objects_->sha256.Reset(withSha256_ ? NewHash(Sha256Provider(), CALG_SHA_256) : 0);
+    failed_ = !objects_->md5 || (withSha256_ && !objects_->sha256);
+}
+
+bool AddFileTo(ContentHash& hash, const std::wstring& path, const DigestProgress& progress, unsigned long* openError)
 {
     // Sequential scan: the cache reads ahead and drops pages behind the reader.
     KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -104,7 +138,7 @@ bool AddFileTo(Md5Hash& hash, const std::wstring& path, const DigestProgress& pr
     return AddRestOfFileTo(hash, file.Get(), progress);
 }
 
-bool AddRestOfFileTo(Md5Hash& hash, void* file, const DigestProgress& progress)
+bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progress)
 {
     // One buffer per thread, whatever the file size and number of files. Large
     // reads keep the per-call cost small next to the hashing (8 KiB reads
@@ -133,8 +167,14 @@ bool AddRestOfFileTo(Md5Hash& hash, void* file, const DigestProgress& progress)
 
 std::string ComputeFileMd5(const std::wstring& path, const DigestProgress& progress, unsigned long* openError)
 {
-    Md5Hash hash;
-    return AddFileTo(hash, path, progress, openError) ? hash.Finish() : std::string();
+    ContentHash hash;
+    return AddFileTo(hash, path, progress, openError) ? hash.Finish().md5 : std::string();
+}
+
+ContentDigests ComputeFileDigests(const std::wstring& path, bool withSha256)
+{
+    ContentHash hash(withSha256);
+    return AddFileTo(hash, path) ? hash.Finish() : ContentDigests();
 }
 
 }  // namespace Orvane

@@ -8,27 +8,36 @@
 
 namespace Orvane {
 
-// An MD5 computed piece by piece, for bytes that pass by once (a download as
-// it is written). All hashes of the process share one CryptoAPI provider:
-// acquiring one costs a DLL load under Wine, more than hashing a small file.
-class Md5Hash {
-public:
-    Md5Hash();
-    ~Md5Hash();
-    Md5Hash(const Md5Hash&) = delete;
-    Md5Hash& operator=(const Md5Hash&) = delete;
+// What a ContentHash gives for the bytes it was fed, each as lower-case
+// hexadecimal; empty after a failure (and `sha256` when it was not asked for).
+struct ContentDigests {
+    std::string md5;     // 32 characters
+    std::string sha256;  // 64 characters
+};
 
-    // False once any step has failed; the digest is then empty.
+// The MD5 of bytes that pass by once (a download as it is written), and their
+// SHA-256 in the same pass when asked for: signed file lists bind each file by
+// both, and other builds pay nothing for it. All hashes of the process share
+// one CryptoAPI provider per algorithm family: acquiring one costs a DLL load
+// under Wine, more than hashing a small file.
+class ContentHash {
+public:
+    explicit ContentHash(bool withSha256 = false);
+    ~ContentHash();
+    ContentHash(const ContentHash&) = delete;
+    ContentHash& operator=(const ContentHash&) = delete;
+
+    // False once any step has failed; the digests are then empty.
     bool Add(const void* data, size_t size);
-    // 32 lower-case hexadecimal characters, or empty after a failure. Ends
-    // the hash: later calls give empty text.
-    std::string Finish();
+    // Ends the hash: later calls give empty digests.
+    ContentDigests Finish();
     // Starts again from no bytes.
     void Restart();
 
 private:
-    struct Object;  // the CryptoAPI hash object
-    std::unique_ptr<Object> object_;
+    struct Objects;  // the CryptoAPI hash objects
+    std::unique_ptr<Objects> objects_;
+    bool withSha256_;
     bool failed_ = false;
 };
 
@@ -38,12 +47,12 @@ using DigestProgress = std::function<void(int64_t bytesRead)>;
 // Adds a file's bytes to `hash`. False when the file cannot be opened for
 // reading (the system's reason in *openError when given), a read fails
 // part-way, or hashing fails.
-bool AddFileTo(Md5Hash& hash, const std::wstring& path, const DigestProgress& progress = {},
+bool AddFileTo(ContentHash& hash, const std::wstring& path, const DigestProgress& progress = {},
                unsigned long* openError = nullptr);
 
 // Adds what is left of an open file (read access), from its current position
 // to its end, to `hash`.
-bool AddRestOfFileTo(Md5Hash& hash, void* file, const DigestProgress& progress = {});
+bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progress = {});
 
 // MD5 of a file's bytes as 32 lower-case hexadecimal characters; empty when the
 // file cannot be opened for reading (missing, a directory, locked), a read
@@ -51,5 +60,9 @@ bool AddRestOfFileTo(Md5Hash& hash, void* file, const DigestProgress& progress =
 // use does not depend on file size.
 std::string ComputeFileMd5(const std::wstring& path, const DigestProgress& progress = {},
                            unsigned long* openError = nullptr);
+
+// The MD5 of a file's bytes and, with `withSha256`, their SHA-256, read once;
+// both empty when the file cannot be read as above.
+ContentDigests ComputeFileDigests(const std::wstring& path, bool withSha256);
 
 }  // namespace Orvane

@@ -21,6 +21,22 @@ namespace {
 // a short excerpt and the whole message kept to printable ASCII.
 constexpr std::size_t kQuotedExcerptChars = 32;
 
+// `text` in printable ASCII ('?' for any other byte), cut to its first
+// `limit` characters and "..." when longer.
+std::string PrintableExcerpt(const std::string& text, std::size_t limit)
+{
+    std::string result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i >= limit) {
+            result += "...";
+            break;
+        }
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        result += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    return result;
+}
+
 std::string WithShortQuote(const std::string& message)
 {
     std::size_t textStart = std::string::npos;
@@ -30,22 +46,16 @@ std::string WithShortQuote(const std::string& message)
             textStart = std::min(textStart, at + std::char_traits<char>::length(marker));
         }
     }
-    std::size_t textEnd = message.size();
     if (textStart == std::string::npos) {
-        textStart = textEnd;
-    } else if (textEnd > textStart && message.back() == '\'') {
+        return PrintableExcerpt(message, message.size());
+    }
+    std::size_t textEnd = message.size();
+    if (textEnd > textStart && message.back() == '\'') {
         --textEnd;
     }
-    std::string result;
-    for (std::size_t i = 0; i < textEnd; ++i) {
-        if (i >= textStart + kQuotedExcerptChars) {
-            result += "...";
-            break;
-        }
-        const unsigned char c = static_cast<unsigned char>(message[i]);
-        result += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
-    }
-    return textStart < message.size() ? result + "'" : result;
+    const std::string quote = textStart < message.size() ? "'" : "";
+    return PrintableExcerpt(message.substr(0, textStart), textStart) +
+           PrintableExcerpt(message.substr(textStart, textEnd - textStart), kQuotedExcerptChars) + quote;
 }
 
 const char kOutOfMemoryError[] =
@@ -96,6 +106,7 @@ public:
         FileList list;
         list.entries = std::move(entries_);
         list.version = version_;
+        list.name = std::move(name_);
         return list;
     }
 
@@ -129,12 +140,16 @@ public:
     bool key(string_t& name) override
     {
         if (depth_ == 1 && topIsObject_) {
-            key_ = name == "files" ? Key::Files : name == "version" ? Key::Version : Key::Other;
+            key_ = name == "files"     ? Key::Files
+                   : name == "version" ? Key::Version
+                   : name == "name"    ? Key::Name
+                                       : Key::Other;
         } else if (depth_ == entryDepth_) {
-            key_ = name == "path"   ? Key::Path
-                   : name == "hash" ? Key::Hash
-                   : name == "size" ? Key::Size
-                                    : Key::Other;
+            key_ = name == "path"     ? Key::Path
+                   : name == "hash"   ? Key::Hash
+                   : name == "size"   ? Key::Size
+                   : name == "sha256" ? Key::Sha256
+                                      : Key::Other;
         }
         return true;
     }
@@ -147,7 +162,7 @@ public:
 
 private:
     enum class Kind { Null, Number, String, Other };
-    enum class Key { Other, Files, Version, Path, Hash, Size };
+    enum class Key { Other, Files, Version, Name, Path, Hash, Size, Sha256 };
 
     // True when a value starting at the current depth is an element of the list.
     bool AtElement() const { return listDepth_ != 0 && depth_ == listDepth_; }
@@ -160,6 +175,11 @@ private:
         }
         if (depth_ == 1 && topIsObject_ && key_ == Key::Version) {
             version_ = 0;  // anything but a whole number from 0 (number_unsigned) counts as 0
+            return true;
+        }
+        if (depth_ == 1 && topIsObject_ && key_ == Key::Name) {
+            // Only a string names the list; the last "name" counts.
+            name_ = kind == Kind::String ? std::move(*text) : std::string();
             return true;
         }
         if (depth_ == 1 && topIsObject_ && key_ == Key::Files) {
@@ -176,7 +196,10 @@ private:
         if (depth_ != entryDepth_) {
             return true;  // inside something passed over
         }
-        if (key_ == Key::Path || key_ == Key::Hash) {
+        if (key_ == Key::Sha256) {
+            // Of any other type it is no digest: missing, for the lists that need one.
+            entry_.sha256 = kind == Kind::String ? std::move(*text) : std::string();
+        } else if (key_ == Key::Path || key_ == Key::Hash) {
             if (kind != Kind::String) {
                 return TypeError("string", typeName);
             }
@@ -201,6 +224,8 @@ private:
                 sawList_ = true;
                 listDepth_ = 1;
             }
+        } else if (depth_ == 2 && topIsObject_ && key_ == Key::Name) {
+            name_.clear();  // an object or array names nothing
         } else if (depth_ == 2 && topIsObject_ && key_ == Key::Files) {
             sawList_ = true;
             if (object) {
@@ -219,6 +244,8 @@ private:
             } else {
                 skipped_.Add();  // an element that is an array
             }
+        } else if (depth_ == entryDepth_ + 1 && key_ == Key::Sha256) {
+            entry_.sha256.clear();
         } else if (depth_ == entryDepth_ + 1 && (key_ == Key::Path || key_ == Key::Hash || key_ == Key::Size)) {
             return TypeError(key_ == Key::Size ? "number" : "string", object ? "object" : "array");
         }
@@ -263,6 +290,7 @@ private:
     int has_ = 0;
     std::vector<FileEntry> entries_;
     int64_t version_ = 0;
+    std::string name_;
     RepeatedWarning skipped_{kInvalidEntryWarning, kEntriesSkipped};
 };
 
@@ -274,7 +302,31 @@ ParsedFileList Failed(const std::string& error)
     return result;
 }
 
+bool IsLowerHexSha256(const std::string& text)
+{
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
 }  // namespace
+
+std::string SignedListProblem(const FileList& list, const std::string& servedName)
+{
+    if (list.name != servedName) {
+        return list.name.empty() ? "the list names no file name"
+                                 : "the list is named '" + PrintableExcerpt(list.name, kQuotedExcerptChars) +
+                                       "', fetched as '" + PrintableExcerpt(servedName, kQuotedExcerptChars) +
+                                       "'";
+    }
+    for (const FileEntry& entry : list.entries) {
+        if (!IsLowerHexSha256(entry.sha256)) {
+            return "no SHA-256 of 64 lower-case hexadecimal digits for " +
+                   PrintableExcerpt(entry.path, kQuotedExcerptChars);
+        }
+    }
+    return {};
+}
 
 bool IsSafeRelativePath(const std::string& path)
 {

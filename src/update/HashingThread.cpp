@@ -58,7 +58,7 @@ void HashingThread::Work()
     }
 }
 
-void HashingThread::Add(Md5Hash& hash, const char* data, size_t size)
+void HashingThread::Add(ContentHash& hash, const char* data, size_t size)
 {
     if (!thread_) {
         hash.Add(data, size);
@@ -88,7 +88,7 @@ void HashingThread::HandOver()
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return pendingBytes_ < kMaxPendingBytes; });
     pendingBytes_ += filling_.bytes.size();
-    Md5Hash* const hash = filling_.hash;
+    ContentHash* const hash = filling_.hash;
     pending_.push_back(std::move(filling_));
     filling_ = Piece{hash, {}};
     if (!spare_.empty()) {

@@ -11,7 +11,7 @@
 
 namespace Orvane {
 
-// Feeds Md5Hashes on a thread of its own, so a download hashes what it has
+// Feeds ContentHashes on a thread of its own, so a download hashes what it has
 // written while it waits for the next bytes from the network. Add copies the
 // bytes into a block and hands each full block (1 MiB) to the thread, waiting
 // only when a few MiB wait to be hashed: one hand-over per block, however
@@ -25,14 +25,14 @@ public:
     HashingThread(const HashingThread&) = delete;
     HashingThread& operator=(const HashingThread&) = delete;
 
-    void Add(Md5Hash& hash, const char* data, size_t size);
+    void Add(ContentHash& hash, const char* data, size_t size);
     // Returns once every byte added so far is in its hash: only then may the
     // caller read, finish or restart a hash it added to.
     void Drain();
 
 private:
     struct Piece {
-        Md5Hash* hash;
+        ContentHash* hash;
         std::vector<char> bytes;
     };
 

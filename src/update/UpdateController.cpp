@@ -42,9 +42,25 @@ bool IsTrimmed(char c)
     return c == '\r' || c == '\n' || c == ' ';
 }
 
+// A downloaded file against its entry: the MD5 always, and with a signed
+// list the SHA-256 too, since MD5 alone lets a twin of a signed file pass.
+bool MatchesEntry(const ContentDigests& actual, const FileEntry& entry, bool signedList)
+{
+    if (!SameDigest(actual.md5, entry.hash)) {
+        return false;
+    }
+    if (signedList && actual.sha256 != entry.sha256) {
+        Logger::Instance().Write(LogLevel::Warning,
+                                 "SHA-256 differs from the signed list although the MD5 matches: " + entry.path);
+        return false;
+    }
+    return true;
+}
+
 const wchar_t kSignatureInvalid[] = L"文件列表签名无效";
 const wchar_t kDownloadFailedPrefix[] = L"下载失败: ";
 const wchar_t kVersionTooOld[] = L"文件列表版本过旧";
+const wchar_t kVersionNotStored[] = L"无法将文件列表版本保存到 setup.ini";
 
 }  // namespace
 
@@ -256,6 +272,10 @@ void UpdateController::RunCheck(const RunInput& input)
         Finish(State::Error, message);
         return;
     }
+    if (signedLists && !AcceptSignedList(parsed.list, input.fileListName)) {
+        Finish(State::Error, message);
+        return;
+    }
     if (signedLists && !AcceptListVersion(parsed.list.version)) {
         Finish(State::Error, message);
         return;
@@ -338,6 +358,17 @@ bool UpdateController::VerifyListSignature(HttpClient& client, const std::string
     return false;
 }
 
+bool UpdateController::AcceptSignedList(const FileList& list, const std::string& servedName)
+{
+    const std::string problem = SignedListProblem(list, servedName);
+    if (problem.empty()) {
+        return true;
+    }
+    Logger::Instance().Write(LogLevel::Error, "File list signature invalid: " + problem);
+    message = kSignatureInvalid;
+    return false;
+}
+
 bool UpdateController::AcceptListVersion(int64_t version)
 {
     // A list without a usable "version" counts as version 0: it is taken only
@@ -352,10 +383,12 @@ bool UpdateController::AcceptListVersion(int64_t version)
         return false;
     }
     if (version > stored && !systemState_.SaveFileListVersion(version)) {
-        // The list itself is sound; only the protection against older lists
-        // cannot be kept up to date.
-        Logger::Instance().Write(LogLevel::Warning, "Cannot store file list version " +
-                                                        std::to_string(version) + " in setup.ini");
+        // Taking the list without remembering it would let the next start
+        // take an older one again.
+        Logger::Instance().Write(LogLevel::Error, "Cannot store file list version " +
+                                                      std::to_string(version) + " in setup.ini");
+        message = kVersionNotStored;
+        return false;
     }
     return true;
 }
@@ -416,12 +449,13 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
     };
     // The digest covers the whole file: what was left is read back once, the
     // rest is hashed as it is written.
-    Md5Hash hash;
+    const bool signedList = !fileListPublicKey.empty();
+    ContentHash hash(signedList);
     DownloadOptions options;
     options.resumeFrom = have;
     if (have > 0 && have <= entry.size && AddRestOfFileTo(hash, partial.Get())) {
         if (have == entry.size) {
-            if (SameDigest(hash.Finish(), entry.hash)) {
+            if (MatchesEntry(hash.Finish(), entry, signedList)) {
                 return replace();  // complete and verified before; only moving it in was refused
             }
             options.resumeFrom = -1;
@@ -456,7 +490,7 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
             // The bytes so far stay for the next attempt, which asks for the rest.
             return failed();
         }
-        if (SameDigest(hash.Finish(), entry.hash)) {
+        if (MatchesEntry(hash.Finish(), entry, signedList)) {
             break;
         }
         startAgain();
@@ -468,7 +502,7 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
     }
     // A signed size is as binding as the signed digest: a file of another
     // length never replaces the old one, whatever its MD5.
-    if (!fileListPublicKey.empty() && (!GetFileSizeEx(partial.Get(), &size) || size.QuadPart != entry.size)) {
+    if (signedList && (!GetFileSizeEx(partial.Get(), &size) || size.QuadPart != entry.size)) {
         Logger::Instance().Write(LogLevel::Warning, "Size differs from the signed list: " + entry.path);
         startAgain();
         return failed();

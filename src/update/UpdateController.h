@@ -132,8 +132,10 @@ public:
     // Public key (PEM or DER) the file list must be signed with. Empty: lists
     // are taken unsigned and no signature is asked for. With a key, a check
     // also fetches the list's URL + ".sig", refuses the list unless it
-    // verifies, and refuses a "version" lower than the highest one accepted
-    // before (kept in setup.ini). Set before a run starts, not during one.
+    // verifies, names itself as fetched and gives every file's SHA-256, and
+    // refuses a "version" lower than the highest one accepted before (kept
+    // in setup.ini). Downloads must then match MD5 and SHA-256. Set before a
+    // run starts, not during one.
     std::string fileListPublicKey;
     // With a key: the lowest list version taken even when setup.ini remembers
     // none (a fresh install), so a release's lists cannot be rolled back
@@ -179,8 +181,13 @@ private:
     // With a key: fetches and verifies the list's signature. False (with
     // `message` set) when the list must not be used.
     bool VerifyListSignature(HttpClient& client, const std::string& listUrl, const std::string& listText);
+    // With a key: refuses a verified list that does not bind what it names
+    // (SignedListProblem: its own name `servedName`, each file's SHA-256).
+    // False (with `message` set) when refused.
+    bool AcceptSignedList(const FileList& list, const std::string& servedName);
     // With a key: refuses a list older than the last one accepted and
-    // remembers a newer one. False (with `message` set) when refused.
+    // remembers a newer one; a newer one that cannot be remembered is
+    // refused too. False (with `message` set) when refused.
     bool AcceptListVersion(int64_t version);
     // One download attempt into the target's partial file, continuing what an
     // earlier attempt or run left there; the target is replaced only by a file

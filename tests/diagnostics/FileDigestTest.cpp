@@ -27,25 +27,35 @@ TEST(ComputeFileMd5, MatchesKnownDigests)
         const char* name;
         std::string content;
         const char* md5;
+        const char* sha256;
     };
     const Case cases[] = {
-        {"empty", "", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"abc", "abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"empty", "", "d41d8cd98f00b204e9800998ecf8427e",
+         "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "abc", "900150983cd24fb0d6963f7d28e17f72",
+         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"exactly 2 x 8 KiB", Pattern(16384, [](size_t i) { return unsigned(i % 251); }),
-         "e7b11e9c017496ec667c7bf8909d0e2d"},
+         "e7b11e9c017496ec667c7bf8909d0e2d", "4348e3b98e8a327b34ced39c1da9e67cdb4cd5e48e4d7960607a3ae403d35f0c"},
         {"exactly one read buffer", Pattern(262144, [](size_t i) { return unsigned(i % 251); }),
-         "f6224c81f6d6b0c9c260a4f677f5db6f"},
+         "f6224c81f6d6b0c9c260a4f677f5db6f", "31a1f9dea0169551092d05e8bf4a446228c8c3eb4c9b713c66adcb7fd53c89be"},
         {"two buffers and a byte", Pattern(524289, [](size_t i) { return unsigned(i % 251); }),
-         "c8c4868e2c03f1af547fc9ef7a3b071f"},
+         "c8c4868e2c03f1af547fc9ef7a3b071f", "5584f83643017fcea9b7d65d3d3f890b5219eb1abfcb8896a2d4ef554d4612ec"},
         {"24 MiB and 5 bytes",
          Pattern(24 * 1024 * 1024 + 5, [](size_t i) { return unsigned((i * 131 + (i >> 16)) & 255); }),
-         "d06b5c177ceae471a9d62881184d393b"},
+         "d06b5c177ceae471a9d62881184d393b", "6c5396aee42b672139eaacd36e6500ac17ae3532623141222289906c1dc804d0"},
     };
     Fixture::TempDir temp;
     for (const Case& c : cases) {
         const std::wstring path = temp / L"file.bin";
         ASSERT_TRUE(Fixture::WriteBytes(path, c.content));
         EXPECT_EQ(ComputeFileMd5(path), c.md5) << c.name;
+        // Both digests from one read; SHA-256 only when asked for.
+        const ContentDigests both = ComputeFileDigests(path, true);
+        EXPECT_EQ(both.md5, c.md5) << c.name;
+        EXPECT_EQ(both.sha256, c.sha256) << c.name;
+        const ContentDigests md5Only = ComputeFileDigests(path, false);
+        EXPECT_EQ(md5Only.md5, c.md5) << c.name;
+        EXPECT_EQ(md5Only.sha256, "") << c.name;
     }
 }
 
@@ -60,6 +70,7 @@ TEST(ComputeFileMd5, UnreadableTargetsGiveEmptyText)
 {
     Fixture::TempDir temp;
     EXPECT_EQ(ComputeFileMd5(temp / L"missing.MPQ"), "");
+    EXPECT_EQ(ComputeFileDigests(temp / L"missing.MPQ", true).sha256, "");
     EXPECT_EQ(ComputeFileMd5(temp.Path()), "");  // a directory
     EXPECT_EQ(ComputeFileMd5(L""), "");
 }

@@ -40,6 +40,8 @@ from orvane_game import (BASE_ARCHIVE, LAUNCHER_NAME, LOCALE_ARCHIVE, ROOT,  # n
                          add_dotnet8, differing_files, in_private_network, read_setup_ini,
                          setup_saved, windows_path, write)
 import orvane_game  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests", "fixtures"))
+import md5_twins  # noqa: E402
 from orvane_window import (ACCENT, DANGER, NEUTRAL, PANEL, SUCCESS, WHITE, Failure,  # noqa: E402
                            Program, Screenshots, grab, hide_keyboard_cues, near, pe_machine,
                            press_keys, wait_for)
@@ -89,6 +91,12 @@ def make_game(layout, args, launcher=True):
 
 def publish(layout, key=None, base_url=PORTAL_BASE):
     orvane_game.publish(layout.client, layout.portal, base_url, key)
+
+
+def sign_list(key, list_file):
+    """Signs a list as scripts/portal.py does: the operator's own signature."""
+    subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, "-out", list_file + ".sig",
+                    list_file], check=True, capture_output=True)
 
 
 def publish_same_as_game(layout):
@@ -548,8 +556,10 @@ def expect_build_kind(layout, kind):
 
 def run_signed_portal(layout, orvane, screen, log, listener):
     """A program built with a public key takes the lists scripts/portal.py signs
-    with its private half, refuses an altered list, and refuses an older
-    signed list once a newer one was taken."""
+    with its private half, refuses an altered list, an older signed list once
+    a newer one was taken, a signed list without the files' SHA-256, a signed
+    list of another name, and a file with the listed MD5 and size but not the
+    listed SHA-256."""
     add_dotnet8()
     files = os.path.join(layout.portal, "files")
     release1 = os.path.join(layout.base, "portal-release-1")
@@ -584,6 +594,9 @@ def run_signed_portal(layout, orvane, screen, log, listener):
     check(saved_list_version(layout.game) == "2", "FileListVersion %r" % saved_list_version(layout.game))
     orvane.close()
 
+    release2 = os.path.join(layout.base, "portal-release-2")
+    shutil.copytree(layout.portal, release2)
+
     # Release 1 served again, correctly signed but older: refused.
     shutil.rmtree(layout.portal)
     shutil.copytree(release1, layout.portal)
@@ -591,6 +604,52 @@ def run_signed_portal(layout, orvane, screen, log, listener):
     check(saved_list_version(layout.game) == "2", "the older list lowered FileListVersion")
     check(read_bytes(os.path.join(layout.game, "wow.exe")) == b"MZ old game executable",
           "wow.exe changed although no update was started")
+
+    # Release 2 signed again by the operator's key, but without the files' SHA-256:
+    # its MD5s alone bind nothing.
+    shutil.rmtree(layout.portal)
+    shutil.copytree(release2, layout.portal)
+    listed = json.loads(read_bytes(os.path.join(files, "filelist.json")))
+    check(all("sha256" in entry for entry in listed["files"]) and listed.get("name") == "filelist.json",
+          "portal.py signed a list without sha256 or name: %r" % listed)
+    for entry in listed["files"]:
+        del entry["sha256"]
+    write(files, "filelist.json", json.dumps(listed).encode())
+    sign_list(orvane.args.key, os.path.join(files, "filelist.json"))
+    expect_check_refused(orvane, screen, log, "文件列表签名无效", "list-without-sha256-refused")
+
+    # A newer list the operator signed for another name (a test channel's),
+    # served in place of filelist.json: refused, the version not taken.
+    shutil.rmtree(layout.portal)
+    shutil.copytree(release2, layout.portal)
+    beta = os.path.join(layout.base, "portal-beta")
+    result = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "portal.py"), "publish",
+                             layout.client, beta, "--base-url", PORTAL_BASE, "--sign", orvane.args.key,
+                             "--list-name", "filelist-beta.json", "--version", "7"],
+                            capture_output=True, text=True)
+    check(result.returncode == 0, "portal.py publish: %s" % result.stderr)
+    for suffix in ("", ".sig"):
+        shutil.copyfile(os.path.join(beta, "files", "filelist-beta.json" + suffix),
+                        os.path.join(files, "filelist.json" + suffix))
+    expect_check_refused(orvane, screen, log, "文件列表签名无效", "list-of-another-name-refused")
+    check(saved_list_version(layout.game) == "2", "the replayed list raised FileListVersion")
+
+    # Release 3 lists wow.exe as one message of a published MD5 collision; the
+    # portal serves its twin (same size and MD5, another SHA-256).
+    check(md5_twins.proven(), "the MD5 collision fixture does not collide")
+    shutil.rmtree(layout.portal)
+    shutil.copytree(release2, layout.portal)
+    write(layout.client, "wow.exe", md5_twins.LISTED)
+    publish(layout, orvane.args.key)
+    write(files, "wow.exe", md5_twins.TWIN)
+    before = len(log.paths())
+    expect_update_failed(orvane, screen, "wow.exe", "md5-twin-refused")
+    orvane.close()
+    fetched = log.paths()[before:].count("/files/wow.exe")
+    check(fetched == 3, "wow.exe fetched %d times, not RetryCount's 3" % fetched)
+    check(read_bytes(os.path.join(layout.game, "wow.exe")) == b"MZ old game executable",
+          "the MD5 twin replaced wow.exe")
+    check(partial_files(layout.game) == [], "partial files left: %r" % partial_files(layout.game))
 
 
 # ---- a slow portal --------------------------------------------------------------

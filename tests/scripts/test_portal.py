@@ -21,6 +21,8 @@ SCRIPT = os.path.join(ROOT, "scripts", "portal.py")
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 from orvane_game import write  # noqa: E402
 import portal  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests", "fixtures"))
+import md5_twins  # noqa: E402
 BASE = "http://update.kaimor.com/files/"
 
 
@@ -42,6 +44,10 @@ def read_bytes(path):
 
 def md5_of(data):
     return hashlib.md5(data).hexdigest()
+
+
+def sha256_of(data):
+    return hashlib.sha256(data).hexdigest()
 
 
 def age(root, seconds=3600):
@@ -453,6 +459,61 @@ class Signing(Portal):
         self.assertNotEqual(read_bytes(altered), data)
         self.assertNotEqual(self.verify(public, altered, signature).returncode, 0)
 
+    def test_a_signed_list_names_itself_and_binds_every_file_by_sha256(self):
+        private, _ = self.keygen()
+        files = {"wow.exe": b"exe", "Data/中文.MPQ": b"mpq" * 100}
+        for rel, data in files.items():
+            write(self.client, rel, data)
+        for list_name in ("filelist.json", "beta.json"):
+            with self.subTest(list_name=list_name):
+                self.publish("--sign", private, "--list-name", list_name)
+                base = self.relay().strip()
+                data = read_bytes(served(self.portal, base + list_name))
+                document = json.loads(data)
+                self.assertEqual(list(document), ["version", "name", "files"])
+                self.assertEqual(document["name"], list_name)
+                for entry in document["files"]:
+                    copy = read_bytes(served(self.portal, base + entry["path"]))
+                    self.assertEqual(list(entry), ["path", "hash", "size", "sha256"])
+                    self.assertEqual(entry["sha256"], sha256_of(copy))
+                    self.assertEqual(entry["hash"], md5_of(copy))
+                # Still one entry a line.
+                self.assertEqual(data.count(b"\n"), len(files) + 2)
+
+        # Unsigned, the list keeps the format key-less programs have always read.
+        self.publish()
+        _, _, document = self.file_list()
+        self.assertEqual(list(document), ["version", "files"])
+        self.assertTrue(all(set(e) == {"path", "hash", "size"} for e in document["files"]))
+
+    def test_current_version_is_the_served_lists(self):
+        private, public = self.keygen()
+        other = os.path.join(self.tmp.name, "other")
+        self.assertEqual(run("keygen", other).returncode, 0)
+        write(self.client, "a.txt", b"1")
+        templated = "http://update.kaimor.com/v{version}/"
+        self.publish("--sign", private, "--version", "4", base=templated)
+        self.publish("--sign", private, "--version", "7", base=templated)
+        # The relay points back at release 4: that is what players get now.
+        with open(os.path.join(self.portal, "url.txt"), "w") as f:
+            f.write("http://update.kaimor.com/v4/\n")
+        cases = [
+            ([self.portal, "--key", public], 0, "4\n"),
+            ([self.portal], 0, "4\n"),
+            ([self.portal, "--key", os.path.join(other, "public.pem")], 1, "does not verify"),
+            ([self.portal, "--list-name", "other.json"], 1, "holds no other.json"),
+            ([os.path.join(self.tmp.name, "nothing")], 1, "nothing is published"),
+        ]
+        for args, code, expected in cases:
+            with self.subTest(args=args[1:]):
+                result = run("current-version", *args)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                self.assertIn(expected, result.stdout if code == 0 else result.stderr)
+        os.remove(served(self.portal, "http://update.kaimor.com/v4/filelist.json.sig"))
+        result = run("current-version", self.portal, "--key", public)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("is not signed", result.stderr)
+
     def test_a_new_publish_is_signed_again(self):
         private, public = self.keygen()
         write(self.client, "a.txt", b"1")
@@ -536,6 +597,29 @@ class DigestCache(Portal):
         # The cache lies beside the portal, not in what it serves.
         self.assertTrue(os.path.isfile(self.portal + ".digests.json"))
         self.assertEqual(sorted(os.listdir(self.portal)), ["url.txt", "v1", "v2"])
+
+    def test_a_signed_publish_takes_sha256_from_the_cache_or_hashes_for_it(self):
+        keys = os.path.join(self.tmp.name, "keys")
+        self.assertEqual(run("keygen", keys).returncode, 0)
+        private = os.path.join(keys, "private.pem")
+        # The cache of an unsigned publish holds no SHA-256: signing hashes again.
+        self.assertEqual(self.hashed(self.publish("--version", "1", base=self.TEMPLATED)), 4)
+        self.assertEqual(self.hashed(self.publish("--version", "2", "--sign", private,
+                                                  base=self.TEMPLATED)), 4)
+        # Then the cache holds it, for unsigned publishes in between too.
+        self.assertEqual(self.hashed(self.publish("--version", "3", base=self.TEMPLATED)), 0)
+        signed = self.publish("--version", "4", "--sign", private, base=self.TEMPLATED)
+        self.assertEqual(self.hashed(signed), 0)
+
+        full = os.path.join(self.tmp.name, "full")
+        result = run("publish", self.client, full, "--base-url", self.TEMPLATED,
+                     "--version", "4", "--sign", private)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.hashed(result), 4)
+        self.assertEqual(self.served_list(self.portal)[1], self.served_list(full)[1])
+        base, data = self.served_list(self.portal)
+        for entry in json.loads(data)["files"]:
+            self.assertEqual(entry["sha256"], sha256_of(read_bytes(served(self.portal, base + entry["path"]))))
 
     def test_rehash_sees_a_change_that_kept_size_and_time(self):
         self.publish()
@@ -683,8 +767,9 @@ class Verify(Portal):
         self.base = self.server.url + "files/"
         self.publish("--sign", self.private, "--version", "3", base=self.base)
 
-    def verify(self, *extra, url=None, env=None):
-        return run("verify", url or self.server.url, "--key", self.public, *extra, env=env)
+    def verify(self, *extra, url=None, env=None, key=True):
+        return run("verify", url or self.server.url, *(["--key", self.public] if key else []),
+                   *extra, env=env)
 
     def assert_problems(self, result, expected):
         """`expected`: the one problem line's text, or None for a clean portal."""
@@ -721,15 +806,16 @@ class Verify(Portal):
             with open(os.path.join(self.portal, "url.txt"), "w") as f:
                 f.write("  " + self.base.rstrip("/") + " \r\n\r\n")
 
-        def bare_array_signed():
-            self.rewrite_list(lambda d: d["files"], sign=True)
+        def bare_array_unsigned():  # a bare array cannot name itself: no key
+            self.rewrite_list(lambda d: [{k: e[k] for k in ("path", "hash", "size")}
+                                         for e in d["files"]], sign=False)
 
-        for shape, extra in [(as_published, ["--min-version", "3"]),
-                             (relay_with_spaces_crlf_and_no_final_slash, []),
-                             (bare_array_signed, [])]:
+        for shape, extra, key in [(as_published, ["--min-version", "3"], True),
+                                  (relay_with_spaces_crlf_and_no_final_slash, [], True),
+                                  (bare_array_unsigned, [], False)]:
             with self.subTest(shape=shape.__name__):
                 shape()
-                result = self.verify(*extra, url=self.server.url.rstrip("/"))
+                result = self.verify(*extra, url=self.server.url.rstrip("/"), key=key)
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
                 self.assertNotIn("PROBLEM", result.stdout)
                 self.assertIn("verify: no problems", result.stdout)
@@ -779,10 +865,40 @@ class Verify(Portal):
             with open(os.path.join(self.portal, "url.txt"), "w", encoding="utf-8-sig") as f:
                 f.write(self.base + "\n")
 
+        def entry_without_sha256():
+            def change(document):
+                document["files"][0].pop("sha256")
+                return document
+            self.rewrite_list(change, sign=True)
+
+        def upper_case_sha256():
+            def change(document):
+                document["files"][0]["sha256"] = document["files"][0]["sha256"].upper()
+                return document
+            self.rewrite_list(change, sign=True)
+
+        def list_without_name():
+            self.rewrite_list(lambda d: {k: v for k, v in d.items() if k != "name"}, sign=True)
+
+        def list_of_another_name():  # another signed list served in place of this one
+            self.rewrite_list(lambda d: dict(d, name="filelist-beta.json"), sign=True)
+
+        def md5_twin_served():
+            write(self.portal, "files/" + twin, md5_twins.TWIN)
+
         def as_published():
             pass
 
+        twin = "Data/twin.bin"
+        self.assertTrue(md5_twins.proven())
+        write(self.client, twin, md5_twins.LISTED)
+        self.publish("--sign", self.private, "--version", "4", base=self.base)
         cases = [
+            (entry_without_sha256, [], "no \"sha256\""),
+            (upper_case_sha256, [], "no \"sha256\""),
+            (list_without_name, [], "names no file name, not 'filelist.json'"),
+            (list_of_another_name, [], "named 'filelist-beta.json', not 'filelist.json'"),
+            (md5_twin_served, [], twin + ": SHA-256 " + sha256_of(md5_twins.TWIN)),
             (missing_file, [], patch + ": status 404"),
             (wrong_digest, [], patch + ": MD5 "),
             (shorter_than_listed, [], patch + ": 26997 bytes, the list says 27000"),
@@ -790,7 +906,7 @@ class Verify(Portal):
             (unsafe_path, [], "'../Orvane.exe': unsafe path"),
             (bad_signature, [], "does not verify the list"),
             (missing_signature, [], "filelist.json.sig: status 404"),
-            (as_published, ["--min-version", "4"], "version 3 is older than 4"),
+            (as_published, ["--min-version", "5"], "version 4 is older than 5"),
             (relay_pointing_nowhere, [], "gone/filelist.json: status 404"),
             (relay_with_a_tab, [], "control characters"),
             (relay_with_a_byte_order_mark, [], "byte order mark"),

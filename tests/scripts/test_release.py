@@ -60,6 +60,19 @@ def make_code_signing_cert(folder, ca):
     return [os.path.join(folder, n) for n in ("code.pem", "code.key", "pass.txt")]
 
 
+def publish_signed(folder, name, private_key, version):
+    """A portal folder as scripts/portal.py publishes it, at `version`."""
+    client = os.path.join(folder, name + "-client")
+    os.makedirs(client)
+    with open(os.path.join(client, "wow.exe"), "wb") as f:
+        f.write(b"MZ release %d" % version)
+    portal = os.path.join(folder, name)
+    subprocess.run([sys.executable, PORTAL, "publish", client, portal, "--base-url",
+                    "http://update.kaimor.com/files/", "--version", str(version),
+                    "--sign", private_key], check=True, capture_output=True)
+    return portal
+
+
 def pe_timestamp(image):
     header = struct.unpack_from("<I", image, 0x3C)[0]
     return struct.unpack_from("<I", image, header + 8)[0]
@@ -80,6 +93,13 @@ class Release(unittest.TestCase):
         keys = os.path.join(tmp, "keys")
         subprocess.run([sys.executable, PORTAL, "keygen", keys], check=True, capture_output=True)
         cls.key = os.path.join(keys, "public.pem")
+        # The portal players are served: its current list sets the minimum.
+        cls.portal = publish_signed(tmp, "portal", os.path.join(keys, "private.pem"), 5)
+        cls.older_portal = publish_signed(tmp, "older-portal", os.path.join(keys, "private.pem"), 2)
+        other_keys = os.path.join(tmp, "other-keys")
+        subprocess.run([sys.executable, PORTAL, "keygen", other_keys], check=True, capture_output=True)
+        cls.foreign_portal = publish_signed(tmp, "foreign-portal",
+                                            os.path.join(other_keys, "private.pem"), 9)
         pki = os.path.join(tmp, "pki")
         os.mkdir(pki)
         cls.ca = make_ca(pki, "ca")
@@ -93,9 +113,12 @@ class Release(unittest.TestCase):
         cls.first_out = os.path.join(tmp, "out-signed")
         cls.second_out = os.path.join(tmp, "out-plain")
         cls.second_build = os.path.join(tmp, "elsewhere", "build")
-        cls.signed = cls.release(cls.first, "--out", cls.first_out, *cls.signing(cls.ca))
+        # Version 5 both ways, so the images can be compared: given (over an
+        # older portal's 2), and read from the portal.
+        cls.signed = cls.release(cls.first, "--out", cls.first_out, "--min-version", "5",
+                                 "--portal", cls.older_portal, *cls.signing(cls.ca))
         cls.plain = cls.release(cls.second, "--out", cls.second_out,
-                                "--build-dir", cls.second_build)
+                                "--build-dir", cls.second_build, "--portal", cls.portal)
 
     @classmethod
     def tearDownClass(cls):
@@ -109,7 +132,7 @@ class Release(unittest.TestCase):
     @classmethod
     def release(cls, source, *extra):
         return subprocess.run(["bash", os.path.join(source, "scripts", "release.sh"),
-                               "--key", cls.key, "--min-version", "5"] + list(extra),
+                               "--key", cls.key] + list(extra),
                               capture_output=True, text=True)
 
     def test_builds_succeed_and_say_where_everything_is(self):
@@ -133,7 +156,12 @@ class Release(unittest.TestCase):
         machine = struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 4)[0]
         self.assertEqual(machine, 0x14C)  # the shipped build is 32-bit x86
         self.assertIn(read_bytes(self.key), image)  # the FILELISTKEY resource
-        self.assertEqual(cache_value(self.second_build, "ORVANE_MIN_FILELIST_VERSION"), "5")
+        first_build = os.path.join(self.first, "build", "release-i686")
+        for build in (self.second_build, first_build):
+            self.assertEqual(cache_value(build, "ORVANE_MIN_FILELIST_VERSION"), "5", build)
+        self.assertIn("Minimum list version: 5 (the list %s serves now)" % self.portal,
+                      self.plain.stdout)
+        self.assertIn("Minimum list version: 5 (given with --min-version)", self.signed.stdout)
 
     def test_the_sha256_beside_the_exe_checks_out(self):
         for out in (self.first_out, self.second_out):
@@ -169,27 +197,38 @@ class Release(unittest.TestCase):
     def test_a_signature_that_does_not_verify_writes_nothing(self):
         signed = os.path.join(self.first_out, "Orvane.exe")
         before = read_bytes(signed)
-        result = self.release(self.first, "--out", self.first_out, *self.signing(self.other_ca))
+        result = self.release(self.first, "--out", self.first_out, "--min-version", "5",
+                              *self.signing(self.other_ca))
         self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
         self.assertIn("does not verify", result.stderr)
         self.assertEqual(read_bytes(signed), before)
         self.assertEqual(sorted(os.listdir(self.first_out)), ["Orvane.exe", "Orvane.exe.sha256"])
 
     def test_usage_errors_build_nothing(self):
+        empty = os.path.join(self.tmp.name, "empty-portal")
+        os.makedirs(empty, exist_ok=True)
         cases = [
-            ([], "--key is required"),
-            (["--key", "/nonexistent/public.pem"], "no such key file"),
-            (["--key", self.key, "--min-version", "-1"], "whole number"),
-            (["--key", self.key, "--cert", self.cert], "together"),
+            ([], 2, "--key is required"),
+            (["--key", "/nonexistent/public.pem"], 2, "no such key file"),
+            (["--key", self.key, "--min-version", "-1"], 2, "whole number"),
+            (["--key", self.key, "--min-version", "5", "--cert", self.cert], 2, "together"),
+            # The minimum comes from somewhere, never silently 0.
+            (["--key", self.key], 2, "--portal DIR (the published portal) or --min-version N"),
+            (["--key", self.key, "--portal", empty], 1, "nothing is published"),
+            (["--key", self.key, "--portal", self.portal, "--list-name", "beta.json"], 1,
+             "holds no beta.json"),
+            # A portal signed with another key: a release with this one would refuse its lists.
+            (["--key", self.key, "--portal", self.foreign_portal], 1, "does not verify"),
         ]
-        for args, expected in cases:
+        for args, code, expected in cases:
             with self.subTest(args=args):
                 result = subprocess.run(["bash", os.path.join(self.first, "scripts", "release.sh")]
                                         + args, capture_output=True, text=True)
-                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.returncode, code, result.stderr)
                 self.assertIn(expected, result.stderr)
+                if code == 1:
+                    self.assertIn("pass --min-version N", result.stderr)
                 self.assertNotIn("building", result.stdout)
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -231,6 +231,71 @@ TEST_F(FileListTest, VersionIsAWholeNumberOrZero)
     }
 }
 
+// What a verified signature must find bound in the list: its own name and
+// each file's SHA-256. Parsing never fails for either (a key-less build
+// ignores them); SignedListProblem decides for builds with a key.
+TEST_F(FileListTest, SignedListsMustNameThemselvesAndEveryFilesSha256)
+{
+    const std::string good = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+    const auto list = [](const std::string& top, const std::string& sha256Member) {
+        return "{" + top + R"("files":[{"path":"wow.exe","hash":"d41d8cd98f00b204e9800998ecf8427e","size":0)" +
+               sha256Member + "}]}";
+    };
+    const auto sha256 = [](const std::string& value) { return R"(,"sha256":)" + value; };
+    const std::string named = R"("name":"filelist.json",)";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string servedAs;
+        const char* problem;  // part of SignedListProblem's text; nullptr: none
+    };
+    const Case cases[] = {
+        {"as published", list(named, sha256('"' + good + '"')), "filelist.json", nullptr},
+        {"another FileListName, named so", list(R"("name":"lists/beta.json",)", sha256('"' + good + '"')),
+         "lists/beta.json", nullptr},
+        {"no sha256", list(named, ""), "filelist.json", "no SHA-256"},
+        {"upper-case sha256", list(named, sha256("\"E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855\"")),
+         "filelist.json", "no SHA-256"},
+        {"63 digits", list(named, sha256('"' + good.substr(1) + '"')), "filelist.json", "no SHA-256"},
+        {"65 digits", list(named, sha256('"' + good + "0\"")), "filelist.json", "no SHA-256"},
+        {"not hexadecimal", list(named, sha256("\"x" + good.substr(1) + '"')), "filelist.json", "no SHA-256"},
+        {"a number", list(named, sha256("7")), "filelist.json", "no SHA-256"},
+        {"an array", list(named, sha256("[\"" + good + "\"]")), "filelist.json", "no SHA-256"},
+        {"null", list(named, sha256("null")), "filelist.json", "no SHA-256"},
+        {"no name", list("", sha256('"' + good + '"')), "filelist.json", "names no file name"},
+        {"another name", list(R"("name":"filelist-beta.json",)", sha256('"' + good + '"')), "filelist.json",
+         "named 'filelist-beta.json', fetched as 'filelist.json'"},
+        {"name in another case", list(R"("name":"FileList.json",)", sha256('"' + good + '"')), "filelist.json",
+         "named 'FileList.json'"},
+        {"name that is no string", list(R"("name":["filelist.json"],)", sha256('"' + good + '"')),
+         "filelist.json", "names no file name"},
+        {"a bare array",
+         R"([{"path":"wow.exe","hash":"d41d8cd98f00b204e9800998ecf8427e","size":0,"sha256":")" + good + R"("}])",
+         "filelist.json", "names no file name"},
+    };
+    for (const Case& c : cases) {
+        const ParsedFileList parsed = ParseFileList(c.text);
+        ASSERT_TRUE(parsed.ok) << c.what << ": " << parsed.error;
+        ASSERT_EQ(parsed.list.entries.size(), 1u) << c.what;
+        EXPECT_EQ(parsed.list.entries[0].path, "wow.exe") << c.what;
+        const std::string problem = SignedListProblem(parsed.list, c.servedAs);
+        if (c.problem == nullptr) {
+            EXPECT_EQ(problem, "") << c.what;
+            EXPECT_EQ(parsed.list.entries[0].sha256, good) << c.what;
+        } else {
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << c.what << ": " << problem;
+        }
+    }
+    // An entry the parser skips binds nothing and asks for nothing; one of
+    // several entries without a digest is enough to refuse the list.
+    const ParsedFileList mixed = ParseFileList(
+        R"({"name":"filelist.json","files":[{"path":"../x","hash":"h","size":1},)"
+        R"({"path":"a","hash":"h","size":1,"sha256":")" + good + R"("},{"path":"b","hash":"h","size":1}]})");
+    ASSERT_TRUE(mixed.ok);
+    EXPECT_NE(SignedListProblem(mixed.list, "filelist.json").find("for b"), std::string::npos);
+    EXPECT_EQ(mixed.list.entries.size(), 2u);
+}
+
 TEST(IsSafeRelativePath, AcceptsOrdinaryClientPaths)
 {
     for (const char* path : {"wow.exe", "Data/zhCN/patch-zhCN-4.MPQ", "Data\\zhCN\\a.MPQ",

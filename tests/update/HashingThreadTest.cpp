@@ -18,11 +18,17 @@ std::string Bytes(size_t size, unsigned seed)
     return bytes;
 }
 
-std::string DigestOf(const std::string& bytes)
+ContentDigests DigestsOf(const std::string& bytes)
 {
-    Md5Hash hash;
+    ContentHash hash(true);
     hash.Add(bytes.data(), bytes.size());
     return hash.Finish();
+}
+
+void ExpectDigests(const ContentDigests& actual, const ContentDigests& expected, const std::string& what)
+{
+    EXPECT_EQ(actual.md5, expected.md5) << what;
+    EXPECT_EQ(actual.sha256, expected.sha256) << what;
 }
 
 // Pieces as a download hands them over: small ones hashed at once, large ones
@@ -39,21 +45,21 @@ TEST(HashingThread, DigestsEqualTheBodysWhateverThePieces)
     HashingThread hashing;
     for (const std::vector<size_t>& pieces : cases) {
         std::string body;
-        Md5Hash hash;
+        ContentHash hash(true);
         for (size_t k = 0; k < pieces.size(); ++k) {
             const std::string piece = Bytes(pieces[k], static_cast<unsigned>(k));
             hashing.Add(hash, piece.data(), piece.size());
             body += piece;
         }
         hashing.Drain();
-        EXPECT_EQ(hash.Finish(), DigestOf(body)) << pieces.size() << " pieces";
+        ExpectDigests(hash.Finish(), DigestsOf(body), std::to_string(pieces.size()) + " pieces");
     }
 }
 
 TEST(HashingThread, AHashRestartedAfterDrainingStartsFromNoBytes)
 {
     HashingThread hashing;
-    Md5Hash hash;
+    ContentHash hash(true);
     const std::string stale = Bytes(3 << 20, 1);
     const std::string fresh = Bytes(2 << 20, 2);
     hashing.Add(hash, stale.data(), stale.size());
@@ -61,7 +67,7 @@ TEST(HashingThread, AHashRestartedAfterDrainingStartsFromNoBytes)
     hash.Restart();
     hashing.Add(hash, fresh.data(), fresh.size());
     hashing.Drain();
-    EXPECT_EQ(hash.Finish(), DigestOf(fresh));
+    ExpectDigests(hash.Finish(), DigestsOf(fresh), "restarted");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "SignedLists.h"
 #include "TestSupport.h"
 #include "base/Config.h"
+#include "base/Handles.h"
 #include "base/Logger.h"
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
@@ -158,14 +160,16 @@ TEST_F(SignedFileListTest, EveryFormOfValidSignatureIsAccepted)
     struct Case {
         const char* name;
         const char* key;
+        const char* list;
         const char* signature;
         const char* listName;
     };
     const Case cases[] = {
-        {"PEM key", "pub.pem", "v2.json.sig", "filelist.json"},
-        {"DER key", "pub.der", "v2.json.sig", "filelist.json"},
-        {"r or s shorter than 32 bytes", "pub.pem", "v2.json.short.sig", "filelist.json"},
-        {"another list name", "pub.pem", "v2.json.sig", "lists/current.json"},
+        {"PEM key", "pub.pem", "v2.json", "v2.json.sig", "filelist.json"},
+        {"DER key", "pub.der", "v2.json", "v2.json.sig", "filelist.json"},
+        {"r or s shorter than 32 bytes", "pub.pem", "v2.json", "v2.json.short.sig", "filelist.json"},
+        {"another list name, the list's own", "pub.pem", "beta-name.json", "beta-name.json.sig",
+         "filelist-beta.json"},
     };
     size_t r = 0;
     size_t s = 0;
@@ -174,7 +178,7 @@ TEST_F(SignedFileListTest, EveryFormOfValidSignatureIsAccepted)
     for (const Case& c : cases) {
         controller.fileListPublicKey = SignedListFile(c.key);
         config.fileListName = c.listName;
-        Publish(SignedListFile("v2.json"), SignedListFile(c.signature));
+        Publish(SignedListFile(c.list), SignedListFile(c.signature));
         const std::string signaturePath = "files/" + config.fileListName + ".sig";
         const int before = server.RequestCount(signaturePath);
         EXPECT_EQ(Check(), Available()) << c.name;
@@ -253,7 +257,6 @@ TEST_F(SignedFileListTest, OlderVersionsAreRefusedAndTheHighestIsKept)
         {"v2.json", true, 2},
         {"v1.json", false, 2},
         {"unversioned.json", false, 2},  // counts as 0
-        {"array.json", false, 2},
         {"text-version.json", false, 2},  // "9" is text, so 0
         {"v2.json", true, 2},             // the same version again
         {"v3.json", true, 3},
@@ -318,9 +321,123 @@ TEST_F(SignedFileListTest, AFileOfAnotherSizeThanSignedIsNeverWritten)
     EXPECT_EQ(Fixture::ReadBytes(gameDir + L"\\wow.exe"), SignedListFile("payload/wow.exe"));
 }
 
+// Signed by the right key, yet binding too little: the signature then vouches
+// for nothing a download can be held to, or for a list meant to be served
+// under another name.
+TEST_F(SignedFileListTest, SignedListsThatBindTooLittleAreRefused)
+{
+    const char* lists[] = {
+        "no-sha256.json",      // files bound by MD5 alone
+        "sha256-upper.json",   // digests must be lower-case
+        "sha256-short.json",   // 63 digits
+        "sha256-not-hex.json",
+        "unnamed.json",        // could be served under any name
+        "beta-name.json",      // named filelist-beta.json, served as filelist.json
+        "array.json",          // a bare array cannot name itself
+    };
+    for (const char* list : lists) {
+        PublishSigned(list);
+        EXPECT_EQ(Check(), Refused(kSignatureInvalid)) << list;
+        EXPECT_EQ(controller.message, kSignatureInvalid) << list;
+        EXPECT_TRUE(controller.filesToUpdate.empty()) << list;
+        EXPECT_FALSE(Fixture::Exists(iniPath)) << list << ": no version is stored";
+    }
+    EXPECT_EQ(PayloadRequests(), 0);
+
+    // Without a key neither "name" nor "sha256" matters.
+    controller.fileListPublicKey.clear();
+    for (const char* list : lists) {
+        PublishSigned(list);
+        EXPECT_EQ(Check(), Available()) << list;
+    }
+}
+
+// The signed list names wow.exe by the MD5, size and SHA-256 of one message
+// of a published MD5 collision pair; the portal serves the other.
+TEST_F(SignedFileListTest, AnMd5TwinOfASignedFileIsNeverWritten)
+{
+    const std::string listed = SignedListFile("collision/listed.bin");
+    const std::string twin = SignedListFile("collision/twin.bin");
+    // The fixture proves itself: the same size and MD5, another SHA-256.
+    ASSERT_EQ(listed.size(), twin.size());
+    ASSERT_NE(listed, twin);
+    const ContentDigests listedDigests = ComputeFileDigests(Fixture::SignedListPath("collision/listed.bin"), true);
+    const ContentDigests twinDigests = ComputeFileDigests(Fixture::SignedListPath("collision/twin.bin"), true);
+    ASSERT_EQ(listedDigests.md5, twinDigests.md5);
+    ASSERT_NE(listedDigests.sha256, twinDigests.sha256);
+
+    const std::wstring client = gameDir + L"\\wow.exe";
+    ASSERT_TRUE(Fixture::WriteBytes(client, "old client"));
+    PublishSigned("collision.json");
+    server.Route(std::string("files/") + kClient, twin);
+    const std::vector<Step> oneFile = {{State::Connecting, kConnecting},
+                                       {State::Checking, kChecking},
+                                       {State::Verifying, L"正在校验本地文件"},
+                                       {State::UpdateAvailable, L"需要更新 1 个文件"}};
+    ASSERT_EQ(Check(), oneFile);
+    steps.clear();
+    controller.StartUpdate();
+    ASSERT_TRUE(controller.WaitForRuns(20000));
+    EXPECT_EQ(steps.back(), Step(State::Error, L"下载失败: wow.exe"));
+    EXPECT_EQ(server.RequestCount(std::string("files/") + kClient), config.retryCount);
+    EXPECT_EQ(Fixture::ReadBytes(client), "old client");
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"wow.exe"}) << "no partial file is kept";
+
+    // The file the list names is taken.
+    server.Route(std::string("files/") + kClient, listed);
+    ASSERT_EQ(Check(), oneFile);
+    steps.clear();
+    controller.StartUpdate();
+    ASSERT_TRUE(controller.WaitForRuns(20000));
+    EXPECT_EQ(steps.back(), Step(State::UpToDate, L"更新完成"));
+    EXPECT_EQ(Fixture::ReadBytes(client), listed);
+}
+
+// A newer list is taken only once setup.ini holds its version: else the next
+// start would take the older one again.
+TEST_F(SignedFileListTest, AVersionThatCannotBeStoredFailsTheCheck)
+{
+    const wchar_t kVersionNotStored[] = L"无法将文件列表版本保存到 setup.ini";
+    // (A read-only file is no case here: Wine run as root writes it anyway.)
+    KernelHandle holder;
+    struct Case {
+        const char* name;
+        std::function<bool()> makeUnwritable;
+        std::function<void()> restore;
+    };
+    const Case cases[] = {
+        {"setup.ini held open without sharing",
+         [this, &holder] {
+             if (!Fixture::WriteBytes(iniPath, "[Update]\r\nFileListVersion=1\r\n")) {
+                 return false;
+             }
+             holder.Reset(CreateFileW(iniPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+             return static_cast<bool>(holder);
+         },
+         [this, &holder] {
+             holder.Reset();
+             DeleteFileW(iniPath.c_str());
+         }},
+        {"setup.ini is a folder", [this] { return CreateDirectoryW(iniPath.c_str(), nullptr) != FALSE; },
+         [this] { RemoveDirectoryW(iniPath.c_str()); }},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(c.makeUnwritable()) << c.name;
+        PublishSigned("v2.json");
+        // Refused before any local file is compared.
+        EXPECT_EQ(Check(), Refused(kVersionNotStored)) << c.name;
+        EXPECT_EQ(controller.message, kVersionNotStored) << c.name;
+        EXPECT_EQ(PayloadRequests(), 0) << c.name;
+        c.restore();
+    }
+    // Once it can be written, the same list is taken.
+    EXPECT_EQ(Check(), Available());
+    EXPECT_EQ(SystemState(iniPath).LoadFileListVersion(), 2);
+}
+
 TEST_F(SignedFileListTest, UnnumberedListsAreAcceptedWhileNoNumberedOneWas)
 {
-    for (const char* list : {"unversioned.json", "array.json", "text-version.json"}) {
+    for (const char* list : {"unversioned.json", "text-version.json"}) {
         PublishSigned(list);
         EXPECT_EQ(Check(), Available()) << list;
     }
