@@ -36,4 +36,14 @@ HMODULE LoadSystemLibrary(const char* name)
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+std::string FirstUnloadableLibrary(std::initializer_list<const char*> names, SystemLibraryLoader load)
+{
+    for (const char* name : names) {
+        if (load(name) == nullptr) {
+            return name;
+        }
+    }
+    return {};
+}
+
 }  // namespace Orvane
