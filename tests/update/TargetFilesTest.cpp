@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -189,11 +190,21 @@ TEST_F(ReplaceTargetTest, FilesHeldByAnotherHandleEndInUse)
         const KernelHandle holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(holder.Valid());
-        FileMoves moves = FileMoves::System();
+        const FileMoves system = FileMoves::System();
+        FileMoves moves = system;
+        std::vector<std::wstring> moved;  // what each real move was asked to move
+        moves.move = [&](const std::wstring& from, const std::wstring& to, DWORD flags) {
+            moved.push_back(from);
+            return system.move(from, to, flags);
+        };
         moves.sleep = [](DWORD) {};
         EXPECT_EQ(ReplaceTarget(source, target, GetFileAttributesW(target.c_str()), aside, moves),
                   ReplaceResult::InUse)
             << holdSource;
+        if (holdSource) {
+            // Never moved aside and back while the scanner reads the new file.
+            EXPECT_EQ(std::count(moved.begin(), moved.end(), target), 0) << holdSource;
+        }
         EXPECT_EQ(Fixture::ReadBytes(target), "old") << holdSource;
         EXPECT_EQ(Fixture::ReadBytes(source), "new") << holdSource;
         EXPECT_FALSE(Fixture::Exists(aside)) << holdSource;

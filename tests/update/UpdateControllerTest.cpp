@@ -977,6 +977,32 @@ TEST_F(UpdateControllerTest, AFolderThatCannotBeMadeFailsItsFileWithItsPath)
     EXPECT_EQ(Fixture::ReadBytes(Local(L"Interface")), "not a folder");
 }
 
+TEST_F(UpdateControllerTest, RunsWithoutASystemDllTheyNeedFailNamingIt)
+{
+    Offer("a.bin", "a");
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    const int listRequests = server.RequestCount("files/filelist.json");
+    // What the start-up check found: System32 cannot give winhttp.dll.
+    controller.unusableLibrary = "winhttp.dll";
+    const std::wstring text = L"无法从系统目录加载 winhttp.dll, 请修复或更新 Windows";
+    EXPECT_EQ(MissingLibraryText("winhttp.dll"), text);
+
+    Reset();
+    Update();
+    EXPECT_EQ(Steps(), (std::vector<Step>{{State::Downloading, kDownloading}, {State::Error, text}}));
+    EXPECT_EQ(completions, std::vector<bool>{false});
+    EXPECT_EQ(server.RequestCount("files/a.bin"), 0);
+
+    Reset();
+    controller.state = State::Idle;
+    Check();
+    EXPECT_EQ(Steps(), (std::vector<Step>{{State::Connecting, kConnecting}, {State::Error, text}}));
+    EXPECT_EQ(server.RequestCount("files/filelist.json"), listRequests);
+    EXPECT_FALSE(Fixture::Exists(Local(L"a.bin")));
+}
+
 TEST_F(UpdateControllerTest, AReadOnlyTargetIsReplacedAndLeftWritable)
 {
     ASSERT_TRUE(CreateDirectoryW(Local(L"Data").c_str(), nullptr));
