@@ -120,12 +120,16 @@ constexpr NamedError kWinHttpErrors[] = {
 };
 #undef ORVANE_NAMED
 
-// A certificate the system does not accept, or a server that asks for one of ours.
+// A certificate the system does not accept, or a server that asks for one of
+// ours. A failed secure channel is counted too: Wine reports an untrusted
+// certificate so, and on Windows it is a handshake that failed, which an
+// updated system mends as often as a certificate problem.
 constexpr DWORD kCertificateFailures[] = {
     ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, ERROR_WINHTTP_SECURE_CERT_CN_INVALID,
     ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED,  ERROR_WINHTTP_SECURE_INVALID_CA,
     ERROR_WINHTTP_SECURE_CERT_REV_FAILED,   ERROR_WINHTTP_SECURE_INVALID_CERT,
     ERROR_WINHTTP_SECURE_FAILURE,           ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE,
+    ERROR_WINHTTP_SECURE_CHANNEL_ERROR,
 };
 
 }  // namespace

@@ -31,8 +31,9 @@ const char* WinHttpErrorName(unsigned long code);
 std::string DescribeWinHttpError(unsigned long code);
 
 // True for the codes of a server certificate the system does not accept
-// (wrong date, unknown root, wrong name, revocation unknown, ...): what a
-// player can often mend by setting the clock or updating the root certificates.
+// (wrong date, unknown root, wrong name, revocation unknown, ...) and of a
+// failed secure channel: what a player can often mend by setting the clock or
+// updating the system's root certificates.
 bool IsCertificateFailure(unsigned long code);
 
 // Limits applied to every request, in milliseconds. Without them a server that

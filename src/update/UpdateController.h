@@ -28,8 +28,9 @@ inline constexpr wchar_t kFileInUseReason[] = L"请关闭游戏和登录器后�
 // A run's failure when a system DLL it needs cannot be loaded from System32.
 std::wstring MissingLibraryText(const std::string& library);
 
-// Why a request failed when the system refused the server's certificate.
-inline constexpr wchar_t kCertificateReason[] = L"无法验证服务器证书, 请检查电脑的日期和时间是否正确, 或更新系统的根证书";
+// Why a request failed when the system refused the server's certificate or
+// could not set up the secure channel.
+inline constexpr wchar_t kCertificateReason[] = L"无法建立安全连接, 请检查电脑的日期和时间是否正确, 或更新系统的根证书";
 
 // What a player can do about a failure, as far as the program can tell.
 enum class FailureCause {
