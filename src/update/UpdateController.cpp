@@ -471,7 +471,8 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         const bool downloaded = client.DownloadFile(url, partial, progress, options);
         hashing.Drain();  // every byte in the hash before it is read or goes away
         if (!downloaded) {
-            Logger::Instance().Write(LogLevel::Warning, "Download failed: " + entry.path + ": " + client.lastError);
+            Logger::Instance().Write(LogLevel::Warning,
+                                     "Download failed: " + entry.path + ": " + client.lastError);
             attemptFailure_ = CauseOfRequestFailure(client.lastErrorCode);
             // The bytes so far stay for the next attempt, which asks for the rest.
             return false;
