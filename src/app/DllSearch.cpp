@@ -19,4 +19,14 @@ bool HardenDllSearch()
            setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
 }
 
+std::string FirstUnloadableLibrary(std::initializer_list<const char*> names, SystemLibraryLoader load)
+{
+    for (const char* name : names) {
+        if (load(name) == nullptr) {
+            return name;
+        }
+    }
+    return {};
+}
+
 }  // namespace Orvane

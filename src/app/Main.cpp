@@ -78,7 +78,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     Logger::Instance().Write(LogLevel::Info, std::string("Orvane " ORVANE_VERSION_RELEASE) + buildKind +
                                                  ", portal " + Config::Instance().portalUrl);
 
-    MainWindow window(SystemState::Instance(), UpdateController::Instance());
+    // The system DLLs loaded at first use (cmake/DelayLoad.cmake): a run that
+    // needs one that System32 cannot give fails naming it, before any call.
+    UpdateController& controller = UpdateController::Instance();
+    controller.unusableLibrary = FirstUnloadableLibrary({"winhttp.dll", "bcrypt.dll", "crypt32.dll"});
+    const std::string accessibilityLibrary = FirstUnloadableLibrary({"oleacc.dll"});
+    for (const std::string& name : {controller.unusableLibrary, accessibilityLibrary}) {
+        if (!name.empty()) {
+            Logger::Instance().Write(LogLevel::Error, "Cannot load " + name + " from System32");
+        }
+    }
+
+    MainWindow window(SystemState::Instance(), controller);
+    window.accessibilityLibrary = accessibilityLibrary.empty();
     if (!window.Create(instance)) {
         MessageBoxW(nullptr, L"创建窗口失败", L"错误", MB_ICONERROR);
         return 1;

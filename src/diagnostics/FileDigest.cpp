@@ -126,7 +126,10 @@ void ContentHash::Restart()
 bool AddFileTo(ContentHash& hash, const std::wstring& path, const DigestProgress& progress, unsigned long* openError)
 {
     // Sequential scan: the cache reads ahead and drops pages behind the reader.
-    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    // Every sharing: the game, its launcher or a scanner may hold the file,
+    // even for writing, and refusing would make a sound file count as different.
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                                   nullptr));
     if (!file) {

@@ -55,7 +55,8 @@ bool AddFileTo(ContentHash& hash, const std::wstring& path, const DigestProgress
 bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progress = {});
 
 // MD5 of a file's bytes as 32 lower-case hexadecimal characters; empty when the
-// file cannot be opened for reading (missing, a directory, locked), a read
+// file cannot be opened for reading (missing, a directory, opened by another
+// program that shares no reading), a read
 // fails part-way, or hashing fails. Streams through a fixed buffer, so memory
 // use does not depend on file size.
 std::string ComputeFileMd5(const std::wstring& path, const DigestProgress& progress = {},

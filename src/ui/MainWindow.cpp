@@ -585,7 +585,7 @@ LRESULT MainWindow::OnGetObject(WPARAM wParam, LPARAM lParam)
     // Only the client area is drawn by this window; the system answers for
     // the rest. The object id is 32 bits, which 64-bit Windows may pass
     // without sign extension.
-    if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) {
+    if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT || !accessibilityLibrary) {
         return DefWindowProcW(hwnd_, WM_GETOBJECT, wParam, lParam);
     }
     if (!accessible_) {

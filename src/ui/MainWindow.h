@@ -51,6 +51,10 @@ public:
     // AccessibleSource: what a screen reader finds, as last painted.
     std::vector<AccessibleItem> AccessibleItems() const override;
 
+    // False when oleacc.dll cannot be loaded from System32: the window then
+    // leaves screen readers to the system's own description of it.
+    bool accessibilityLibrary = true;
+
     // Opens a footer link; replaceable so tests need no browser.
     std::function<void(const std::wstring& url)> openUrl;
     // Shows a message box owned by the window; replaceable so tests need no user.

@@ -82,8 +82,14 @@ bool IsDeviceName(const std::string& segment)
     if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") {
         return true;
     }
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+    if (base.size() < 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) {
+        return false;
+    }
+    // A digit 1 to 9, or the superscript digits Windows takes as 1 to 3
+    // (U+00B9, U+00B2, U+00B3 in UTF-8).
+    const std::string number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 // Reads the list as a stream of events, keeping only the entries: memory

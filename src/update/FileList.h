@@ -59,7 +59,7 @@ std::string SignedListProblem(const FileList& list, const std::string& servedNam
 
 // A file-list path that stays below the directory it is joined to: not empty,
 // no ".." segment (split at '/' and '\'), no ':' (drives, streams), no Windows
-// device name (CON, NUL.txt, COM1 ...), no characters Windows forbids in names,
+// device name (CON, NUL.txt, COM1, COM¹ ...), no characters Windows forbids in names,
 // no name ending in a dot or a space (Windows drops them: "wow.exe." is
 // wow.exe), and no empty segment except one leading separator.
 bool IsSafeRelativePath(const std::string& path);

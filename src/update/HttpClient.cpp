@@ -29,14 +29,15 @@ const char kIncomplete[] = "Response incomplete";
 // Windows 7 SP1 offers only SSL 3 and TLS 1.0 by default; TLS 1.2 must be
 // asked for, and the option is accepted only with the update that brings it
 // (KB3140245). TLS 1.3 is asked for too where the system knows it (Windows 11).
-// A refusal is logged and the system's defaults stay: the server may still
-// speak one of them.
-void EnableTls12(HINTERNET session)
+// Set on every session, whatever the scheme: an http portal may redirect to
+// https. A refusal is logged and the system's defaults stay: the server may
+// still speak one of them.
+void EnableTls12(const HttpSessionCalls& calls, HINTERNET session)
 {
     constexpr DWORD kTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
     constexpr DWORD kTls13 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
     for (DWORD protocols : {kTls12 | kTls13, kTls12}) {
-        if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+        if (calls.setOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, protocols)) {
             return;
         }
     }
@@ -49,6 +50,88 @@ void EnableTls12(HINTERNET session)
     }
 }
 
+// Where a request's failure goes: the client's lastError and lastErrorCode.
+struct Failure {
+    std::string& text;
+    unsigned long& code;
+
+    void Set(const char* reason)
+    {
+        text = reason;
+        code = 0;
+    }
+    void Set(const std::string& reason) { Set(reason.c_str()); }
+    // A system call has just failed: the reason, the call's error code and its name.
+    void SetFromSystem(const char* reason)
+    {
+        code = GetLastError();
+        text = std::string(reason) + ": " + DescribeWinHttpError(code);
+    }
+};
+
+#define ORVANE_NAMED(code) {code, #code}
+struct NamedError {
+    DWORD code;
+    const char* name;
+};
+// The codes a GET can end with, and the few others WinHTTP (or Wine's) passes on.
+constexpr NamedError kWinHttpErrors[] = {
+    ORVANE_NAMED(ERROR_WINHTTP_OUT_OF_HANDLES),
+    ORVANE_NAMED(ERROR_WINHTTP_TIMEOUT),
+    ORVANE_NAMED(ERROR_WINHTTP_INTERNAL_ERROR),
+    ORVANE_NAMED(ERROR_WINHTTP_INVALID_URL),
+    ORVANE_NAMED(ERROR_WINHTTP_UNRECOGNIZED_SCHEME),
+    ORVANE_NAMED(ERROR_WINHTTP_NAME_NOT_RESOLVED),
+    ORVANE_NAMED(ERROR_WINHTTP_INVALID_OPTION),
+    ORVANE_NAMED(ERROR_WINHTTP_OPTION_NOT_SETTABLE),
+    ORVANE_NAMED(ERROR_WINHTTP_SHUTDOWN),
+    ORVANE_NAMED(ERROR_WINHTTP_LOGIN_FAILURE),
+    ORVANE_NAMED(ERROR_WINHTTP_OPERATION_CANCELLED),
+    ORVANE_NAMED(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE),
+    ORVANE_NAMED(ERROR_WINHTTP_INCORRECT_HANDLE_STATE),
+    ORVANE_NAMED(ERROR_WINHTTP_CANNOT_CONNECT),
+    ORVANE_NAMED(ERROR_WINHTTP_CONNECTION_ERROR),
+    ORVANE_NAMED(ERROR_WINHTTP_RESEND_REQUEST),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_CERT_DATE_INVALID),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_CERT_CN_INVALID),
+    ORVANE_NAMED(ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_INVALID_CA),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_CERT_REV_FAILED),
+    ORVANE_NAMED(ERROR_WINHTTP_HEADER_NOT_FOUND),
+    ORVANE_NAMED(ERROR_WINHTTP_INVALID_SERVER_RESPONSE),
+    ORVANE_NAMED(ERROR_WINHTTP_REDIRECT_FAILED),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_CHANNEL_ERROR),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_INVALID_CERT),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_CERT_REVOKED),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_FAILURE),
+    ORVANE_NAMED(ERROR_WINHTTP_AUTO_PROXY_SERVICE_ERROR),
+    ORVANE_NAMED(ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE),
+    ORVANE_NAMED(ERROR_WINHTTP_AUTODETECTION_FAILED),
+    ORVANE_NAMED(ERROR_WINHTTP_HEADER_COUNT_EXCEEDED),
+    ORVANE_NAMED(ERROR_WINHTTP_HEADER_SIZE_OVERFLOW),
+    ORVANE_NAMED(ERROR_WINHTTP_CHUNKED_ENCODING_HEADER_SIZE_OVERFLOW),
+    ORVANE_NAMED(ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW),
+    ORVANE_NAMED(ERROR_NOT_ENOUGH_MEMORY),
+    ORVANE_NAMED(ERROR_INVALID_PARAMETER),
+    // Wine reports a time-out of its sockets so.
+    ORVANE_NAMED(WSAETIMEDOUT),
+    ORVANE_NAMED(WSAECONNREFUSED),
+    ORVANE_NAMED(WSAECONNRESET),
+};
+#undef ORVANE_NAMED
+
+// A certificate the system does not accept, or a server that asks for one of
+// ours. A failed secure channel is counted too: Wine reports an untrusted
+// certificate so, and on Windows it is a handshake that failed, which an
+// updated system mends as often as a certificate problem.
+constexpr DWORD kCertificateFailures[] = {
+    ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, ERROR_WINHTTP_SECURE_CERT_CN_INVALID,
+    ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED,  ERROR_WINHTTP_SECURE_INVALID_CA,
+    ERROR_WINHTTP_SECURE_CERT_REV_FAILED,   ERROR_WINHTTP_SECURE_INVALID_CERT,
+    ERROR_WINHTTP_SECURE_FAILURE,           ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE,
+    ERROR_WINHTTP_SECURE_CHANNEL_ERROR,
+};
+
 }  // namespace
 
 struct HttpSession {
@@ -56,7 +139,6 @@ struct HttpSession {
     WinHttpHandle connection;
     std::wstring host;  // what `connection` is connected to
     int port = 0;
-    bool tlsConfigured = false;  // the TLS protocols asked for, at the first https request
 };
 
 namespace {
@@ -64,15 +146,16 @@ namespace {
 // Opens the session once and connects to the URL's host unless the last
 // request went there. WinHTTP keeps idle connections per session, so requests
 // through one session reuse them.
-HINTERNET ConnectionFor(HttpSession& pool, const std::wstring& host, int port, std::string& error)
+HINTERNET ConnectionFor(HttpSession& pool, const HttpSessionCalls& calls, const std::wstring& host, int port,
+                        Failure& error)
 {
     if (!pool.session.Get()) {
-        pool.session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        pool.session.Reset(calls.open());
         if (!pool.session.Get()) {
-            error = "WinHttpOpen failed";
+            error.SetFromSystem("WinHttpOpen failed");
             return nullptr;
         }
+        EnableTls12(calls, pool.session.Get());
     }
     if (!pool.connection.Get() || pool.host != host || pool.port != port) {
         pool.connection.Reset();
@@ -82,7 +165,7 @@ HINTERNET ConnectionFor(HttpSession& pool, const std::wstring& host, int port, s
                 WinHttpConnect(pool.session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
         }
         if (!pool.connection.Get()) {
-            error = "WinHttpConnect failed";
+            error.SetFromSystem("WinHttpConnect failed");
             return nullptr;
         }
         pool.host = host;
@@ -95,8 +178,9 @@ HINTERNET ConnectionFor(HttpSession& pool, const std::wstring& host, int port, s
 // and receives the response headers. True for status 200, and for 206 when a
 // range was asked; the status is left in `status`. Otherwise `error` holds
 // the reason.
-bool SendGet(HttpSession& pool, const std::string& url, const HttpTimeouts& timeouts,
-             int64_t rangeStart, WinHttpHandle& request, DWORD& status, std::string& error)
+bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, const std::string& url,
+             const HttpTimeouts& timeouts, int64_t rangeStart, WinHttpHandle& request, DWORD& status,
+             Failure& error)
 {
     std::wstring host;
     std::wstring path;
@@ -104,18 +188,14 @@ bool SendGet(HttpSession& pool, const std::string& url, const HttpTimeouts& time
     bool secure = false;
     SplitUrl(url, host, path, port, &secure);
 
-    const HINTERNET connection = ConnectionFor(pool, host, port, error);
+    const HINTERNET connection = ConnectionFor(pool, calls, host, port, error);
     if (connection == nullptr) {
         return false;
-    }
-    if (secure && !pool.tlsConfigured) {
-        EnableTls12(pool.session.Get());
-        pool.tlsConfigured = true;
     }
     request.Reset(WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                      WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request.Get()) {
-        error = "WinHttpOpenRequest failed";
+        error.SetFromSystem("WinHttpOpenRequest failed");
         return false;
     }
     // Certificate errors are never ignored (no SECURITY_FLAG_IGNORE_*), and a
@@ -124,12 +204,12 @@ bool SendGet(HttpSession& pool, const std::string& url, const HttpTimeouts& time
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
     if (secure && !WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
                                     sizeof redirectPolicy)) {
-        error = "WinHttpSetOption(REDIRECT_POLICY) failed";
+        error.SetFromSystem("WinHttpSetOption(REDIRECT_POLICY) failed");
         return false;
     }
     if (!WinHttpSetTimeouts(request.Get(), timeouts.resolveMs, timeouts.connectMs, timeouts.sendMs,
                             timeouts.receiveMs)) {
-        error = "WinHttpSetTimeouts failed";
+        error.SetFromSystem("WinHttpSetTimeouts failed");
         return false;
     }
     // Windows also bounds the wait for the complete header block separately
@@ -144,11 +224,11 @@ bool SendGet(HttpSession& pool, const std::string& url, const HttpTimeouts& time
     if (!WinHttpSendRequest(request.Get(), range.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : range.c_str(),
                             range.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0,
                             0, 0)) {
-        error = "WinHttpSendRequest failed";
+        error.SetFromSystem("WinHttpSendRequest failed");
         return false;
     }
     if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
-        error = "WinHttpReceiveResponse failed";
+        error.SetFromSystem("WinHttpReceiveResponse failed");
         return false;
     }
     status = 0;
@@ -156,7 +236,7 @@ bool SendGet(HttpSession& pool, const std::string& url, const HttpTimeouts& time
     WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
     if (status != 200 && !(status == 206 && rangeStart > 0)) {
-        error = "HTTP status code: " + std::to_string(status);
+        error.Set("HTTP status code: " + std::to_string(status));
         return false;
     }
     return true;
@@ -206,10 +286,10 @@ int64_t AnnouncedLength(HINTERNET request)
 // (maxBytes < 0: no limit); the chunk that would pass the limit is not handed
 // to the sink.
 template <typename Sink>
-bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sink, std::string& error)
+bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sink, Failure& error)
 {
     if (maxBytes >= 0 && announced > maxBytes) {
-        error = kTooLarge;
+        error.Set(kTooLarge);
         return false;
     }
     std::vector<char> buffer;
@@ -217,7 +297,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) {
-            error = "WinHttpQueryDataAvailable failed";
+            error.SetFromSystem("WinHttpQueryDataAvailable failed");
             return false;
         }
         if (available == 0) {
@@ -229,7 +309,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
         }
         DWORD read = 0;
         if (!WinHttpReadData(request, buffer.data(), wanted, &read)) {
-            error = "WinHttpReadData failed";
+            error.SetFromSystem("WinHttpReadData failed");
             return false;
         }
         if (read == 0) {
@@ -237,7 +317,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
         }
         received += read;
         if (maxBytes >= 0 && received > maxBytes) {
-            error = kTooLarge;
+            error.Set(kTooLarge);
             return false;
         }
         if (!sink(buffer.data(), read, received)) {
@@ -287,6 +367,46 @@ bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, in
     return true;
 }
 
+const char* WinHttpErrorName(unsigned long code)
+{
+    for (const NamedError& known : kWinHttpErrors) {
+        if (known.code == code) {
+            return known.name;
+        }
+    }
+    return nullptr;
+}
+
+std::string DescribeWinHttpError(unsigned long code)
+{
+    const char* name = WinHttpErrorName(code);
+    return name == nullptr ? std::to_string(code) : std::to_string(code) + " " + name;
+}
+
+bool IsCertificateFailure(unsigned long code)
+{
+    for (const DWORD failure : kCertificateFailures) {
+        if (failure == code) {
+            return true;
+        }
+    }
+    return false;
+}
+
+HttpSessionCalls HttpSessionCalls::System()
+{
+    HttpSessionCalls calls;
+    calls.open = []() -> void* {
+        return WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                           WINHTTP_NO_PROXY_BYPASS, 0);
+    };
+    calls.setOption = [](void* session, unsigned long option, unsigned long value) {
+        DWORD data = value;
+        return WinHttpSetOption(session, option, &data, sizeof data) != FALSE;
+    };
+    return calls;
+}
+
 HttpClient::HttpClient() : session_(new HttpSession) {}
 
 HttpClient::HttpClient(const HttpTimeouts& limits) : timeouts(limits), session_(new HttpSession) {}
@@ -295,9 +415,11 @@ HttpClient::~HttpClient() = default;
 
 bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes)
 {
+    Failure failure{lastError, lastErrorCode};
+    lastErrorCode = 0;
     WinHttpHandle request;
     DWORD status = 0;
-    if (!SendGet(*session_, url, timeouts, 0, request, status, lastError)) {
+    if (!SendGet(*session_, sessionCalls, url, timeouts, 0, request, status, failure)) {
         return false;
     }
     std::string received;
@@ -306,13 +428,13 @@ bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes
         return true;
     };
     const int64_t announced = AnnouncedLength(request.Get());
-    if (!ReadBody(request.Get(), announced, maxBytes, append, lastError)) {
+    if (!ReadBody(request.Get(), announced, maxBytes, append, failure)) {
         return false;
     }
     // WinHTTP reports a connection closed early as a normal end of the body; a
     // cut url.txt would otherwise become a wrong base URL for the whole run.
     if (announced != kNoContentLength && announced != static_cast<int64_t>(received.size())) {
-        lastError = kIncomplete;
+        failure.Set(kIncomplete);
         return false;
     }
     body.swap(received);
@@ -366,16 +488,18 @@ bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int6
                          const ProgressCallback& progress, const DownloadOptions& options)
 {
     const int64_t resumeFrom = options.resumeFrom > 0 ? options.resumeFrom : 0;
+    Failure failure{lastError, lastErrorCode};
+    lastErrorCode = 0;
     WinHttpHandle request;
     DWORD status = 0;
-    if (!SendGet(*session_, url, timeouts, resumeFrom, request, status, lastError)) {
+    if (!SendGet(*session_, sessionCalls, url, timeouts, resumeFrom, request, status, failure)) {
         return false;
     }
     int64_t startOffset = 0;
     if (status == 206) {
         // Only the rest that was asked for can continue the file.
         if (RangeStartOf(request.Get()) != resumeFrom) {
-            lastError = "Unexpected Content-Range";
+            failure.Set("Unexpected Content-Range");
             return false;
         }
         startOffset = resumeFrom;
@@ -385,12 +509,12 @@ bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int6
                             : options.maxBytes > startOffset ? options.maxBytes - startOffset
                                                              : 0;
     if (maxBody >= 0 && announced > maxBody) {
-        lastError = kTooLarge;  // refused before the file is touched
+        failure.Set(kTooLarge);  // refused before the file is touched
         return false;
     }
     const HANDLE file = open(startOffset);
     if (file == nullptr || file == INVALID_HANDLE_VALUE) {
-        lastError = "Failed to open file";
+        failure.SetFromSystem("Failed to open file");
         return false;
     }
     if (options.onStart) {
@@ -402,12 +526,12 @@ bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int6
     int64_t receivedBytes = 0;
     auto write = [&](const char* data, DWORD size, int64_t received) {
         if (cancel != nullptr && cancel->load()) {
-            lastError = "Cancelled";
+            failure.Set("Cancelled");
             return false;
         }
         DWORD written = 0;
         if (!WriteFile(file, data, size, &written, nullptr) || written != size) {
-            lastError = "Failed to write file";
+            failure.SetFromSystem("Failed to write file");
             return false;
         }
         receivedBytes = received;
@@ -424,13 +548,13 @@ bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int6
         }
         return true;
     };
-    if (!ReadBody(request.Get(), announced, maxBody, write, lastError)) {
+    if (!ReadBody(request.Get(), announced, maxBody, write, failure)) {
         return false;
     }
     // WinHTTP reports a connection closed early as a normal end of the body;
     // the bytes so far are kept, and a later attempt asks for the rest.
     if (announced != kNoContentLength && announced != receivedBytes) {
-        lastError = kIncomplete;
+        failure.Set(kIncomplete);
         return false;
     }
     return true;

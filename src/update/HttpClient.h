@@ -24,6 +24,20 @@ using ProgressCallback = std::function<void(int64_t downloaded, int64_t total, d
 bool SplitUrl(const std::string& url, std::wstring& host, std::wstring& path, int& port,
               bool* secure = nullptr);
 
+// The name of a WinHTTP error code (ERROR_WINHTTP_...), or of one of the few
+// other codes its calls pass on; null for any other code.
+const char* WinHttpErrorName(unsigned long code);
+
+// "12029 ERROR_WINHTTP_CANNOT_CONNECT", or the number alone for a code without
+// a name: what a log line says of a failed call.
+std::string DescribeWinHttpError(unsigned long code);
+
+// True for the codes of a server certificate the system does not accept
+// (wrong date, unknown root, wrong name, revocation unknown, ...) and of a
+// failed secure channel: what a player can often mend by setting the clock or
+// updating the system's root certificates.
+bool IsCertificateFailure(unsigned long code);
+
 // Limits applied to every request, in milliseconds. Without them a server that
 // accepts a connection and never answers would hold a request for ever.
 struct HttpTimeouts {
@@ -31,6 +45,17 @@ struct HttpTimeouts {
     int connectMs = 15000;
     int sendMs = 30000;
     int receiveMs = 30000;
+};
+
+// How a client opens its WinHTTP session; replaceable so tests can see what
+// the session is asked for.
+struct HttpSessionCalls {
+    // WinHttpOpen; null on failure, with the reason in GetLastError.
+    std::function<void*()> open;
+    // WinHttpSetOption with a DWORD value; false when refused.
+    std::function<bool(void* session, unsigned long option, unsigned long value)> setOption;
+
+    static HttpSessionCalls System();
 };
 
 // The WinHTTP session of a client and its last connection, opened at first use.
@@ -56,7 +81,8 @@ struct DownloadOptions {
 // certificate validation; only status 200 counts as success (206 too for a
 // resumed download). One client keeps one WinHTTP session, so
 // its requests share connections where the server keeps them alive. A failing
-// call returns false and leaves its reason in lastError. One thread at a time.
+// call returns false and leaves its reason in lastError (with the system's
+// error code and its name where a WinHTTP call failed). One thread at a time.
 class HttpClient {
 public:
     // Marks "no limit" for DownloadFile.
@@ -92,7 +118,11 @@ public:
                       const DownloadOptions& options);
 
     std::string lastError;
+    // The system's error code of the last request's failure; 0 when it
+    // succeeded or failed for a reason of its own (status, size, ...).
+    unsigned long lastErrorCode = 0;
     HttpTimeouts timeouts;
+    HttpSessionCalls sessionCalls = HttpSessionCalls::System();
     // When set, a transfer fails at its next chunk once the flag is true.
     const std::atomic<bool>* cancel = nullptr;
 

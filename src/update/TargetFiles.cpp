@@ -2,20 +2,30 @@
 
 #include "base/Handles.h"
 #include "base/Logger.h"
+#include "base/Paths.h"
 #include "update/TargetPath.h"
 
 namespace Orvane {
 
 namespace {
 
-// Back-off between replace attempts: a virus scanner or an indexer holding the
-// file for a moment has let go within about a second.
-constexpr DWORD kReplaceBackoffMs[] = {50, 150, 400};
+// Back-off between replace attempts, 3.6 s in all: an indexer lets go within
+// a moment, a virus scanner that scans a new file within a few seconds.
+constexpr DWORD kReplaceBackoffMs[] = {50, 150, 400, 1000, 2000};
+
+bool Held(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
 
 bool Refused(DWORD error)
 {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-           error == ERROR_LOCK_VIOLATION;
+    return error == ERROR_ACCESS_DENIED || Held(error);
+}
+
+ReplaceResult FailedWith(DWORD error)
+{
+    return Held(error) ? ReplaceResult::InUse : ReplaceResult::Failed;
 }
 
 wchar_t AsciiLower(wchar_t c)
@@ -98,11 +108,17 @@ FileMoves FileMoves::System()
         return MoveFileExW(from.c_str(), to.c_str(), flags) ? ERROR_SUCCESS : GetLastError();
     };
     moves.sleep = [](DWORD milliseconds) { Sleep(milliseconds); };
+    moves.openForDelete = [](const std::wstring& path) -> DWORD {
+        const KernelHandle file(CreateFileW(path.c_str(), DELETE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file ? ERROR_SUCCESS : GetLastError();
+    };
     return moves;
 }
 
-bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
-                   const FileMoves& moves)
+ReplaceResult ReplaceTarget(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
+                            const FileMoves& moves)
 {
     const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     DWORD error = moves.move(source, target, replace);
@@ -113,7 +129,7 @@ bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const
         const DWORD attributes = GetFileAttributesW(target.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             Logger::Instance().Write(LogLevel::Warning, kListedFolderWarning);
-            return false;
+            return ReplaceResult::TargetIsFolder;
         }
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
             const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
@@ -129,12 +145,20 @@ bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const
         error = moves.move(source, target, replace);
     }
     if (error == ERROR_SUCCESS) {
-        return true;
+        return ReplaceResult::Replaced;
     }
     if (!Refused(error)) {
         Logger::Instance().Write(LogLevel::Warning,
                                  "Cannot replace a file, error " + std::to_string(error));
-        return false;
+        return ReplaceResult::Failed;
+    }
+    // The refusal may be the new file's (a scanner still reading it): then a
+    // healthy target must not be moved aside and back.
+    const DWORD sourceError = moves.openForDelete(source);
+    if (Held(sourceError)) {
+        Logger::Instance().Write(LogLevel::Warning, "The new file is held by another program, error " +
+                                                        std::to_string(sourceError));
+        return ReplaceResult::InUse;
     }
 
     // A running program's image cannot be replaced or deleted, but renamed.
@@ -144,18 +168,42 @@ bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const
         Logger::Instance().Write(LogLevel::Warning, "A file in use cannot be replaced, error " +
                                                         std::to_string(error) + ", moving it aside: " +
                                                         std::to_string(asideError));
-        return false;
+        return FailedWith(Held(asideError) ? asideError : error);
     }
     const DWORD moveInError = moves.move(source, target, MOVEFILE_WRITE_THROUGH);
     if (moveInError == ERROR_SUCCESS) {
         Logger::Instance().Write(LogLevel::Info, "A file in use was moved aside and replaced");
-        return true;
+        return ReplaceResult::Replaced;
     }
     moves.move(aside, target, 0);
     Logger::Instance().Write(LogLevel::Warning,
                              "Cannot move a file in after moving the old one aside, error " +
                                  std::to_string(moveInError));
-    return false;
+    return FailedWith(moveInError);
+}
+
+bool DiscardFile(const std::wstring& path, const FileMoves& moves)
+{
+    // "orv" and four hexadecimal digits: a name IsEarlierTemporaryFile knows.
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    const std::wstring folder = DirectoryOfPath(path);
+    DWORD seed = GetTickCount() ^ (GetCurrentThreadId() << 8);
+    for (int tries = 0; tries < 8 && !folder.empty(); ++tries, seed = seed * 1103515245u + 12345u) {
+        std::wstring name = L"orv0000.tmp";
+        for (int i = 0; i < 4; ++i) {
+            name[static_cast<size_t>(3 + i)] = kDigits[(seed >> (16 + 4 * i)) & 15];
+        }
+        const std::wstring leftover = JoinPath(folder, name);
+        const DWORD error = moves.move(path, leftover, 0);
+        if (error == ERROR_SUCCESS) {
+            DeleteFileW(leftover.c_str());  // or at the next sweep
+            return true;
+        }
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+            break;  // held without sharing deletion, or gone already
+        }
+    }
+    return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace Orvane

@@ -26,19 +26,40 @@ struct FileMoves {
     // MoveFileExW; ERROR_SUCCESS or the system's error code.
     std::function<DWORD(const std::wstring& from, const std::wstring& to, DWORD flags)> move;
     std::function<void(DWORD milliseconds)> sleep;
+    // Opens a file for deletion, sharing everything, and closes it again:
+    // ERROR_SUCCESS, or the system's error code (ERROR_SHARING_VIOLATION while
+    // another program holds it without sharing deletion).
+    std::function<DWORD(const std::wstring& path)> openForDelete;
 
     static FileMoves System();
 };
 
+// How ReplaceTarget ended.
+enum class ReplaceResult {
+    Replaced,
+    TargetIsFolder,  // a folder has the target's name; nothing was moved
+    InUse,           // the target or the new file stayed held by another program
+    Failed,          // any other refusal (access denied, the source gone, ...)
+};
+
 // Moves the verified `source` over `target`. A refused move has the target
-// looked at: a folder is never replaced nor moved (false); a read-only file
-// has the attribute cleared and the move tried again. A replace still refused
-// (the target open elsewhere) is retried a few times with a short back-off; a
-// target that still cannot be replaced but can be renamed (a running
-// program's image) is moved to `aside` and the source moved in. False with
-// the target as it was (apart from the read-only attribute) and the source
-// kept.
-bool ReplaceTarget(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
-                   const FileMoves& moves = FileMoves::System());
+// looked at: a folder is never replaced nor moved; a read-only file has the
+// attribute cleared and the move tried again. A replace still refused (the
+// target or the source open elsewhere: a virus scanner may hold a new file for
+// seconds) is retried with a back-off of a few seconds in all; a target that
+// still cannot be replaced but can be renamed (a running program's image) is
+// moved to `aside` and the source moved in, unless it is the source that is
+// held. Unless replaced, the target is as it was (apart from the read-only
+// attribute) and the source kept.
+ReplaceResult ReplaceTarget(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
+                            const FileMoves& moves = FileMoves::System());
+
+// Deletes a file so that its name is free at once. A file whose deletion
+// waits for a program holding it (a virus scanner) keeps its name on
+// Windows 7 and 8.1 and on FAT32/exFAT, and a new file cannot take it: it is
+// renamed to a leftover name of its folder first (orvXXXX.tmp), which
+// RemoveLeftovers clears later if it cannot go now. False when it could be
+// neither renamed nor deleted.
+bool DiscardFile(const std::wstring& path, const FileMoves& moves = FileMoves::System());
 
 }  // namespace Orvane

@@ -13,6 +13,8 @@ namespace Orvane {
 namespace {
 
 constexpr size_t kLongestName = 255;
+// CreateDirectoryW refuses a longer path (room for an 8.3 name below it).
+constexpr size_t kLongestFolder = MAX_PATH - 12;
 
 bool IsSeparator(wchar_t c)
 {
@@ -207,6 +209,9 @@ TargetPath TargetRule::Place(const std::string& entryPath) const
         return {};
     }
     target.folder = DirectoryOfPath(target.file);
+    if (names > 1 && target.folder.size() > kLongestFolder) {
+        return {};
+    }
     target.partial = KeptFile(target.file, relative, kPartialSuffix);
     target.aside = KeptFile(target.file, relative, kAsideSuffix);
     if (target.partial.empty() || target.aside.empty()) {

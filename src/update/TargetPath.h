@@ -34,7 +34,8 @@ struct TargetPath {
 //    disk, config.ini, setup.ini, Orvane.log, or one of them followed by '.'
 //    and more), in any letter case or short name;
 //  - Windows can open it without the long-path prefix: below MAX_PATH
-//    characters, each name at most 255.
+//    characters, each name at most 255, and its folder (unless it is the
+//    game directory) at most MAX_PATH - 12, the longest CreateDirectoryW makes.
 // The partial and aside files sit beside the target; where the suffix would
 // pass those limits, they take a short name of their own in the game
 // directory instead ("orv" + 16 hexadecimal digits + suffix, the same for

@@ -14,7 +14,6 @@
 #include "diagnostics/SystemState.h"
 #include "update/FileListSignature.h"
 #include "update/HashingThread.h"
-#include "update/TargetFiles.h"
 
 namespace Orvane {
 
@@ -57,6 +56,9 @@ bool MatchesEntry(const ContentDigests& actual, const FileEntry& entry, bool sig
     return true;
 }
 
+// Pauses before the second, third, ... attempt of a file.
+constexpr unsigned kAttemptPauseMs[] = {500, 1500, 3000};
+
 const wchar_t kSignatureInvalid[] = L"文件列表签名无效";
 const wchar_t kDownloadFailedPrefix[] = L"下载失败: ";
 const wchar_t kVersionTooOld[] = L"文件列表版本过旧";
@@ -64,14 +66,38 @@ const wchar_t kVersionNotStored[] = L"无法将文件列表版本保存到 setup
 
 }  // namespace
 
-std::wstring UpdateFailureText(const std::string& path, bool writeDenied)
+std::wstring WithFailureReason(const std::wstring& text, FailureCause cause)
 {
-    std::wstring text = kDownloadFailedPrefix + Utf8ToWide(path);
-    if (writeDenied) {
-        text += L"\n";
-        text += kWriteDeniedReason;
+    const wchar_t* reason = nullptr;
+    switch (cause) {
+    case FailureCause::WriteDenied:
+        reason = kWriteDeniedReason;
+        break;
+    case FailureCause::FileInUse:
+        reason = kFileInUseReason;
+        break;
+    case FailureCause::Certificate:
+        reason = kCertificateReason;
+        break;
+    case FailureCause::Unknown:
+        break;
     }
-    return text;
+    return reason == nullptr ? text : text + L"\n" + reason;
+}
+
+std::wstring MissingLibraryText(const std::string& library)
+{
+    return L"无法从系统目录加载 " + Utf8ToWide(library) + L", 请修复或更新 Windows";
+}
+
+FailureCause CauseOfRequestFailure(unsigned long code)
+{
+    return IsCertificateFailure(code) ? FailureCause::Certificate : FailureCause::Unknown;
+}
+
+std::wstring UpdateFailureText(const std::string& path, FailureCause cause)
+{
+    return WithFailureReason(kDownloadFailedPrefix + Utf8ToWide(path), cause);
 }
 
 bool WritingDeniedIn(const std::wstring& directory)
@@ -108,6 +134,20 @@ UpdateController::UpdateController(Config& config, SystemState& systemState)
     : startThread(StartDetachedThread), programPath(GetExecutablePath()), config_(config),
       systemState_(systemState)
 {
+    pauseBetweenAttempts = [this](unsigned milliseconds) {
+        const ULONGLONG deadline = GetTickCount64() + milliseconds;
+        while (!Cancelled() && GetTickCount64() < deadline) {
+            Sleep(20);
+        }
+    };
+}
+
+void UpdateController::PauseBeforeAttempt(int attempt)
+{
+    constexpr int kLast = static_cast<int>(sizeof kAttemptPauseMs / sizeof kAttemptPauseMs[0]) - 1;
+    if (pauseBetweenAttempts) {
+        pauseBetweenAttempts(kAttemptPauseMs[attempt - 1 < kLast ? attempt - 1 : kLast]);
+    }
 }
 
 void UpdateController::Notify(State newState, const std::wstring& text, size_t fileCount)
@@ -218,7 +258,8 @@ bool UpdateController::ResolvePortal(const RunInput& input, HttpClient& client)
     std::string body;
     if (!client.Get(input.portalUrl + "url.txt", body, kMaxRelayBytes)) {
         Logger::Instance().Write(LogLevel::Error, "Relay request failed: " + client.lastError);
-        message = L"二次寻址失败: 无法连接跳板服务器";
+        message = WithFailureReason(L"二次寻址失败: 无法连接跳板服务器",
+                                    CauseOfRequestFailure(client.lastErrorCode));
         return false;
     }
     while (!body.empty() && IsTrimmed(body.back())) {
@@ -242,6 +283,11 @@ bool UpdateController::ResolvePortal(const RunInput& input, HttpClient& client)
 
 void UpdateController::RunCheck(const RunInput& input)
 {
+    if (!unusableLibrary.empty()) {
+        message = MissingLibraryText(unusableLibrary);
+        Finish(State::Error, message);
+        return;
+    }
     // One session for the run's requests.
     HttpClient client(timeouts);
     client.cancel = &cancel_;
@@ -257,7 +303,7 @@ void UpdateController::RunCheck(const RunInput& input)
         Logger::Instance().Write(LogLevel::Error, "File list request failed: " + client.lastError);
         // The relay may have moved the file server: the next check asks it again.
         resolvedUrl_.clear();
-        message = L"下载文件列表失败";
+        message = WithFailureReason(L"下载文件列表失败", CauseOfRequestFailure(client.lastErrorCode));
         Finish(State::Error, message);
         return;
     }
@@ -348,13 +394,15 @@ bool UpdateController::VerifyListSignature(HttpClient& client, const std::string
 {
     std::string signature;
     std::string reason;
+    FailureCause cause = FailureCause::Unknown;
     if (!client.Get(listUrl + ".sig", signature, static_cast<int64_t>(kMaxFileListSignatureBytes))) {
         reason = "cannot fetch the signature: " + client.lastError;
+        cause = CauseOfRequestFailure(client.lastErrorCode);
     } else if (VerifyFileListSignature(fileListPublicKey, listText, signature, &reason)) {
         return true;
     }
     Logger::Instance().Write(LogLevel::Error, "File list signature invalid: " + reason);
-    message = kSignatureInvalid;
+    message = WithFailureReason(kSignatureInvalid, cause);
     return false;
 }
 
@@ -429,11 +477,11 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         return SetFilePointerEx(partial.Get(), start, nullptr, FILE_BEGIN) && SetEndOfFile(partial.Get());
     };
     // A failed attempt keeps the bytes so far for the next one, but no empty file.
-    const auto failed = [&target, &partial] {
+    const auto failed = [this, &target, &partial] {
         LARGE_INTEGER kept{};
         if (GetFileSizeEx(partial.Get(), &kept) && kept.QuadPart == 0) {
             partial.Reset();
-            DeleteFileW(target.partial.c_str());
+            DiscardFile(target.partial, fileMoves);
         }
         return false;
     };
@@ -445,7 +493,9 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
             return failed();
         }
         partial.Reset();
-        return ReplaceTarget(target.partial, target.file, target.aside, fileMoves);
+        const ReplaceResult result = ReplaceTarget(target.partial, target.file, target.aside, fileMoves);
+        attemptFailure_ = result == ReplaceResult::InUse ? FailureCause::FileInUse : FailureCause::Unknown;
+        return result == ReplaceResult::Replaced;
     };
     // The digest covers the whole file: what was left is read back once, the
     // rest is hashed as it is written.
@@ -487,6 +537,9 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         const bool downloaded = client.DownloadInto(url, partial.Get(), progress, options);
         hashing.Drain();  // every byte in the hash before it is read or goes away
         if (!downloaded) {
+            Logger::Instance().Write(LogLevel::Warning,
+                                     "Download failed: " + entry.path + ": " + client.lastError);
+            attemptFailure_ = CauseOfRequestFailure(client.lastErrorCode);
             // The bytes so far stay for the next attempt, which asks for the rest.
             return failed();
         }
@@ -513,6 +566,11 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
 
 void UpdateController::RunUpdate(const RunInput& input)
 {
+    if (!unusableLibrary.empty()) {
+        message = MissingLibraryText(unusableLibrary);
+        Finish(State::Error, message, 0, false);
+        return;
+    }
     const int fileCount = static_cast<int>(input.files.size());
     const int64_t total = input.totalBytes;
     int64_t completedBytes = 0;
@@ -522,6 +580,10 @@ void UpdateController::RunUpdate(const RunInput& input)
     const auto fail = [this](const std::wstring& text) {
         message = text;
         Finish(State::Error, message, 0, false);
+    };
+    // A denied write into the file's folder is named before any other cause.
+    const auto failFile = [&fail](const FileEntry& entry, const TargetPath& target, FailureCause cause) {
+        fail(UpdateFailureText(entry.path, WritingDeniedIn(target.folder) ? FailureCause::WriteDenied : cause));
     };
     const TargetRule rule(input.root, input.programPath);
     HashingThread hashing;
@@ -535,11 +597,17 @@ void UpdateController::RunUpdate(const RunInput& input)
         if (!target) {
             // A listed file that cannot be placed is not up to date.
             Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
-            fail(UpdateFailureText(entry.path, false));
+            fail(UpdateFailureText(entry.path, FailureCause::Unknown));
             return;
         }
         if (foldersSeen.insert(target.folder).second) {
-            CreateDirectories(target.folder);
+            if (!CreateDirectories(target.folder)) {
+                // E.g. a folder path past CreateDirectoryW's limit, or a file in the way.
+                Logger::Instance().Write(LogLevel::Warning, "Cannot create the folder of " + entry.path +
+                                                                ", error " + std::to_string(GetLastError()));
+                failFile(entry, target, FailureCause::Unknown);
+                return;
+            }
             RemoveLeftovers(target.folder);
         }
         const std::wstring asideFolder = DirectoryOfPath(target.aside);
@@ -557,10 +625,14 @@ void UpdateController::RunUpdate(const RunInput& input)
         if (input.folders.count(entry.path) != 0) {
             // Never replaced nor moved aside, so nothing is fetched for it.
             Logger::Instance().Write(LogLevel::Warning, kListedFolderWarning);
-            fail(UpdateFailureText(entry.path, false));
+            fail(UpdateFailureText(entry.path, FailureCause::Unknown));
             return;
         }
         for (int attempt = 0; attempt < input.retryCount && !ok && !Cancelled(); ++attempt) {
+            if (attempt > 0) {
+                PauseBeforeAttempt(attempt);
+            }
+            attemptFailure_ = FailureCause::Unknown;
             ok = DownloadAndReplace(client, hashing, url, target, entry, progress);
         }
         if (Cancelled()) {
@@ -569,7 +641,7 @@ void UpdateController::RunUpdate(const RunInput& input)
             return;
         }
         if (!ok) {
-            fail(UpdateFailureText(entry.path, WritingDeniedIn(target.folder)));
+            failFile(entry, target, attemptFailure_);
             return;
         }
         completedBytes += entry.size;

@@ -23,10 +23,33 @@ class SystemState;
 // Why an update could not write into the game directory when the system
 // denied access (a client under Program Files without administrator rights).
 inline constexpr wchar_t kWriteDeniedReason[] = L"无法写入游戏目录, 请以管理员身份运行本程序或将游戏客户端移出此文件夹";
+// Why a file could not be replaced when another program held it or the
+// target (the game or its launcher running, a virus scanner).
+inline constexpr wchar_t kFileInUseReason[] = L"请关闭游戏和登录器后重试";
+// A run's failure when a system DLL it needs cannot be loaded from System32.
+std::wstring MissingLibraryText(const std::string& library);
 
-// The failure of one file of an update run: "下载失败: " + its path, and on a
-// line of its own kWriteDeniedReason when writing there was denied.
-std::wstring UpdateFailureText(const std::string& path, bool writeDenied);
+// Why a request failed when the system refused the server's certificate or
+// could not set up the secure channel.
+inline constexpr wchar_t kCertificateReason[] = L"无法建立安全连接, 请检查电脑的日期和时间是否正确, 或更新系统的根证书";
+
+// What a player can do about a failure, as far as the program can tell.
+enum class FailureCause {
+    Unknown,
+    WriteDenied,   // kWriteDeniedReason
+    FileInUse,     // kFileInUseReason
+    Certificate,   // kCertificateReason
+};
+
+// `text`, and on a line of its own the reason that goes with `cause`, if any.
+std::wstring WithFailureReason(const std::wstring& text, FailureCause cause);
+
+// The cause of a failed request with the system error `code` (HttpClient::lastErrorCode).
+FailureCause CauseOfRequestFailure(unsigned long code);
+
+// The failure of one file of an update run: "下载失败: " + its path, and the
+// reason that goes with `cause`.
+std::wstring UpdateFailureText(const std::string& path, FailureCause cause);
 
 // True when the system refuses to create a file in `directory`, or in the
 // nearest existing folder above it, with ERROR_ACCESS_DENIED. The test file
@@ -125,6 +148,12 @@ public:
     std::function<void(bool success)> onComplete;
     // Replaceable so tests can refuse a thread.
     ThreadStarter startThread;
+    // Waits before a later attempt of a file; by default it sleeps, ending
+    // early on Cancel. Replaceable so tests need not wait.
+    std::function<void(unsigned milliseconds)> pauseBetweenAttempts;
+    // How a run moves and discards files; replaceable so tests need not wait
+    // out the back-off of a refused replace.
+    FileMoves fileMoves = FileMoves::System();
 
     // Limits for every request the runs make.
     HttpTimeouts timeouts;
@@ -142,8 +171,9 @@ public:
     // below the release itself. Set before a run starts.
     int64_t minimumListVersion = 0;
 
-    // How finished files are put on the disk and moved in; tests replace it.
-    FileMoves fileMoves = FileMoves::System();
+    // A system DLL the runs call into that cannot be loaded from System32
+    // (checked at start); every run then fails naming it. Empty: all load.
+    std::string unusableLibrary;
 
     // The executable whose own files beside it no list entry may name
     // (TargetRule): the running program's, unless a test sets another.
@@ -196,8 +226,14 @@ private:
     bool DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
                             const TargetPath& target, const FileEntry& entry, const ProgressCallback& progress);
 
+    // Before attempt `attempt` (from 1) of a file: a growing pause, a few
+    // seconds in all, for whatever held the file to let go.
+    void PauseBeforeAttempt(int attempt);
+
     Config& config_;
     SystemState& systemState_;
+    // Why the current attempt of a file failed, as far as the player can act on it.
+    FailureCause attemptFailure_ = FailureCause::Unknown;
     std::atomic<int> activeRuns_{0};
     std::atomic<bool> cancel_{false};
     std::atomic<bool> busy_{false};  // a run has started and not yet made its final report

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "TestSupport.h"
 #include "app/DllSearch.h"
 #include "base/Paths.h"
@@ -71,6 +73,53 @@ TEST(LoadSystemLibraryTest, LoadsFromSystem32Only)
     EXPECT_TRUE(Fixture::Exists(JoinPath(GetProgramDirectory(), kPlanted)));
     EXPECT_EQ(LoadSystemLibrary("orvane_planted.dll"), nullptr);
     EXPECT_EQ(LoadSystemLibrary(nullptr), nullptr);
+}
+
+HMODULE RefuseToLoad(const char*)
+{
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+// A missing or broken system DLL: refused for one name only.
+HMODULE RefuseBcrypt(const char* name)
+{
+    return std::string(name) == "bcrypt.dll" ? RefuseToLoad(name) : LoadSystemLibrary(name);
+}
+
+TEST(FirstUnloadableLibraryTest, NamesTheFirstDllSystem32CannotGive)
+{
+    EXPECT_EQ(FirstUnloadableLibrary({"winhttp.dll", "bcrypt.dll", "crypt32.dll", "oleacc.dll"}), "");
+    EXPECT_EQ(FirstUnloadableLibrary({"winhttp.dll", "orvane_planted.dll"}), "orvane_planted.dll");
+    EXPECT_EQ(FirstUnloadableLibrary({"winhttp.dll", "bcrypt.dll", "crypt32.dll"}, RefuseBcrypt), "bcrypt.dll");
+    EXPECT_EQ(FirstUnloadableLibrary({"winhttp.dll", "bcrypt.dll"}, RefuseToLoad), "winhttp.dll");
+    EXPECT_EQ(FirstUnloadableLibrary({}), "");
+}
+
+// Without the hook's failure path the helper would load orvane_planted.dll
+// from beside the program (the unsafe search by name) and return 42; with an
+// exception nothing catches, the process would crash.
+TEST(DelayLoadHookTest, ADllSystem32CannotGiveEndsTheProgramWithoutSearchingBesideIt)
+{
+    Fixture::TempDir temp;
+    const std::wstring log = temp / L"probe.log";
+    const std::wstring probe = JoinPath(GetProgramDirectory(), L"orvane_delay_probe.exe");
+    ASSERT_TRUE(Fixture::Exists(JoinPath(GetProgramDirectory(), kPlanted)));
+    std::wstring commandLine = L"\"" + probe + L"\" \"" + log + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(probe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process))
+        << GetLastError();
+    CloseHandle(process.hThread);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &exitCode));
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(exitCode, kSystemLibraryMissingExitCode);
+    EXPECT_NE(Fixture::ReadBytes(log).find("Cannot load orvane_planted.dll"), std::string::npos)
+        << Fixture::ReadBytes(log);
 }
 
 }  // namespace

@@ -75,6 +75,21 @@ TEST(ComputeFileMd5, UnreadableTargetsGiveEmptyText)
     EXPECT_EQ(ComputeFileMd5(L""), "");
 }
 
+TEST(ComputeFileMd5, AFileTheGameHoldsOpenForWritingIsHashed)
+{
+    Fixture::TempDir temp;
+    const std::wstring path = temp / L"Wow.MPQ";
+    ASSERT_TRUE(Fixture::WriteBytes(path, "abc"));
+    // The game's handle: writing, sharing reading and writing.
+    KernelHandle game(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(game.Valid());
+    EXPECT_EQ(ComputeFileMd5(path), "900150983cd24fb0d6963f7d28e17f72");
+    Md5Hash hash;
+    ASSERT_TRUE(AddFileTo(hash, path));
+    EXPECT_EQ(hash.Finish(), "900150983cd24fb0d6963f7d28e17f72");
+}
+
 TEST(ComputeFileMd5, FileHeldWithoutReadSharingGivesEmptyText)
 {
     Fixture::TempDir temp;

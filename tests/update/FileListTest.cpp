@@ -300,7 +300,9 @@ TEST(IsSafeRelativePath, AcceptsOrdinaryClientPaths)
 {
     for (const char* path : {"wow.exe", "Data/zhCN/patch-zhCN-4.MPQ", "Data\\zhCN\\a.MPQ",
                              "/Data/x.MPQ", "\\Data\\x.MPQ", "./a", "Interface/AddOns/.hidden",
-                             "con-fig.txt", "COM10", "LPT0.dat", "\xE8\xA1\xA5\xE4\xB8\x81/a.MPQ"}) {
+                             "con-fig.txt", "COM10", "LPT0.dat", "\xE8\xA1\xA5\xE4\xB8\x81/a.MPQ",
+                             // Superscripts Windows takes as no device digit: 0 and 4.
+                             "COM\xE2\x81\xB0", "LPT\xE2\x81\xB4.txt", "COM\xC2\xB9\xC2\xB9"}) {
         EXPECT_TRUE(IsSafeRelativePath(path)) << path;
     }
 }
@@ -311,7 +313,9 @@ TEST(IsSafeRelativePath, RefusesEscapesDrivesStreamsAndDevices)
                              "\\\\h\\s\\x", "//h/s/x", "a//b", "a/", "CON", "con", "nul.txt",
                              "Data/AUX.MPQ", "COM1", "lpt9.log", "CON .txt", "...", "a/. ./b",
                              "a<b", "a|b", "a?", "a*", "a\"b", "a\tb", "wow.exe.", "wow.exe ",
-                             "Data./x.MPQ", "Data /x.MPQ", "config.ini. . "}) {
+                             "Data./x.MPQ", "Data /x.MPQ", "config.ini. . ",
+                             // COM¹, LPT², com³.txt, Data/lpt¹ .log: superscript 1 to 3 name devices too.
+                             "COM\xC2\xB9", "LPT\xC2\xB2", "com\xC2\xB3.txt", "Data/lpt\xC2\xB9 .log"}) {
         EXPECT_FALSE(IsSafeRelativePath(path)) << testing::PrintToString(std::string(path));
     }
 }

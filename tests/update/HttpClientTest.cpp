@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <chrono>
 #include <vector>
@@ -56,6 +57,42 @@ TEST(SplitUrlTest, SplitsHostPathAndPort)
         EXPECT_EQ(path, c.path) << c.url;
         EXPECT_EQ(port, c.port) << c.url;
         EXPECT_EQ(secure, c.secure) << c.url;
+    }
+}
+
+TEST(WinHttpErrors, NamesTheCodesSupportMustTellApart)
+{
+    struct Case {
+        unsigned long code;
+        const char* described;
+        bool certificate;
+    };
+    const Case cases[] = {
+        {12175, "12175 ERROR_WINHTTP_SECURE_FAILURE", true},
+        {12037, "12037 ERROR_WINHTTP_SECURE_CERT_DATE_INVALID", true},
+        {12038, "12038 ERROR_WINHTTP_SECURE_CERT_CN_INVALID", true},
+        {12044, "12044 ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED", true},
+        {12045, "12045 ERROR_WINHTTP_SECURE_INVALID_CA", true},
+        {12057, "12057 ERROR_WINHTTP_SECURE_CERT_REV_FAILED", true},
+        {12169, "12169 ERROR_WINHTTP_SECURE_INVALID_CERT", true},
+        {12179, "12179 ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE", true},
+        {12029, "12029 ERROR_WINHTTP_CANNOT_CONNECT", false},
+        {12007, "12007 ERROR_WINHTTP_NAME_NOT_RESOLVED", false},
+        {12002, "12002 ERROR_WINHTTP_TIMEOUT", false},
+        {12030, "12030 ERROR_WINHTTP_CONNECTION_ERROR", false},
+        {12152, "12152 ERROR_WINHTTP_INVALID_SERVER_RESPONSE", false},
+        // Wine's answer to an untrusted certificate; a failed handshake on Windows.
+        {12157, "12157 ERROR_WINHTTP_SECURE_CHANNEL_ERROR", true},
+        {10060, "10060 WSAETIMEDOUT", false},
+        {5, "5", false},
+        {0, "0", false},
+        {12999, "12999", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DescribeWinHttpError(c.code), c.described) << c.code;
+        EXPECT_EQ(WinHttpErrorName(c.code) != nullptr, std::string(c.described).find(' ') != std::string::npos)
+            << c.code;
+        EXPECT_EQ(IsCertificateFailure(c.code), c.certificate) << c.code;
     }
 }
 
@@ -146,8 +183,8 @@ TEST_F(HttpClientTest, FailuresKeepTheBodyAndGiveTheReason)
         {"missing-on-purpose", "HTTP status code: 404"},
         {"not-routed", "HTTP status code: 404"},
         {"broken", "HTTP status code: 500"},
-        {"silent", "WinHttpReceiveResponse failed"},     // accepted, never answered
-        {"stall", "WinHttpQueryDataAvailable failed"},   // stops mid-body
+        {"silent", "WinHttpReceiveResponse failed: "},     // accepted, never answered
+        {"stall", "WinHttpQueryDataAvailable failed: "},   // stops mid-body
         {"endless", "Response too large"},               // gives up past the limit
         {"huge", "Response too large"},                  // announced too large
     };
@@ -159,7 +196,15 @@ TEST_F(HttpClientTest, FailuresKeepTheBodyAndGiveTheReason)
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                                  std::chrono::steady_clock::now() - start)
                                  .count();
-        EXPECT_EQ(client.lastError, c.error) << c.path;
+        const std::string expected = c.error;
+        if (expected.back() == ' ') {
+            // A failed call names its code: a time-out's, whatever the system calls it.
+            EXPECT_NE(client.lastErrorCode, 0u) << c.path;
+            EXPECT_EQ(client.lastError, expected + DescribeWinHttpError(client.lastErrorCode)) << c.path;
+        } else {
+            EXPECT_EQ(client.lastError, expected) << c.path;
+            EXPECT_EQ(client.lastErrorCode, 0u) << c.path;
+        }
         EXPECT_EQ(body, "unchanged") << c.path;
         EXPECT_LT(seconds, 10) << c.path;
     }
@@ -172,12 +217,57 @@ TEST_F(HttpClientTest, UnreachableServerFailsToSend)
     const std::string url = closed.Url("url.txt");
     closed.Stop();  // nobody listens on that port any more
 
+    // The failure names its code and the code's name, not only the call.
+    const std::string refused = "WinHttpSendRequest failed: " + DescribeWinHttpError(ERROR_WINHTTP_CANNOT_CONNECT);
     std::string body = "unchanged";
     EXPECT_FALSE(client.Get(url, body, kBodyLimit));
-    EXPECT_EQ(client.lastError, "WinHttpSendRequest failed");
+    EXPECT_EQ(client.lastError, refused);
+    EXPECT_EQ(client.lastErrorCode, static_cast<unsigned long>(ERROR_WINHTTP_CANNOT_CONNECT));
     EXPECT_FALSE(client.DownloadFile(url, temp / L"f.bin", nullptr));
-    EXPECT_EQ(client.lastError, "WinHttpSendRequest failed");
+    EXPECT_EQ(client.lastError, refused);
     EXPECT_FALSE(Fixture::Exists(temp / L"f.bin"));
+
+    // A later success leaves no code behind.
+    server.Route("a.txt", "body");
+    EXPECT_TRUE(client.Get(server.Url("a.txt"), body, kBodyLimit));
+    EXPECT_EQ(client.lastErrorCode, 0u);
+}
+
+// Windows 7 offers TLS 1.2 only when the session asks for it, and an http
+// portal may redirect to https: every session asks, whatever the scheme.
+TEST_F(HttpClientTest, EverySessionAsksForTls12AndLaterWhateverTheScheme)
+{
+    constexpr unsigned long kTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    constexpr unsigned long kTls13 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    server.Route("a.txt", "body");
+    struct Case {
+        const char* name;
+        int accepted;  // how many refusals before the option is taken; 2: never
+        std::vector<unsigned long> asked;
+    };
+    const Case cases[] = {
+        {"a system that knows TLS 1.3", 0, {kTls12 | kTls13}},
+        {"Windows 7 with TLS 1.2 installed", 1, {kTls12 | kTls13, kTls12}},
+        {"a system that refuses the option", 2, {kTls12 | kTls13, kTls12}},
+    };
+    for (const Case& c : cases) {
+        HttpClient fresh(ShortTimeouts());
+        std::vector<unsigned long> asked;
+        const HttpSessionCalls system = HttpSessionCalls::System();
+        fresh.sessionCalls.setOption = [&](void* session, unsigned long option, unsigned long value) {
+            EXPECT_EQ(option, static_cast<unsigned long>(WINHTTP_OPTION_SECURE_PROTOCOLS)) << c.name;
+            asked.push_back(value);
+            return static_cast<int>(asked.size()) > c.accepted && system.setOption(session, option, value);
+        };
+        std::string body;
+        // Plain http: the system's defaults stay where the option is refused.
+        ASSERT_TRUE(fresh.Get(server.Url("a.txt"), body, kBodyLimit)) << c.name << fresh.lastError;
+        EXPECT_EQ(body, "body") << c.name;
+        EXPECT_EQ(asked, c.asked) << c.name;
+        // Once per session, not per request.
+        ASSERT_TRUE(fresh.Get(server.Url("a.txt"), body, kBodyLimit)) << c.name;
+        EXPECT_EQ(asked, c.asked) << c.name;
+    }
 }
 
 TEST_F(HttpClientTest, DownloadWritesTheFileAndReportsEachChunk)
@@ -246,7 +336,7 @@ TEST_F(HttpClientTest, FailedStatusOrMissingDirectoryLeavesFilesAlone)
     EXPECT_EQ(Fixture::ReadBytes(target), "old content");
 
     EXPECT_FALSE(Download("ok.bin", temp / L"no-such-dir\\f.bin"));
-    EXPECT_EQ(client.lastError, "Failed to open file");
+    EXPECT_EQ(client.lastError, "Failed to open file: " + std::to_string(ERROR_PATH_NOT_FOUND));
     EXPECT_TRUE(calls.empty());
 }
 
@@ -374,7 +464,7 @@ TEST_F(HttpClientTest, DownloadFromStalledServerTimesOut)
         EXPECT_FALSE(Download(path, temp / L"f.bin")) << path;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << path;
     }
-    EXPECT_EQ(client.lastError, "WinHttpReceiveResponse failed");
+    EXPECT_EQ(client.lastError, "WinHttpReceiveResponse failed: " + DescribeWinHttpError(client.lastErrorCode));
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
+#include "base/Handles.h"
+#include "base/Paths.h"
 #include "update/TargetFiles.h"
 #include "update/TargetPath.h"
 
@@ -17,6 +21,9 @@ namespace {
 struct WindowsLikeMoves {
     std::wstring runningImage;  // refuses replacement, allows a rename
     int refusalsLeft = 0;       // further refusals of any replace, then the real move
+    // Held by another program without sharing deletion: neither replaced nor
+    // renamed (a scanner reading the new file, the game holding an archive).
+    std::set<std::wstring> held;
     std::vector<std::wstring> calls;
     std::vector<DWORD> pauses;
 
@@ -25,6 +32,10 @@ struct WindowsLikeMoves {
         FileMoves moves;
         moves.move = [this](const std::wstring& from, const std::wstring& to, DWORD flags) -> DWORD {
             calls.push_back(from + L" -> " + to);
+            if (held.count(from) || held.count(to)) {
+                return held.count(to) && (flags & MOVEFILE_REPLACE_EXISTING) ? ERROR_ACCESS_DENIED
+                                                                              : ERROR_SHARING_VIOLATION;
+            }
             const DWORD attributes = GetFileAttributesW(to.c_str());
             const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
             if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -37,7 +48,19 @@ struct WindowsLikeMoves {
             return MoveFileExW(from.c_str(), to.c_str(), flags) ? ERROR_SUCCESS : GetLastError();
         };
         moves.sleep = [this](DWORD ms) { pauses.push_back(ms); };
+        moves.openForDelete = [this](const std::wstring& path) -> DWORD {
+            return held.count(path) ? ERROR_SHARING_VIOLATION : FileMoves::System().openForDelete(path);
+        };
         return moves;
+    }
+
+    DWORD PausedMs() const
+    {
+        DWORD total = 0;
+        for (const DWORD pause : pauses) {
+            total += pause;
+        }
+        return total;
     }
 };
 
@@ -49,7 +72,7 @@ protected:
         ASSERT_TRUE(Fixture::WriteBytes(source, "new"));
     }
 
-    bool Replace() { return ReplaceTarget(source, target, aside, windows.Moves()); }
+    ReplaceResult Replace() { return ReplaceTarget(source, target, aside, windows.Moves()); }
 
     Fixture::TempDir dir;
     const std::wstring target = dir / L"wow.exe";
@@ -61,7 +84,7 @@ protected:
 TEST_F(ReplaceTargetTest, AReadOnlyTargetRefusedOnceHasTheAttributeClearedAndIsReplacedAtOnce)
 {
     ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    ASSERT_TRUE(Replace());
+    ASSERT_EQ(Replace(), ReplaceResult::Replaced);
     EXPECT_EQ(Fixture::ReadBytes(target), "new");
     EXPECT_EQ(windows.calls.size(), 2u);  // refused, then replaced without a pause
     EXPECT_TRUE(windows.pauses.empty());
@@ -71,7 +94,7 @@ TEST_F(ReplaceTargetTest, AReadOnlyTargetRefusedOnceHasTheAttributeClearedAndIsR
 TEST_F(ReplaceTargetTest, ARefusedReplaceIsRetriedWithAGrowingPause)
 {
     windows.refusalsLeft = 2;  // e.g. a scanner holding the file for a moment
-    ASSERT_TRUE(Replace());
+    ASSERT_EQ(Replace(), ReplaceResult::Replaced);
     EXPECT_EQ(Fixture::ReadBytes(target), "new");
     ASSERT_EQ(windows.pauses.size(), 2u);
     EXPECT_LT(windows.pauses[0], windows.pauses[1]);
@@ -81,11 +104,14 @@ TEST_F(ReplaceTargetTest, ARefusedReplaceIsRetriedWithAGrowingPause)
 TEST_F(ReplaceTargetTest, ARunningImageIsMovedAsideAndTheNewFileMovedIn)
 {
     windows.runningImage = target;
-    ASSERT_TRUE(Replace());
+    ASSERT_EQ(Replace(), ReplaceResult::Replaced);
     EXPECT_EQ(Fixture::ReadBytes(target), "new");
     EXPECT_EQ(Fixture::ReadBytes(aside), "old");
     EXPECT_FALSE(Fixture::Exists(source));
-    EXPECT_EQ(windows.pauses.size(), 3u);  // the retries came first
+    // The retries came first, a few seconds in all: long enough for a scanner
+    // to let go of a file it holds.
+    EXPECT_GE(windows.PausedMs(), 2000u);
+    EXPECT_LE(windows.PausedMs(), 5000u);
 
     // What the next run finds in the folder goes, the new file stays.
     RemoveLeftovers(dir.Path());
@@ -96,7 +122,7 @@ TEST_F(ReplaceTargetTest, ARunningImageIsMovedAsideAndTheNewFileMovedIn)
 TEST_F(ReplaceTargetTest, OtherFailuresAreNotRetried)
 {
     ASSERT_TRUE(DeleteFileW(source.c_str()));
-    EXPECT_FALSE(Replace());
+    EXPECT_EQ(Replace(), ReplaceResult::Failed);
     EXPECT_EQ(windows.calls.size(), 1u);
     EXPECT_TRUE(windows.pauses.empty());
     EXPECT_EQ(Fixture::ReadBytes(target), "old");
@@ -109,12 +135,200 @@ TEST_F(ReplaceTargetTest, AFolderOfTheTargetsNameIsNeitherReplacedNorMovedAside)
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(Fixture::WriteBytes(folder + L"\\base.MPQ", "archive"));
     windows.runningImage = folder;
-    EXPECT_FALSE(ReplaceTarget(source, folder, folder + kAsideSuffix, windows.Moves()));
+    EXPECT_EQ(ReplaceTarget(source, folder, folder + kAsideSuffix, windows.Moves()), ReplaceResult::TargetIsFolder);
     EXPECT_EQ(windows.calls.size(), 1u);  // the refused replace, nothing after it
     EXPECT_TRUE(windows.pauses.empty());
     EXPECT_EQ(Fixture::ReadBytes(folder + L"\\base.MPQ"), "archive");
     EXPECT_FALSE(Fixture::Exists(folder + kAsideSuffix));
     EXPECT_EQ(Fixture::ReadBytes(source), "new");
+}
+
+TEST_F(ReplaceTargetTest, AHeldFileEndsInUseAndAHealthyTargetIsNeverMovedAside)
+{
+    struct Case {
+        const char* name;
+        bool sourceHeld;
+        bool targetHeld;
+    };
+    const Case cases[] = {
+        {"the new file held by a scanner", true, false},
+        {"the target held by the game", false, true},
+        {"both held", true, true},
+    };
+    for (const Case& c : cases) {
+        windows = WindowsLikeMoves();
+        if (c.sourceHeld) {
+            windows.held.insert(source);
+        }
+        if (c.targetHeld) {
+            windows.held.insert(target);
+        }
+        EXPECT_EQ(Replace(), ReplaceResult::InUse) << c.name;
+        EXPECT_EQ(Fixture::ReadBytes(target), "old") << c.name;
+        EXPECT_EQ(Fixture::ReadBytes(source), "new") << c.name;
+        EXPECT_FALSE(Fixture::Exists(aside)) << c.name;
+        if (c.sourceHeld) {
+            // Only the replace was ever tried: the target stayed where it was.
+            for (const std::wstring& call : windows.calls) {
+                EXPECT_EQ(call, source + L" -> " + target) << c.name;
+            }
+        }
+        EXPECT_GE(windows.PausedMs(), 2000u) << c.name;
+        EXPECT_LE(windows.PausedMs(), 5000u) << c.name;
+    }
+}
+
+// The same with real handles: what Wine answers for a held file.
+TEST_F(ReplaceTargetTest, FilesHeldByAnotherHandleEndInUse)
+{
+    for (const bool holdSource : {true, false}) {
+        const std::wstring& held = holdSource ? source : target;
+        // Reading, sharing reading and writing but not deletion: a scanner, or the game.
+        const KernelHandle holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(holder.Valid());
+        const FileMoves system = FileMoves::System();
+        FileMoves moves = system;
+        std::vector<std::wstring> moved;  // what each real move was asked to move
+        moves.move = [&](const std::wstring& from, const std::wstring& to, DWORD flags) {
+            moved.push_back(from);
+            return system.move(from, to, flags);
+        };
+        moves.sleep = [](DWORD) {};
+        EXPECT_EQ(ReplaceTarget(source, target, aside, moves),
+                  ReplaceResult::InUse)
+            << holdSource;
+        if (holdSource) {
+            // Never moved aside and back while the scanner reads the new file.
+            EXPECT_EQ(std::count(moved.begin(), moved.end(), target), 0) << holdSource;
+        }
+        EXPECT_EQ(Fixture::ReadBytes(target), "old") << holdSource;
+        EXPECT_EQ(Fixture::ReadBytes(source), "new") << holdSource;
+        EXPECT_FALSE(Fixture::Exists(aside)) << holdSource;
+    }
+    // Once let go, the replace goes through.
+    EXPECT_EQ(ReplaceTarget(source, target, aside), ReplaceResult::Replaced);
+    EXPECT_EQ(Fixture::ReadBytes(target), "new");
+}
+
+TEST(DiscardFile, TheNameIsFreeAtOnceEvenWhileAScannerHoldsTheFile)
+{
+    Fixture::TempDir dir;
+    const std::wstring partial = dir / L"wow.exe.orvpart";
+    ASSERT_TRUE(Fixture::WriteBytes(partial, "partial"));
+    {
+        // A scanner shares everything, deletion too: the delete is then pending.
+        const KernelHandle scanner(CreateFileW(partial.c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(scanner.Valid());
+        EXPECT_TRUE(DiscardFile(partial));
+        EXPECT_FALSE(Fixture::Exists(partial));
+        const KernelHandle fresh(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(fresh.Valid()) << GetLastError();
+    }
+    // Whatever could not go at once goes with the next sweep.
+    RemoveLeftovers(dir.Path());
+    EXPECT_EQ(Fixture::FilesBelow(dir.Path()), std::set<std::wstring>{L"wow.exe.orvpart"});
+
+    // A file nobody holds leaves nothing behind.
+    ASSERT_TRUE(DiscardFile(partial));
+    EXPECT_EQ(Fixture::FilesBelow(dir.Path()), std::set<std::wstring>{});
+    // Nothing to discard is no failure.
+    EXPECT_TRUE(DiscardFile(partial));
+}
+
+TEST(DiscardFile, TakesAnotherLeftoverNameWhereOneIsTakenAndDeletesWhereNoRenameIsPossible)
+{
+    Fixture::TempDir dir;
+    const std::wstring partial = dir / L"a.orvpart";
+    struct Case {
+        const char* name;
+        std::vector<DWORD> answers;  // of the renames, in turn; then the real one
+        bool renamed;
+    };
+    const Case cases[] = {
+        {"free name", {}, true},
+        {"two names taken", {ERROR_ALREADY_EXISTS, ERROR_FILE_EXISTS}, true},
+        {"held without sharing deletion", {ERROR_SHARING_VIOLATION}, false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(Fixture::WriteBytes(partial, "partial"));
+        std::vector<std::wstring> tried;
+        size_t answered = 0;
+        FileMoves moves = FileMoves::System();
+        const FileMoves system = FileMoves::System();
+        moves.move = [&](const std::wstring& from, const std::wstring& to, DWORD flags) -> DWORD {
+            tried.push_back(to);
+            return answered < c.answers.size() ? c.answers[answered++] : system.move(from, to, flags);
+        };
+        EXPECT_TRUE(DiscardFile(partial, moves)) << c.name;
+        EXPECT_FALSE(Fixture::Exists(partial)) << c.name;
+        ASSERT_EQ(tried.size(), c.renamed ? c.answers.size() + 1 : 1u) << c.name;
+        EXPECT_EQ(std::set<std::wstring>(tried.begin(), tried.end()).size(), tried.size()) << c.name;
+        // Every name tried is one the next sweep clears.
+        for (const std::wstring& to : tried) {
+            EXPECT_EQ(DirectoryOfPath(to), dir.Path()) << c.name;
+            ASSERT_TRUE(Fixture::WriteBytes(to, "left")) << c.name;
+        }
+        RemoveLeftovers(dir.Path());
+        EXPECT_EQ(Fixture::FilesBelow(dir.Path()), std::set<std::wstring>{}) << c.name;
+    }
+}
+
+TEST(ReadTargetState, FindsTheTargetAndItsPartialFileAndNothingNamedAlike)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> files;    // beside the target's folder
+        std::vector<std::wstring> folders;
+        bool targetIsFile;
+        bool targetIsFolder;
+        int64_t partialBytes;
+    };
+    const Case cases[] = {
+        {"nothing", {}, {}, false, false, -1},
+        {"target only", {L"wow.exe"}, {}, true, false, -1},
+        {"partial only", {L"wow.exe.orvpart"}, {}, false, false, 7},
+        {"both, other case", {L"WOW.EXE", L"Wow.Exe.OrvPart"}, {}, true, false, 7},
+        {"names alike", {L"wow.exe.config", L"wow.exe2", L"wow.exe.orvpart2", L"wow.exe.orvold"}, {}, false,
+         false, -1},
+        {"a folder", {}, {L"wow.exe"}, false, true, -1},
+        {"a folder named as the partial", {L"wow.exe"}, {L"wow.exe.orvpart"}, true, false, -1},
+    };
+    for (const Case& c : cases) {
+        Fixture::TempDir dir;
+        for (const std::wstring& file : c.files) {
+            ASSERT_TRUE(Fixture::WriteBytes(dir / file, "partial"));
+        }
+        for (const std::wstring& folder : c.folders) {
+            ASSERT_TRUE(CreateDirectoryW((dir / folder).c_str(), nullptr));
+        }
+        const TargetPath target = TargetRule(dir.Path(), L"C:\\elsewhere\\Orvane.exe").Place("wow.exe");
+        ASSERT_TRUE(target);
+        const TargetState state = ReadTargetState(target);
+        const bool exists = state.attributes != INVALID_FILE_ATTRIBUTES;
+        const bool folder = exists && (state.attributes & FILE_ATTRIBUTE_DIRECTORY);
+        EXPECT_EQ(exists && !folder, c.targetIsFile) << c.name;
+        EXPECT_EQ(folder, c.targetIsFolder) << c.name;
+        EXPECT_EQ(state.partialBytes, c.partialBytes) << c.name;
+    }
+}
+
+TEST(ReadTargetState, APartialFileWithAShortNameInTheGameDirectoryIsFound)
+{
+    Fixture::TempDir dir;
+    const std::string entry = "d/" + std::string(MAX_PATH - 1 - dir.Path().size() - 3, 'n');
+    const TargetPath target = TargetRule(dir.Path(), L"C:\\elsewhere\\Orvane.exe").Place(entry);
+    ASSERT_TRUE(target);
+    ASSERT_NE(target.partial, target.file + kPartialSuffix);
+    ASSERT_TRUE(CreateDirectoryW(target.folder.c_str(), nullptr));
+    ASSERT_TRUE(Fixture::WriteBytes(target.file, "old"));
+    ASSERT_TRUE(Fixture::WriteBytes(target.partial, "partial"));
+    const TargetState state = ReadTargetState(target);
+    EXPECT_NE(state.attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(state.partialBytes, 7);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "TestSupport.h"
@@ -62,6 +63,8 @@ TEST(TargetRule, PlacesEntriesBelowTheGameDirectoryAndNeverOnTheProgramsOwnFiles
         {"C:\\x", L""},
         {"\\\\h\\s\\x", L""},
         {"CON", L""},
+        {"Data/COM\xC2\xB9/x.MPQ", L""},  // COM¹ is COM1 to Windows
+        {"LPT\xC2\xB3.txt", L""},
         {".", L""},
         {"./.", L""},
         {"config.ini.", L""},
@@ -125,6 +128,11 @@ TEST(TargetRule, EveryPathWindowsCanOpenIsPlacedWithPartialAndAsideFilesItCanOpe
         {L"C:\\", std::string(255, 'n'), true, false},
         {L"C:\\", std::string(256, 'n'), false, false},  // no name may be longer
         {L"C:\\", std::string(256, 'n') + "/x", false, false},
+        // A folder CreateDirectoryW can make: at most MAX_PATH - 12 characters.
+        {games, ofLength(MAX_PATH - 12) + "/x", true, true},
+        {games, ofLength(MAX_PATH - 11) + "/x", false, false},
+        {games, "d/" + std::string(MAX_PATH - 12 - games.size() - 3, 'a') + "/x", true, true},
+        {games, "d/" + std::string(MAX_PATH - 11 - games.size() - 3, 'a') + "/x", false, false},
     };
     for (const Case& c : cases) {
         const TargetRule rule = TargetRule::FromResolved(c.root, L"C:\\Games\\Orvane.exe");
@@ -133,8 +141,9 @@ TEST(TargetRule, EveryPathWindowsCanOpenIsPlacedWithPartialAndAsideFilesItCanOpe
         if (!target) {
             continue;
         }
-        EXPECT_EQ(target.file, rule.Root() + (c.root.back() == L'\\' ? L"" : L"\\") +
-                                   std::wstring(c.entry.begin(), c.entry.end()));
+        std::wstring relative(c.entry.begin(), c.entry.end());
+        std::replace(relative.begin(), relative.end(), L'/', L'\\');
+        EXPECT_EQ(target.file, rule.Root() + (c.root.back() == L'\\' ? L"" : L"\\") + relative);
         for (const std::wstring& kept : {target.partial, target.aside}) {
             EXPECT_LT(kept.size(), static_cast<size_t>(MAX_PATH)) << c.entry.size();
             EXPECT_LE(kept.size() - kept.find_last_of(L'\\') - 1, 255u) << c.entry.size();

@@ -121,6 +121,9 @@ protected:
             progress.push_back({index, count, downloaded, total, speed});
         };
         target.onComplete = [this](bool success) { completions.push_back(success); };
+        // Pauses are recorded, not waited out.
+        target.pauseBetweenAttempts = [this](unsigned ms) { pauses.push_back(ms); };
+        target.fileMoves.sleep = [](DWORD) {};
     }
 
     void TearDown() override
@@ -215,6 +218,7 @@ protected:
         counts.clear();
         progress.clear();
         completions.clear();
+        pauses.clear();
     }
 
     Fixture::PortalServer server;
@@ -228,6 +232,7 @@ protected:
     std::vector<size_t> counts;  // fileCount of each report
     std::vector<ProgressCall> progress;
     std::vector<bool> completions;
+    std::vector<unsigned> pauses;  // between the attempts of a file
 };
 
 TEST_F(UpdateControllerTest, AFailedListFetchAsksTheRelayAgain)
@@ -269,10 +274,47 @@ TEST_F(UpdateControllerTest, AnEntryThatCannotBePlacedFailsTheUpdate)
     EXPECT_FALSE(Fixture::Exists(Local(L"Orvane.exe")));
 }
 
-TEST(UpdateFailureText, NamesThePathAndWhyWritingWasDenied)
+TEST(UpdateFailureText, NamesThePathAndWhatThePlayerCanDo)
 {
-    EXPECT_EQ(UpdateFailureText("Data/补丁.MPQ", false), L"下载失败: Data/补丁.MPQ");
-    EXPECT_EQ(UpdateFailureText("wow.exe", true), L"下载失败: wow.exe\n" + std::wstring(kWriteDeniedReason));
+    struct Case {
+        const char* path;
+        FailureCause cause;
+        std::wstring text;
+    };
+    const Case cases[] = {
+        {"Data/补丁.MPQ", FailureCause::Unknown, L"下载失败: Data/补丁.MPQ"},
+        {"wow.exe", FailureCause::WriteDenied, L"下载失败: wow.exe\n无法写入游戏目录, 请以管理员身份运行本程序或将游戏客户端移出此文件夹"},
+        {"wow.exe", FailureCause::FileInUse, L"下载失败: wow.exe\n请关闭游戏和登录器后重试"},
+        {"Data/a.MPQ", FailureCause::Certificate, L"下载失败: Data/a.MPQ\n" + std::wstring(kCertificateReason)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(UpdateFailureText(c.path, c.cause), c.text) << c.path << static_cast<int>(c.cause);
+    }
+}
+
+TEST(WithFailureReason, AnUntrustedCertificateAddsWhatToCheckAfterTheFailure)
+{
+    const std::wstring relay = L"二次寻址失败: 无法连接跳板服务器";
+    struct Case {
+        unsigned long code;  // HttpClient::lastErrorCode
+        std::wstring text;
+    };
+    const Case cases[] = {
+        {12175, relay + L"\n" + kCertificateReason},  // ERROR_WINHTTP_SECURE_FAILURE
+        {12045, relay + L"\n" + kCertificateReason},  // unknown root
+        {12037, relay + L"\n" + kCertificateReason},  // the PC's clock far off
+        {12029, relay},                                // cannot connect
+        {12007, relay},                                // name not resolved
+        {12002, relay},
+        {0, relay},                                    // e.g. a wrong status
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(WithFailureReason(relay, CauseOfRequestFailure(c.code)), c.text) << c.code;
+    }
+    // The reason is short and names what the player can check.
+    const std::wstring reason = kCertificateReason;
+    EXPECT_NE(reason.find(L"日期和时间"), std::wstring::npos);
+    EXPECT_NE(reason.find(L"根证书"), std::wstring::npos);
 }
 
 TEST(WritingDeniedIn, WritableFoldersAndTheirMissingSubfoldersAreNotDenied)
@@ -746,6 +788,17 @@ TEST_F(UpdateControllerTest, RetryCountBoundsTheAttempts)
         if (retryCount <= 0) {
             EXPECT_TRUE(progress.empty()) << retryCount;
         }
+        // A pause before each later attempt, growing, a few seconds in all.
+        EXPECT_EQ(pauses.size(), static_cast<size_t>(std::max(retryCount - 1, 0))) << retryCount;
+        unsigned paused = 0;
+        for (size_t i = 0; i < pauses.size(); ++i) {
+            EXPECT_TRUE(i == 0 || pauses[i] > pauses[i - 1]) << retryCount;
+            paused += pauses[i];
+        }
+        if (retryCount == 3) {
+            EXPECT_GE(paused, 1000u);
+            EXPECT_LE(paused, 6000u);
+        }
     }
     EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{});
 }
@@ -888,7 +941,7 @@ TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContentAndIsNotDownl
     Reset();
     Update();
 
-    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: locked.bin"));
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: locked.bin\n请关闭游戏和登录器后重试"));
     // Every attempt retried the move of the verified file, not the download.
     EXPECT_EQ(server.RequestCount("files/locked.bin"), 1);
     EXPECT_EQ(Fixture::FilesBelow(gameDir),
@@ -906,6 +959,48 @@ TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContentAndIsNotDownl
     EXPECT_EQ(server.RequestCount("files/locked.bin"), 1);
     EXPECT_EQ(Fixture::ReadBytes(Local(L"locked.bin")), "replacement");
     EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"locked.bin"});
+}
+
+TEST_F(UpdateControllerTest, AFolderThatCannotBeMadeFailsItsFileWithItsPath)
+{
+    // A file where the folder should be.
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Interface"), "not a folder"));
+    Offer("Interface/AddOns/x.lua", "addon");
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Reset();
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: Interface/AddOns/x.lua"));
+    EXPECT_EQ(completions, std::vector<bool>{false});
+    EXPECT_EQ(server.RequestCount("files/Interface/AddOns/x.lua"), 0);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"Interface")), "not a folder");
+}
+
+TEST_F(UpdateControllerTest, RunsWithoutASystemDllTheyNeedFailNamingIt)
+{
+    Offer("a.bin", "a");
+    PublishList();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    const int listRequests = server.RequestCount("files/filelist.json");
+    // What the start-up check found: System32 cannot give winhttp.dll.
+    controller.unusableLibrary = "winhttp.dll";
+    const std::wstring text = L"无法从系统目录加载 winhttp.dll, 请修复或更新 Windows";
+    EXPECT_EQ(MissingLibraryText("winhttp.dll"), text);
+
+    Reset();
+    Update();
+    EXPECT_EQ(Steps(), (std::vector<Step>{{State::Downloading, kDownloading}, {State::Error, text}}));
+    EXPECT_EQ(completions, std::vector<bool>{false});
+    EXPECT_EQ(server.RequestCount("files/a.bin"), 0);
+
+    Reset();
+    controller.state = State::Idle;
+    Check();
+    EXPECT_EQ(Steps(), (std::vector<Step>{{State::Connecting, kConnecting}, {State::Error, text}}));
+    EXPECT_EQ(server.RequestCount("files/filelist.json"), listRequests);
+    EXPECT_FALSE(Fixture::Exists(Local(L"a.bin")));
 }
 
 TEST_F(UpdateControllerTest, AReadOnlyTargetIsReplacedAndLeftWritable)
@@ -967,6 +1062,7 @@ TEST_F(UpdateControllerTest, EveryFileIsOnTheDiskBeforeItIsMovedIn)
          {"flush 11", "kept.bin.orvpart -> kept.bin write-through"}, "fresh bytes"},
         {"running image moved aside", L"running.exe", "", false,
          {"flush 11", "running.exe.orvpart -> running.exe write-through",
+          "running.exe.orvpart -> running.exe write-through", "running.exe.orvpart -> running.exe write-through",
           "running.exe.orvpart -> running.exe write-through", "running.exe.orvpart -> running.exe write-through",
           "running.exe.orvpart -> running.exe write-through", "running.exe -> running.exe.orvold",
           "running.exe.orvpart -> running.exe write-through"},
