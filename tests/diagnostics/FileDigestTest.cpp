@@ -85,9 +85,9 @@ TEST(ComputeFileMd5, AFileTheGameHoldsOpenForWritingIsHashed)
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(game.Valid());
     EXPECT_EQ(ComputeFileMd5(path), "900150983cd24fb0d6963f7d28e17f72");
-    Md5Hash hash;
+    ContentHash hash;
     ASSERT_TRUE(AddFileTo(hash, path));
-    EXPECT_EQ(hash.Finish(), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(hash.Finish().md5, "900150983cd24fb0d6963f7d28e17f72");
 }
 
 TEST(ComputeFileMd5, FileHeldWithoutReadSharingGivesEmptyText)

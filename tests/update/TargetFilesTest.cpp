@@ -277,59 +277,5 @@ TEST(DiscardFile, TakesAnotherLeftoverNameWhereOneIsTakenAndDeletesWhereNoRename
     }
 }
 
-TEST(ReadTargetState, FindsTheTargetAndItsPartialFileAndNothingNamedAlike)
-{
-    struct Case {
-        const char* name;
-        std::vector<std::wstring> files;    // beside the target's folder
-        std::vector<std::wstring> folders;
-        bool targetIsFile;
-        bool targetIsFolder;
-        int64_t partialBytes;
-    };
-    const Case cases[] = {
-        {"nothing", {}, {}, false, false, -1},
-        {"target only", {L"wow.exe"}, {}, true, false, -1},
-        {"partial only", {L"wow.exe.orvpart"}, {}, false, false, 7},
-        {"both, other case", {L"WOW.EXE", L"Wow.Exe.OrvPart"}, {}, true, false, 7},
-        {"names alike", {L"wow.exe.config", L"wow.exe2", L"wow.exe.orvpart2", L"wow.exe.orvold"}, {}, false,
-         false, -1},
-        {"a folder", {}, {L"wow.exe"}, false, true, -1},
-        {"a folder named as the partial", {L"wow.exe"}, {L"wow.exe.orvpart"}, true, false, -1},
-    };
-    for (const Case& c : cases) {
-        Fixture::TempDir dir;
-        for (const std::wstring& file : c.files) {
-            ASSERT_TRUE(Fixture::WriteBytes(dir / file, "partial"));
-        }
-        for (const std::wstring& folder : c.folders) {
-            ASSERT_TRUE(CreateDirectoryW((dir / folder).c_str(), nullptr));
-        }
-        const TargetPath target = TargetRule(dir.Path(), L"C:\\elsewhere\\Orvane.exe").Place("wow.exe");
-        ASSERT_TRUE(target);
-        const TargetState state = ReadTargetState(target);
-        const bool exists = state.attributes != INVALID_FILE_ATTRIBUTES;
-        const bool folder = exists && (state.attributes & FILE_ATTRIBUTE_DIRECTORY);
-        EXPECT_EQ(exists && !folder, c.targetIsFile) << c.name;
-        EXPECT_EQ(folder, c.targetIsFolder) << c.name;
-        EXPECT_EQ(state.partialBytes, c.partialBytes) << c.name;
-    }
-}
-
-TEST(ReadTargetState, APartialFileWithAShortNameInTheGameDirectoryIsFound)
-{
-    Fixture::TempDir dir;
-    const std::string entry = "d/" + std::string(MAX_PATH - 1 - dir.Path().size() - 3, 'n');
-    const TargetPath target = TargetRule(dir.Path(), L"C:\\elsewhere\\Orvane.exe").Place(entry);
-    ASSERT_TRUE(target);
-    ASSERT_NE(target.partial, target.file + kPartialSuffix);
-    ASSERT_TRUE(CreateDirectoryW(target.folder.c_str(), nullptr));
-    ASSERT_TRUE(Fixture::WriteBytes(target.file, "old"));
-    ASSERT_TRUE(Fixture::WriteBytes(target.partial, "partial"));
-    const TargetState state = ReadTargetState(target);
-    EXPECT_NE(state.attributes, INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(state.partialBytes, 7);
-}
-
 }  // namespace
 }  // namespace Orvane
