@@ -13,6 +13,8 @@
 //   orvane_bench check <portal url> <game dir>   the update check of a game directory
 //   orvane_bench update <portal url> <game dir>  check, then the update through the real
 //                                                window (needs a display)
+//   orvane_bench update <portal url> <game dir> noflush
+//                                                the same without flushing each file first
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -243,10 +245,14 @@ void Pump(Condition done, uint64_t& progressPosts)
     }
 }
 
-int RunUpdate(const std::string& portalUrl, const std::wstring& gameDir)
+int RunUpdate(const std::string& portalUrl, const std::wstring& gameDir, bool flush)
 {
     using Orvane::Phase;
     Engine engine(portalUrl, gameDir);
+    if (!flush) {
+        // What the update costs without putting each file on the disk first.
+        engine.controller.fileMoves.flush = [](HANDLE) { return true; };
+    }
     Orvane::MainWindow window(engine.record, engine.controller);
     std::wstring shown;
     window.showMessage = [&shown](const std::wstring& text, const std::wstring&, UINT) { shown = text; };
@@ -335,7 +341,7 @@ int wmain(int argc, wchar_t** argv)
         return RunCheck(Orvane::WideToUtf8(argv[2]), argv[3]);
     }
     if (mode == L"update" && argc > 3) {
-        return RunUpdate(Orvane::WideToUtf8(argv[2]), argv[3]);
+        return RunUpdate(Orvane::WideToUtf8(argv[2]), argv[3], !(argc > 4 && std::wstring(argv[4]) == L"noflush"));
     }
     std::fprintf(stderr, "usage: orvane_bench hash|bare|barefiles|hashloop|check|update ...\n");
     return 2;

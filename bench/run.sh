@@ -7,7 +7,10 @@
 #   file-system system calls per listed file of the check      vs  the bare loop's
 #                                                                  (strace -f -c, once);
 #   update of one ORVANE_BENCH_BIG_MIB MiB file                vs  a bare WinHTTP
-#                                                                  loop, same Wine;
+#                                                                  loop, same Wine
+#                                                                  (and the update
+#                                                                  again without the
+#                                                                  flush before the move);
 #   update of ORVANE_BENCH_SMALL_FILES × 16 KiB                vs  the bare WinHTTP loop
 #                                                                  for each file; curl,
 #                                                                  one process, beside;
@@ -102,7 +105,10 @@ for run in $(seq "$runs"); do
   [ "$(field update 6 "$out")" = ok ] || { echo "bench: large update failed: $out" >&2; exit 1; }
   cmp -s "$work/big-game/client.MPQ" "$work/www/big/files/client.MPQ" || { echo "bench: large file differs" >&2; exit 1; }
   bare="$(bench bare http://127.0.0.1/big/files/client.MPQ "$(to_windows "$work/big-game/bare.bin")")"
-  record big "$(field update 2 "$out")" "$(field bare 2 "$bare")"
+  rm -rf "$work/big-game"; mkdir -p "$work/big-game"
+  unflushed="$(bench update http://127.0.0.1/big/ "$(to_windows "$work/big-game")" noflush)"
+  [ "$(field update 6 "$unflushed")" = ok ] || { echo "bench: large update failed: $unflushed" >&2; exit 1; }
+  record big "$(field update 2 "$out")" "$(field bare 2 "$bare")" "$(field update 2 "$unflushed")"
   rm -rf "$work/big-game"
 
 done
@@ -116,8 +122,11 @@ for run in $(seq "$runs"); do
   bare="$(bench barefiles http://127.0.0.1/small/files/ "$(to_windows "$work/small-names")" "$(to_windows "$work/bare-out")")"
   [ "$(field barefiles 3 "$bare")" = "$small_files" ] || { echo "bench: the bare loop: $bare" >&2; exit 1; }
   start=$(now_ms); curl -sS --config "$work/curl-small"; curl_ms=$(( $(now_ms) - start ))
+  rm -rf "$work/small-game"; mkdir -p "$work/small-game"
+  unflushed="$(bench update http://127.0.0.1/small/ "$(to_windows "$work/small-game")" noflush)"
+  [ "$(field update 6 "$unflushed")" = ok ] || { echo "bench: small-file update failed: $unflushed" >&2; exit 1; }
   record small "$(field update 2 "$out")" "$curl_ms" "$(field update 3 "$out")" "$(field update 4 "$out")" \
-    "$(field barefiles 2 "$bare")"
+    "$(field barefiles 2 "$bare")" "$(field update 2 "$unflushed")"
 done
 for run in $(seq "$runs"); do
   part latency || break
@@ -218,12 +227,18 @@ if "big" in rows:
     print("update, one %d MiB file:     Orvane %s ms   bare WinHTTP %s ms   ratio %s  (goal <= 1.05)"
           % (big_mib, spread([r[0] for r in b], "%.0f"), spread([r[1] for r in b], "%.0f"),
              spread([r[0] / r[1] for r in b])))
+    print("  without the flush before the move: %s ms, ratio %s; the flush costs %s ms"
+          % (spread([r[2] for r in b], "%.0f"), spread([r[2] / r[1] for r in b]),
+             spread([r[0] - r[2] for r in b], "%.0f")))
 if "small" in rows:
     s = rows["small"]
     rate = lambda ms: small / (ms / 1000)
     print("update, %d x 16 KiB:        Orvane %s files/s   bare WinHTTP loop %s files/s   ratio %s  (goal <= 1.5)"
           % (small, spread([rate(r[0]) for r in s], "%.0f"), spread([rate(r[4]) for r in s], "%.0f"),
              spread([r[0] / r[4] for r in s])))
+    print("  without the flush before each move: %s files/s, ratio %s; the flushes cost %s ms per file"
+          % (spread([rate(r[5]) for r in s], "%.0f"), spread([r[5] / r[4] for r in s]),
+             spread([(r[0] - r[5]) / small for r in s], "%.2f")))
     print("  curl %s files/s, Orvane / curl %s"
           % (spread([rate(r[1]) for r in s], "%.0f"), spread([r[0] / r[1] for r in s])))
     print("  UI thread CPU %s s, progress posts %s (each with its speed post)"
