@@ -900,8 +900,9 @@ public:
             WaitForSingleObject(process_, 5000);
             CloseHandle(process_);
             process_ = nullptr;
-            // Wine's server lets go of the ended process's handles a moment later.
-            const ULONGLONG deadline = GetTickCount64() + 5000;
+            // Wine's server lets go of the ended process's handles a moment
+            // later: seconds on a machine busy with other tests.
+            const ULONGLONG deadline = GetTickCount64() + 30000;
             for (;;) {
                 const HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                                 FILE_ATTRIBUTE_NORMAL, nullptr);
