@@ -140,6 +140,7 @@ bool MainWindow::Create(HINSTANCE instance)
     sessionEndCalls = SessionEndCalls::ForWindow(hwnd_);
     sessionEndCalls.cancelRuns = [this] { flow_.Cancel(); };
     sessionEndCalls.waitForRuns = [this](unsigned timeoutMs) { return flow_.WaitForRuns(timeoutMs); };
+    sessionEndCalls.closeWindow = [this] { PostMessageW(hwnd_, WM_CLOSE, 0, 0); };
     flow_.Start(hwnd_);
     announced_ = AccessibleItems();
 

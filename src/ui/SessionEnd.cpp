@@ -39,6 +39,9 @@ void SessionEnd::End(bool sessionEnding, bool runActive, const SessionEndCalls& 
         if (calls.waitForRuns) {
             calls.waitForRuns(kSessionEndWaitMs);
         }
+        if (calls.closeWindow) {
+            calls.closeWindow();
+        }
     }
     if (reasonRegistered_ && calls.destroyReason) {
         calls.destroyReason();

@@ -22,6 +22,9 @@ struct SessionEndCalls {
     // The flow's Cancel and WaitForRuns.
     std::function<void()> cancelRuns;
     std::function<bool(unsigned timeoutMs)> waitForRuns;
+    // Posts WM_CLOSE: a cancelled run reports nothing, so the window would
+    // show it running for as long as Windows lets the process live.
+    std::function<void()> closeWindow;
 
     // The system's calls for `window`, looked up in user32 at run time.
     static SessionEndCalls ForWindow(HWND window);
@@ -37,7 +40,7 @@ public:
     // reason is registered first.
     LRESULT Query(bool writingFiles, const SessionEndCalls& calls);
     // WM_ENDSESSION: when the session ends, an active run is cancelled and
-    // waited for (briefly); the reason goes either way.
+    // waited for (briefly), and the window closes; the reason goes either way.
     void End(bool sessionEnding, bool runActive, const SessionEndCalls& calls);
 
 private:

@@ -704,6 +704,7 @@ TEST_F(MainWindowTest, TheTaskbarButtonShowsTheFailedCheckAndTheSessionsEndFinds
         return true;
     };
     window->sessionEndCalls.cancelRuns = [&sessionCalls] { sessionCalls.push_back("cancel"); };
+    window->sessionEndCalls.closeWindow = [&sessionCalls] { sessionCalls.push_back("close"); };
     EXPECT_EQ(SendMessageW(window->Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
     EXPECT_EQ(SendMessageW(window->Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF), 0);
     EXPECT_TRUE(sessionCalls.empty());

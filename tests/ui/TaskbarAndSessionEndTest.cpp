@@ -129,13 +129,13 @@ TEST(SessionEnd, TheReasonIsShownWhileFilesAreWrittenAndTheRunStopsWhenTheSessio
     const std::string reason = "reason 正在更新游戏文件";
     const Case cases[] = {
         {"a download, the session ends", true, true, true, true, true,
-         {reason, "cancel", "wait 1500", "destroy reason"}},
+         {reason, "cancel", "wait 1500", "close", "destroy reason"}},
         {"a download, the end called off", true, true, false, true, true, {reason, "destroy reason"}},
-        {"a check, the session ends", false, true, true, true, true, {"cancel", "wait 1500"}},
+        {"a check, the session ends", false, true, true, true, true, {"cancel", "wait 1500", "close"}},
         {"nothing running", false, false, true, true, true, {}},
-        {"a download on XP", true, true, true, false, true, {"cancel", "wait 1500"}},
+        {"a download on XP", true, true, true, false, true, {"cancel", "wait 1500", "close"}},
         // Asked again at the next query; never destroyed, as none was made.
-        {"a reason refused", true, true, true, true, false, {reason, reason, "cancel", "wait 1500"}},
+        {"a reason refused", true, true, true, true, false, {reason, reason, "cancel", "wait 1500", "close"}},
     };
     for (const Case& c : cases) {
         Calls calls;
@@ -151,6 +151,7 @@ TEST(SessionEnd, TheReasonIsShownWhileFilesAreWrittenAndTheRunStopsWhenTheSessio
             };
         }
         system.cancelRuns = [&calls] { calls.push_back("cancel"); };
+        system.closeWindow = [&calls] { calls.push_back("close"); };
         system.waitForRuns = [&calls](unsigned ms) {
             calls.push_back("wait " + std::to_string(ms));
             return true;
