@@ -1496,6 +1496,10 @@ def run_session_end(layout, orvane, screen, log, listener):
                            capture_output=True, timeout=60)
     print("e2e: wineboot --end-session exited with %d" % ended.returncode)
     check(orvane.wait_exit(10) == 0, "Orvane did not end with 0 after the session ended")
+    # Wine ends the process after WM_ENDSESSION in any case: the log tells
+    # that the run was stopped by the program itself, not cut off.
+    check("[INFO] Update cancelled" in read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8"),
+          "Orvane.log does not say the update was cancelled")
     kept = os.path.getsize(partial)
     print("e2e: the session ended with %d of %d bytes" % (kept, SESSION_BYTES))
     check(0 < kept < SESSION_BYTES, "the partial file holds %d bytes" % kept)
