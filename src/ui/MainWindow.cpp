@@ -136,6 +136,7 @@ bool MainWindow::Create(HINSTANCE instance)
     // Explorer announces the button once the window is shown; a run may have
     // started by then, and the button catches up with it.
     taskbarButtonCreated_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    AllowMessageFromExplorer(hwnd_, taskbarButtonCreated_);
     taskbar_.UseWindow(hwnd_);
     sessionEndCalls = SessionEndCalls::ForWindow(hwnd_);
     sessionEndCalls.cancelRuns = [this] { flow_.Cancel(); };

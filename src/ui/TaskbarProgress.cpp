@@ -63,6 +63,18 @@ std::unique_ptr<TaskbarButton> TaskbarButton::ForWindow(HWND window)
     return std::make_unique<SystemTaskbarButton>(window, list);
 }
 
+void AllowMessageFromExplorer(HWND window, UINT message)
+{
+    using ChangeFilter = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto change = user32 == nullptr ? nullptr
+                                          : reinterpret_cast<ChangeFilter>(reinterpret_cast<void*>(
+                                                GetProcAddress(user32, "ChangeWindowMessageFilterEx")));
+    if (change != nullptr) {
+        change(window, message, MSGFLT_ALLOW, nullptr);
+    }
+}
+
 void TaskbarProgress::UseWindow(HWND window)
 {
     flash = [window] {

@@ -37,6 +37,11 @@ public:
     static std::unique_ptr<TaskbarButton> ForWindow(HWND window);
 };
 
+// Lets Explorer's `message` through to `window` when the program runs as
+// administrator: a process of higher integrity receives no registered
+// message from Explorer otherwise (Windows 7 and later; nothing before).
+void AllowMessageFromExplorer(HWND window, UINT message);
+
 // Keeps the taskbar button in step with the window: told every phase and
 // percentage shown, it calls the button only on a change, and flashes the
 // button when a download ends while the window is in the background.
