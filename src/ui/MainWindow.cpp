@@ -133,6 +133,15 @@ bool MainWindow::Create(HINSTANCE instance)
     keyboardCues_ = SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0) && cues;
     // The primary action has the focus from the start.
     focus_ = SettledFocus(FocusStop::None, start_.look.enabled, game_.look.enabled);
+    // Explorer announces the button once the window is shown; a run may have
+    // started by then, and the button catches up with it.
+    taskbarButtonCreated_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    AllowMessageFromExplorer(hwnd_, taskbarButtonCreated_);
+    taskbar_.UseWindow(hwnd_);
+    sessionEndCalls = SessionEndCalls::ForWindow(hwnd_);
+    sessionEndCalls.cancelRuns = [this] { flow_.Cancel(); };
+    sessionEndCalls.waitForRuns = [this](unsigned timeoutMs) { return flow_.WaitForRuns(timeoutMs); };
+    sessionEndCalls.closeWindow = [this] { PostMessageW(hwnd_, WM_CLOSE, 0, 0); };
     flow_.Start(hwnd_);
     announced_ = AccessibleItems();
 
@@ -219,6 +228,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_GETOBJECT:
         return OnGetObject(wParam, lParam);
+    case WM_QUERYENDSESSION:
+        return sessionEnd_.Query(flow_.CurrentPhase() == Phase::Updating, sessionEndCalls);
+    case WM_ENDSESSION:
+        // The process may be ended once this returns: a download stops here,
+        // its partial file kept for the next start.
+        sessionEnd_.End(wParam != FALSE, RunActive(flow_.CurrentPhase()), sessionEndCalls);
+        return 0;
     case WM_ACTIVATE_STOP:
         Activate(static_cast<FocusStop>(wParam));
         return 0;
@@ -242,6 +258,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         OnMouseLeave();
         return 0;
     default:
+        if (message == taskbarButtonCreated_ && taskbarButtonCreated_ != 0) {
+            taskbar_.Attach(createTaskbarButton ? createTaskbarButton(hwnd_) : nullptr);
+            return 0;
+        }
         if (flow_.Handle(message, wParam, lParam)) {
             return 0;
         }
@@ -254,6 +274,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 void MainWindow::Repaint(Area area)
 {
+    taskbar_.Show(flow_.CurrentPhase(), flow_.Shown().progress);
     if (area == Area::ProgressBand) {
         RECT client{};
         GetClientRect(hwnd_, &client);

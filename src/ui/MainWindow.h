@@ -4,12 +4,15 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "flow/Flow.h"
 #include "ui/Accessibility.h"
 #include "ui/Painting.h"
+#include "ui/SessionEnd.h"
+#include "ui/TaskbarProgress.h"
 #include "ui/WindowDpi.h"
 
 namespace Orvane {
@@ -65,6 +68,13 @@ public:
     std::function<ColourScheme()> currentColours;
     const ColourScheme& Colours() const { return colours_; }
 
+    // The taskbar button's progress for the system's "TaskbarButtonCreated"
+    // message; replaceable so tests see the calls.
+    std::function<std::unique_ptr<TaskbarButton>(HWND window)> createTaskbarButton = TaskbarButton::ForWindow;
+    TaskbarProgress& Taskbar() { return taskbar_; }
+    // What the end of the session calls (set by Create; tests may replace them).
+    SessionEndCalls sessionEndCalls;
+
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -113,6 +123,10 @@ private:
     // Created on a screen reader's first request; disconnected when the window goes.
     ComReference<WindowAccessible> accessible_;
     std::vector<AccessibleItem> announced_;
+    // Registered by name; Explorer sends it when the button exists.
+    UINT taskbarButtonCreated_ = 0;
+    TaskbarProgress taskbar_;
+    SessionEnd sessionEnd_;
     Flow flow_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <set>
 
 #include "base/Config.h"
@@ -79,6 +80,9 @@ std::wstring WithFailureReason(const std::wstring& text, FailureCause cause)
     case FailureCause::Certificate:
         reason = kCertificateReason;
         break;
+    case FailureCause::DiskFull:
+        reason = kDiskFullReason;
+        break;
     case FailureCause::Unknown:
         break;
     }
@@ -92,7 +96,41 @@ std::wstring MissingLibraryText(const std::string& library)
 
 FailureCause CauseOfRequestFailure(unsigned long code)
 {
+    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
+        return FailureCause::DiskFull;
+    }
     return IsCertificateFailure(code) ? FailureCause::Certificate : FailureCause::Unknown;
+}
+
+std::wstring DiskSpaceText(int64_t neededBytes, int64_t freeBytes)
+{
+    constexpr int64_t kMegabyte = 1024 * 1024;
+    const int64_t needed = neededBytes > 0 ? (neededBytes + kMegabyte - 1) / kMegabyte : 0;
+    const int64_t free = freeBytes > 0 ? freeBytes / kMegabyte : 0;
+    return std::wstring(kDiskFullReason) + L": 需要 " + std::to_wstring(needed) + L" MB, 可用 " +
+           std::to_wstring(free) + L" MB";
+}
+
+std::wstring DiskSpaceShortage(int64_t neededBytes, int64_t freeBytes)
+{
+    return neededBytes > freeBytes ? DiskSpaceText(neededBytes, freeBytes) : std::wstring();
+}
+
+int64_t BytesStillToFetch(int64_t listedSize, int64_t heldBytes)
+{
+    const int64_t listed = listedSize > 0 ? listedSize : 0;
+    return heldBytes > 0 && heldBytes <= listed ? listed - heldBytes : listed;
+}
+
+bool FreeBytesOnVolumeOf(const std::wstring& directory, int64_t& freeBytes)
+{
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(directory.c_str(), &available, nullptr, nullptr)) {
+        return false;
+    }
+    freeBytes = available.QuadPart > static_cast<ULONGLONG>(INT64_MAX) ? INT64_MAX
+                                                                       : static_cast<int64_t>(available.QuadPart);
+    return true;
 }
 
 std::wstring UpdateFailureText(const std::string& path, FailureCause cause)
@@ -485,12 +523,20 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         }
         return false;
     };
+    // A full disk: the partial file goes at once, giving its space back.
+    const auto diskFull = [this, &target, &partial] {
+        attemptFailure_ = FailureCause::DiskFull;
+        partial.Reset();
+        DiscardFile(target.partial, fileMoves);
+        return false;
+    };
     // Only bytes that are on the disk are moved in.
-    const auto replace = [this, &target, &partial, &failed] {
+    const auto replace = [this, &target, &partial, &failed, &diskFull] {
         if (!fileMoves.flush(partial.Get())) {
+            const DWORD error = GetLastError();
             Logger::Instance().Write(LogLevel::Warning,
-                                     "Cannot flush a downloaded file, error " + std::to_string(GetLastError()));
-            return failed();
+                                     "Cannot flush a downloaded file, error " + std::to_string(error));
+            return CauseOfRequestFailure(error) == FailureCause::DiskFull ? diskFull() : failed();
         }
         partial.Reset();
         const ReplaceResult result = ReplaceTarget(target.partial, target.file, target.aside, fileMoves);
@@ -540,6 +586,9 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
             Logger::Instance().Write(LogLevel::Warning,
                                      "Download failed: " + entry.path + ": " + client.lastError);
             attemptFailure_ = CauseOfRequestFailure(client.lastErrorCode);
+            if (attemptFailure_ == FailureCause::DiskFull) {
+                return diskFull();
+            }
             // The bytes so far stay for the next attempt, which asks for the rest.
             return failed();
         }
@@ -564,6 +613,67 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
     return replace();
 }
 
+namespace {
+
+struct NoCaseLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
+};
+
+// Sizes of the partial files in `folder`, by name: one listing of the folder.
+void AddPartialFileSizes(const std::wstring& folder, std::map<std::wstring, int64_t, NoCaseLess>& sizes)
+{
+    WIN32_FIND_DATAW found{};
+    const FindHandle search(FindFirstFileExW(JoinPath(folder, L"*.orvpart").c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!search) {
+        return;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            sizes[JoinPath(folder, found.cFileName)] =
+                static_cast<int64_t>((static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+        }
+    } while (FindNextFileW(search.Get(), &found));
+}
+
+}  // namespace
+
+std::wstring UpdateController::SpaceShortageBeforeRun(const RunInput& input, const TargetRule& rule) const
+{
+    int64_t freeBytes = 0;
+    if (!freeSpace || !freeSpace(input.root, freeBytes)) {
+        Logger::Instance().Write(LogLevel::Warning, "The free disk space cannot be told; the update starts");
+        return {};
+    }
+    // The listed sizes bound what is needed: only when they do not fit are the
+    // partial files looked at, one listing per folder instead of a query per file.
+    if (input.totalBytes <= freeBytes) {
+        return {};
+    }
+    std::map<std::wstring, int64_t, NoCaseLess> partialSizes;
+    std::set<std::wstring, NoCaseLess> foldersListed;
+    int64_t needed = 0;
+    for (const FileEntry& entry : input.files) {
+        const TargetPath target = rule.Place(entry.path);
+        if (!target) {
+            continue;
+        }
+        const std::wstring folder = DirectoryOfPath(target.partial);
+        if (foldersListed.insert(folder).second) {
+            AddPartialFileSizes(folder, partialSizes);
+        }
+        const auto held = partialSizes.find(target.partial);
+        needed += BytesStillToFetch(entry.size, held == partialSizes.end() ? -1 : held->second);
+    }
+    const std::wstring shortage = DiskSpaceShortage(needed, freeBytes);
+    if (!shortage.empty()) {
+        Logger::Instance().Write(LogLevel::Error, "Not enough disk space for the update: " +
+                                                      std::to_string(needed) + " bytes needed, " +
+                                                      std::to_string(freeBytes) + " free");
+    }
+    return shortage;
+}
+
 void UpdateController::RunUpdate(const RunInput& input)
 {
     if (!unusableLibrary.empty()) {
@@ -586,6 +696,12 @@ void UpdateController::RunUpdate(const RunInput& input)
         fail(UpdateFailureText(entry.path, WritingDeniedIn(target.folder) ? FailureCause::WriteDenied : cause));
     };
     const TargetRule rule(input.root, input.programPath);
+    // Nothing is fetched, and no old file touched, for an update that cannot fit.
+    const std::wstring shortage = SpaceShortageBeforeRun(input, rule);
+    if (!shortage.empty()) {
+        fail(std::wstring(kUpdateNotStartedText) + L"\n" + shortage);
+        return;
+    }
     HashingThread hashing;
     // Each folder written is made and cleared of earlier runs' leftovers once.
     std::set<std::wstring> foldersSeen;
@@ -634,10 +750,25 @@ void UpdateController::RunUpdate(const RunInput& input)
             }
             attemptFailure_ = FailureCause::Unknown;
             ok = DownloadAndReplace(client, hashing, url, target, entry, progress);
+            if (attemptFailure_ == FailureCause::DiskFull) {
+                break;  // another attempt cannot make room
+            }
         }
         if (Cancelled()) {
             Logger::Instance().Write(LogLevel::Info, "Update cancelled");
             Abandon();
+            return;
+        }
+        if (!ok && attemptFailure_ == FailureCause::DiskFull) {
+            // This file begins again, and the rest are still to come.
+            int64_t needed = 0;
+            for (size_t rest = static_cast<size_t>(i); rest < input.files.size(); ++rest) {
+                needed += BytesStillToFetch(input.files[rest].size, -1);
+            }
+            int64_t freeBytes = 0;
+            const bool known = freeSpace && freeSpace(input.root, freeBytes);
+            fail(kDownloadFailedPrefix + Utf8ToWide(entry.path) + L"\n" +
+                 (known ? DiskSpaceText(needed, freeBytes) : std::wstring(kDiskFullReason)));
             return;
         }
         if (!ok) {

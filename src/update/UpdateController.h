@@ -33,12 +33,19 @@ std::wstring MissingLibraryText(const std::string& library);
 // could not set up the secure channel.
 inline constexpr wchar_t kCertificateReason[] = L"无法建立安全连接, 请检查电脑的日期和时间是否正确, 或更新系统的根证书";
 
+// Why an update cannot write its files: the volume of the game directory is
+// full, or the bytes still to fetch exceed its free space.
+inline constexpr wchar_t kDiskFullReason[] = L"磁盘空间不足";
+// The first line of an update that did not start for want of disk space.
+inline constexpr wchar_t kUpdateNotStartedText[] = L"无法开始更新";
+
 // What a player can do about a failure, as far as the program can tell.
 enum class FailureCause {
     Unknown,
     WriteDenied,   // kWriteDeniedReason
     FileInUse,     // kFileInUseReason
     Certificate,   // kCertificateReason
+    DiskFull,      // kDiskFullReason
 };
 
 // `text`, and on a line of its own the reason that goes with `cause`, if any.
@@ -50,6 +57,20 @@ FailureCause CauseOfRequestFailure(unsigned long code);
 // The failure of one file of an update run: "下载失败: " + its path, and the
 // reason that goes with `cause`.
 std::wstring UpdateFailureText(const std::string& path, FailureCause cause);
+
+// kDiskFullReason with the space needed and free, in MB (needed rounded up,
+// free rounded down, so a shortage never reads as enough).
+std::wstring DiskSpaceText(int64_t neededBytes, int64_t freeBytes);
+// DiskSpaceText when `neededBytes` do not fit into `freeBytes`; empty when they do.
+std::wstring DiskSpaceShortage(int64_t neededBytes, int64_t freeBytes);
+// What a file listed with `listedSize` bytes still needs when its partial file
+// holds `heldBytes` (negative: none): the rest, or the whole file when the
+// partial one is longer than listed and is begun again.
+int64_t BytesStillToFetch(int64_t listedSize, int64_t heldBytes);
+
+// The bytes the caller may still write on the volume of `directory`
+// (GetDiskFreeSpaceExW, which honours quotas); false when it cannot be told.
+bool FreeBytesOnVolumeOf(const std::wstring& directory, int64_t& freeBytes);
 
 // True when the system refuses to create a file in `directory`, or in the
 // nearest existing folder above it, with ERROR_ACCESS_DENIED. The test file
@@ -151,6 +172,9 @@ public:
     // Waits before a later attempt of a file; by default it sleeps, ending
     // early on Cancel. Replaceable so tests need not wait.
     std::function<void(unsigned milliseconds)> pauseBetweenAttempts;
+    // The free space of the game directory's volume; replaceable so tests can
+    // make a disk small.
+    std::function<bool(const std::wstring& directory, int64_t& freeBytes)> freeSpace = FreeBytesOnVolumeOf;
     // How a run moves and discards files; replaceable so tests need not wait
     // out the back-off of a refused replace.
     FileMoves fileMoves = FileMoves::System();
@@ -225,6 +249,12 @@ private:
     // partial file unless its content is known to be wrong.
     bool DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
                             const TargetPath& target, const FileEntry& entry, const ProgressCallback& progress);
+
+    // The bytes the run still has to write (listed sizes less what the
+    // partial files hold) when they may not fit, and the volume's free space.
+    // Empty when they fit or the free space cannot be told; otherwise the
+    // run's failure text.
+    std::wstring SpaceShortageBeforeRun(const RunInput& input, const TargetRule& rule) const;
 
     // Before attempt `attempt` (from 1) of a file: a growing pause, a few
     // seconds in all, for whatever held the file to let go.

@@ -1350,6 +1350,171 @@ def run_resume_after_kill(layout, orvane, screen, log, listener):
           "from %d on" % (second, RESUME_BYTES - kept, kept))
 
 
+# ---- a small disk, and the end of the session ----------------------------------
+
+# Sent at 1 MiB/s, so the disk can be filled while it arrives.
+DISK_FILE = "Data/zhCN/patch-zhCN-6.MPQ"
+DISK_FILE_BYTES = 6 * 1024 * 1024 + 5
+DISK_RATE = "1m"
+MIB = 1024 * 1024
+
+
+def setup_small_disk(layout, args):
+    make_game(layout, args)
+    write(layout.game, DISK_FILE, b"MPQ\x1a the old patch 6")
+    write(layout.client, DISK_FILE, random.Random(6).randbytes(DISK_FILE_BYTES))
+    write(layout.client, "wow.exe", b"MZ new game executable " + bytes(range(256)) * 16)
+    publish(layout)
+    write_setup_ini(layout.game, game_reachable=True)
+    return {"hosts": PROBE_HOSTS, "limit_rate": DISK_RATE}
+
+
+def bytes_in_use(folder):
+    return sum(os.path.getsize(os.path.join(folder, *rel.split("/")))
+               for rel in orvane_game.files_below(folder))
+
+
+def mount_small_disk(folder, free_bytes):
+    """Puts folder on a tmpfs of its contents plus free_bytes (this namespace only)."""
+    held = folder + ".contents"
+    shutil.copytree(folder, held)
+    size = (bytes_in_use(held) + free_bytes + 64 * 1024) // 4096 * 4096
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "orvane-small-disk", folder], check=True)
+    shutil.copytree(held, folder, dirs_exist_ok=True)
+    shutil.rmtree(held)
+
+
+def resize_small_disk(folder, free_bytes):
+    size = (bytes_in_use(folder) + free_bytes + 64 * 1024) // 4096 * 4096
+    subprocess.run(["mount", "-o", "remount,size=%d" % size, folder], check=True)
+
+
+def fill_disk(folder):
+    """Writes a file until the volume is full; returns its path."""
+    path = os.path.join(folder, "filler.bin")
+    with open(path, "wb", buffering=0) as f:
+        try:
+            while True:
+                f.write(b"\0" * 65536)
+        except OSError:
+            pass
+    return path
+
+
+def status_text(orvane):
+    children = orvane.accessible()["children"]
+    return children[7]["name"]
+
+
+def run_small_disk(layout, orvane, screen, log, listener):
+    """The game on a small disk: an update whose listed sizes exceed the free
+    space fetches nothing ("磁盘空间不足" with MB needed and free); one that
+    fits but meets a disk filled meanwhile fails its file at once with the
+    same reason, its partial file removed. The old files stay as they were."""
+    listed = [DISK_FILE, "wow.exe"]
+    old = {rel: orvane_game.read(layout.game, rel) for rel in listed}
+    mount_small_disk(layout.game, 2 * MIB)
+    shortage = re.compile("磁盘空间不足: 需要 (\\d+) MB, 可用 (\\d+) MB")
+    try:
+        orvane.start()
+        orvane.wait_button("right", SUCCESS, 60)
+        screen.save("update-offered")
+        orvane.click("right")   # "更新游戏"
+        box = orvane.dialog("错误", 60000)
+        screen.save("not-enough-space")
+        lines = box["text"].split("\\n")  # the probe writes a line break as \\n
+        check(len(lines) == 2 and lines[0] == "无法开始更新" and shortage.fullmatch(lines[1]),
+              "message: %r" % box["text"])
+        needed, free = (int(n) for n in shortage.fullmatch(lines[1]).groups())
+        check(needed == 7 and free <= 2, "needed %d MB, free %d MB" % (needed, free))
+        orvane.dismiss(box)
+        orvane.wait_button("right", ACCENT, 20)   # "重新检查"
+        check(status_text(orvane) == "更新失败: " + lines[1], "status line %r" % status_text(orvane))
+        check(log.paths() == ["/url.txt", "/files/filelist.json"], "requests: %r" % log.paths())
+        check(partial_files(layout.game) == [], "partial files: %r" % partial_files(layout.game))
+        for rel, data in old.items():
+            check(orvane_game.read(layout.game, rel) == data, "%s changed" % rel)
+
+        # Room enough now; the disk fills while the large file arrives.
+        resize_small_disk(layout.game, 12 * MIB)
+        orvane.click("right")   # "重新检查"
+        orvane.wait_button("right", SUCCESS, 60)
+        orvane.click("right")   # "更新游戏"
+        partial = os.path.join(layout.game, *DISK_FILE.split("/")) + ".orvpart"
+        wait_for("the download under way", lambda: os.path.exists(partial) and os.path.getsize(partial) > 0,
+                 60, 0.02)
+        filler = fill_disk(layout.game)
+        box = orvane.dialog("错误", 60000)
+        screen.save("disk-full")
+        lines = box["text"].split("\\n")  # the probe writes a line break as \\n
+        check(len(lines) == 2 and lines[0] == "下载失败: " + DISK_FILE and shortage.fullmatch(lines[1]),
+              "message: %r" % box["text"])
+        orvane.dismiss(box)
+        orvane.wait_button("right", ACCENT, 20)
+        check(not os.path.exists(partial), "the partial file was kept on a full disk")
+        os.remove(filler)
+        wait_for("the request in the access log", lambda: log.count("/files/" + DISK_FILE) >= 1, 10, 0.05)
+        check(log.count("/files/" + DISK_FILE) == 1, "the file was asked for %d times" %
+              log.count("/files/" + DISK_FILE))
+        for rel, data in old.items():
+            check(orvane_game.read(layout.game, rel) == data, "%s changed" % rel)
+        check(temporary_files(layout.game) == [], "temporary files: %r" % temporary_files(layout.game))
+        orvane.close()
+    finally:
+        orvane.kill()
+        shutil.copytree(layout.game, os.path.join(layout.base, "game-on-small-disk"), dirs_exist_ok=True)
+
+
+# A file large enough to be under way when the session ends.
+SESSION_FILE = "Data/zhCN/patch-zhCN-8.MPQ"
+SESSION_BYTES = 24 * 1024 * 1024 + 3
+SESSION_RATE = "4m"
+
+
+def setup_session_end(layout, args):
+    make_game(layout, args)
+    write(layout.game, SESSION_FILE, b"MPQ\x1a the old patch 8")
+    write(layout.client, SESSION_FILE, random.Random(8).randbytes(SESSION_BYTES))
+    publish(layout)
+    write_setup_ini(layout.game, game_reachable=True)
+    return {"hosts": PROBE_HOSTS, "limit_rate": SESSION_RATE}
+
+
+def run_session_end(layout, orvane, screen, log, listener):
+    """Windows logs off in the middle of a download (Wine's end-session
+    request: WM_QUERYENDSESSION, then WM_ENDSESSION): Orvane lets the session
+    end and stops, the old file as it was and the bytes so far kept; the next
+    start asks only for the rest."""
+    partial = os.path.join(layout.game, *SESSION_FILE.split("/")) + ".orvpart"
+    old = orvane_game.read(layout.game, SESSION_FILE)
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 60)
+    orvane.click("right")   # "更新游戏"
+    wait_for("20 % of the download", lambda: os.path.exists(partial) and
+             os.path.getsize(partial) >= SESSION_BYTES // 5, 60, 0.02)
+    ended = subprocess.run([os.environ.get("ORVANE_WINE64", "wine64"), "wineboot", "--end-session"],
+                           capture_output=True, timeout=60)
+    print("e2e: wineboot --end-session exited with %d" % ended.returncode)
+    check(orvane.wait_exit(10) == 0, "Orvane did not end with 0 after the session ended")
+    # Wine ends the process after WM_ENDSESSION in any case: the log tells
+    # that the run was stopped by the program itself, not cut off.
+    check("[INFO] Update cancelled" in read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8"),
+          "Orvane.log does not say the update was cancelled")
+    kept = os.path.getsize(partial)
+    print("e2e: the session ended with %d of %d bytes" % (kept, SESSION_BYTES))
+    check(0 < kept < SESSION_BYTES, "the partial file holds %d bytes" % kept)
+    check(orvane_game.read(layout.game, SESSION_FILE) == old, "the file being replaced changed")
+    check(temporary_files(layout.game) == [], "temporary files: %r" % temporary_files(layout.game))
+
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 60)
+    orvane.click("right")
+    expect_update_complete(layout, orvane)
+    transfers = file_transfers(layout.access_log, SESSION_FILE)
+    check(len(transfers) == 2 and transfers[1] == (206, SESSION_BYTES - kept, "bytes=%d-" % kept),
+          "requests for the file (status, bytes, range): %r, expected the rest from %d" % (transfers, kept))
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -1367,6 +1532,8 @@ SCENARIOS = {
     "keyboard_and_screen_reader": (setup_keyboard_and_screen_reader, run_keyboard_and_screen_reader),
     "hostile_portal": (setup_hostile_portal, run_hostile_portal),
     "resume_after_kill": (setup_resume_after_kill, run_resume_after_kill),
+    "small_disk": (setup_small_disk, run_small_disk),
+    "session_end_mid_download": (setup_session_end, run_session_end),
 }
 
 

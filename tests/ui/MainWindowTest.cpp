@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -650,6 +651,64 @@ TEST_F(MainWindowTest, ScreenReadersFindTheButtonsLinksStatusAndRows)
     DestroyWindow(window->Handle());
     PumpPendingMessages();
     EXPECT_EQ(accessible->get_accChildCount(&count), RPC_E_DISCONNECTED);
+}
+
+}  // namespace
+}  // namespace Orvane
+
+namespace Orvane {
+namespace {
+
+class CountingButton : public TaskbarButton {
+public:
+    explicit CountingButton(std::vector<std::string>& calls) : calls_(calls) {}
+    void SetMark(TaskbarMark mark) override { calls_.push_back(mark == TaskbarMark::Error ? "error" : "other"); }
+    void SetPercent(int percent) override { calls_.push_back(std::to_string(percent) + "%"); }
+
+private:
+    std::vector<std::string>& calls_;
+};
+
+// A saved diagnosis starts the check as the window opens; it fails at once
+// against the closed port. The button appears when Explorer says so.
+TEST_F(MainWindowTest, TheTaskbarButtonShowsTheFailedCheckAndTheSessionsEndFindsNothingToStop)
+{
+    state.GameDir = dir.Path();
+    state.HasGameDir = state.HasWowExe = state.HasDataDir = state.HasDotNet = state.HasNet8 = true;
+    state.GameReachable = true;
+    state.SetupComplete = true;
+    ASSERT_TRUE(state.Save());
+    ASSERT_TRUE(state.Load());
+    CreateWindowUnderTest();
+    ASSERT_TRUE(PumpUntil([this] { return window->Work().CurrentPhase() == Phase::CheckFailed; }));
+
+    std::vector<std::string> calls;
+    std::vector<HWND> asked;
+    window->createTaskbarButton = [&](HWND handle) {
+        asked.push_back(handle);
+        return std::make_unique<CountingButton>(calls);
+    };
+    const UINT created = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    EXPECT_EQ(SendMessageW(window->Handle(), created, 0, 0), 0);
+    EXPECT_EQ(asked, std::vector<HWND>{window->Handle()});
+    EXPECT_EQ(calls, (std::vector<std::string>{"error", "100%"}));
+
+    // Nothing runs: no reason to show, nothing to cancel.
+    std::vector<std::string> sessionCalls;
+    window->sessionEndCalls.createReason = [&sessionCalls](const wchar_t*) {
+        sessionCalls.push_back("reason");
+        return true;
+    };
+    window->sessionEndCalls.destroyReason = [&sessionCalls] {
+        sessionCalls.push_back("destroy");
+        return true;
+    };
+    window->sessionEndCalls.cancelRuns = [&sessionCalls] { sessionCalls.push_back("cancel"); };
+    window->sessionEndCalls.closeWindow = [&sessionCalls] { sessionCalls.push_back("close"); };
+    EXPECT_EQ(SendMessageW(window->Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    EXPECT_EQ(SendMessageW(window->Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF), 0);
+    EXPECT_TRUE(sessionCalls.empty());
+    EXPECT_TRUE(IsWindow(window->Handle()));
 }
 
 }  // namespace

@@ -286,6 +286,7 @@ TEST(UpdateFailureText, NamesThePathAndWhatThePlayerCanDo)
         {"wow.exe", FailureCause::WriteDenied, L"下载失败: wow.exe\n无法写入游戏目录, 请以管理员身份运行本程序或将游戏客户端移出此文件夹"},
         {"wow.exe", FailureCause::FileInUse, L"下载失败: wow.exe\n请关闭游戏和登录器后重试"},
         {"Data/a.MPQ", FailureCause::Certificate, L"下载失败: Data/a.MPQ\n" + std::wstring(kCertificateReason)},
+        {"Data/a.MPQ", FailureCause::DiskFull, L"下载失败: Data/a.MPQ\n磁盘空间不足"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(UpdateFailureText(c.path, c.cause), c.text) << c.path << static_cast<int>(c.cause);
@@ -307,6 +308,8 @@ TEST(WithFailureReason, AnUntrustedCertificateAddsWhatToCheckAfterTheFailure)
         {12007, relay},                                // name not resolved
         {12002, relay},
         {0, relay},                                    // e.g. a wrong status
+        {ERROR_DISK_FULL, relay + L"\n磁盘空间不足"},    // WriteFile on a full volume
+        {ERROR_HANDLE_DISK_FULL, relay + L"\n磁盘空间不足"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(WithFailureReason(relay, CauseOfRequestFailure(c.code)), c.text) << c.code;
@@ -315,6 +318,54 @@ TEST(WithFailureReason, AnUntrustedCertificateAddsWhatToCheckAfterTheFailure)
     const std::wstring reason = kCertificateReason;
     EXPECT_NE(reason.find(L"日期和时间"), std::wstring::npos);
     EXPECT_NE(reason.find(L"根证书"), std::wstring::npos);
+}
+
+TEST(DiskSpace, TheShortageNamesWhatIsNeededAndWhatIsFreeInMegabytes)
+{
+    constexpr int64_t MB = 1024 * 1024;
+    struct Case {
+        int64_t needed;
+        int64_t free;
+        std::wstring text;  // empty: it fits
+    };
+    const Case cases[] = {
+        {0, 0, L""},
+        {100 * MB, 100 * MB, L""},  // exactly fits
+        {100 * MB, 100 * MB + 1, L""},
+        {100 * MB + 1, 100 * MB, L"磁盘空间不足: 需要 101 MB, 可用 100 MB"},  // never "100 of 100"
+        {1, 0, L"磁盘空间不足: 需要 1 MB, 可用 0 MB"},
+        {300 * MB, 200 * MB + MB - 1, L"磁盘空间不足: 需要 300 MB, 可用 200 MB"},
+        {5LL * 1024 * MB, 512 * MB, L"磁盘空间不足: 需要 5120 MB, 可用 512 MB"},  // past 32 bits
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DiskSpaceShortage(c.needed, c.free), c.text) << c.needed << " " << c.free;
+    }
+}
+
+TEST(DiskSpace, APartialFileCountsOnlyWhenItCanBeContinued)
+{
+    struct Case {
+        int64_t listed;
+        int64_t held;  // -1: no partial file
+        int64_t toFetch;
+    };
+    const Case cases[] = {
+        {1000, -1, 1000}, {1000, 0, 1000},    {1000, 400, 600}, {1000, 1000, 0},
+        {1000, 1500, 1000},  // longer than listed: begun again
+        {0, -1, 0},          {-5, 3, 0},      // a size the list got wrong counts nothing
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(BytesStillToFetch(c.listed, c.held), c.toFetch) << c.listed << " " << c.held;
+    }
+}
+
+TEST(DiskSpace, TheGameDirectorysVolumeHasFreeSpace)
+{
+    Fixture::TempDir temp;
+    int64_t free = -1;
+    ASSERT_TRUE(FreeBytesOnVolumeOf(temp.Path(), free));
+    EXPECT_GT(free, 0);
+    EXPECT_FALSE(FreeBytesOnVolumeOf(temp / L"missing\\deeper", free));
 }
 
 TEST(WritingDeniedIn, WritableFoldersAndTheirMissingSubfoldersAreNotDenied)
@@ -1002,6 +1053,124 @@ TEST_F(UpdateControllerTest, RunsWithoutASystemDllTheyNeedFailNamingIt)
     EXPECT_EQ(Steps(), (std::vector<Step>{{State::Connecting, kConnecting}, {State::Error, text}}));
     EXPECT_EQ(server.RequestCount("files/filelist.json"), listRequests);
     EXPECT_FALSE(Fixture::Exists(Local(L"a.bin")));
+}
+
+// The listed sizes against a small disk: nothing is fetched and no old file
+// touched when they cannot fit; what partial files hold is still to come only
+// for the rest.
+TEST_F(UpdateControllerTest, AnUpdateThatCannotFitOnTheDiskDoesNotStart)
+{
+    constexpr int64_t MB = 1024 * 1024;
+    const std::string archive = Pattern(static_cast<size_t>(3 * MB), 11);
+    ASSERT_TRUE(CreateDirectoryW(Local(L"Data").c_str(), nullptr));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"wow.exe"), "old client"));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Data\\patch.MPQ"), "old patch"));
+    Offer("wow.exe", Pattern(static_cast<size_t>(MB / 2), 12));
+    Offer("Data/patch.MPQ", archive);
+    PublishList();
+    std::vector<std::wstring> asked;
+    int64_t freeBytes = 0;
+    controller.freeSpace = [&](const std::wstring& directory, int64_t& free) {
+        asked.push_back(directory);
+        free = freeBytes;
+        return true;
+    };
+    struct Case {
+        const char* name;
+        int64_t free;
+        std::string partial;  // left beside Data/patch.MPQ by an earlier run
+        std::wstring failure;  // empty: the update runs
+    };
+    const Case cases[] = {
+        {"nothing free", 0, "", L"无法开始更新\n磁盘空间不足: 需要 4 MB, 可用 0 MB"},
+        {"one byte short", MB / 2 + 3 * MB - 1, "", L"无法开始更新\n磁盘空间不足: 需要 4 MB, 可用 3 MB"},
+        {"a partial file too short to make room", 2 * MB, archive.substr(0, MB / 4),
+         L"无法开始更新\n磁盘空间不足: 需要 4 MB, 可用 2 MB"},
+        {"a partial file longer than listed", 2 * MB, archive + "tail",
+         L"无法开始更新\n磁盘空间不足: 需要 4 MB, 可用 2 MB"},
+        {"a partial file holding most of it", 2 * MB, archive.substr(0, static_cast<size_t>(2 * MB)), L""},
+        {"exactly enough", MB / 2 + 3 * MB, "", L""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(Fixture::WriteBytes(Local(L"wow.exe"), "old client"));
+        ASSERT_TRUE(Fixture::WriteBytes(Local(L"Data\\patch.MPQ"), "old patch"));
+        const std::wstring partial = Local(L"Data\\patch.MPQ.orvpart");
+        DeleteFileW(partial.c_str());
+        if (!c.partial.empty()) {
+            ASSERT_TRUE(Fixture::WriteBytes(partial, c.partial));
+        }
+        freeBytes = c.free;
+        Reset();
+        Check();
+        ASSERT_EQ(controller.state, State::UpdateAvailable) << c.name;
+        const int fetchedBefore = server.RequestCount("files/wow.exe") + server.RequestCount("files/Data/patch.MPQ");
+        asked.clear();
+        Update();
+        EXPECT_EQ(asked, std::vector<std::wstring>{gameDir}) << c.name;
+        const int fetched =
+            server.RequestCount("files/wow.exe") + server.RequestCount("files/Data/patch.MPQ") - fetchedBefore;
+        if (c.failure.empty()) {
+            EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated)) << c.name;
+            EXPECT_EQ(Fixture::ReadBytes(Local(L"Data\\patch.MPQ")), archive) << c.name;
+            EXPECT_EQ(fetched, 2) << c.name;
+            continue;
+        }
+        EXPECT_EQ(Steps().back(), Step(State::Error, c.failure)) << c.name;
+        EXPECT_EQ(completions, std::vector<bool>{false}) << c.name;
+        EXPECT_EQ(controller.message, c.failure) << c.name;
+        EXPECT_EQ(fetched, 0) << c.name;
+        EXPECT_EQ(Fixture::ReadBytes(Local(L"wow.exe")), "old client") << c.name;
+        EXPECT_EQ(Fixture::ReadBytes(Local(L"Data\\patch.MPQ")), "old patch") << c.name;
+        // What an earlier run left stays for the day there is room.
+        EXPECT_EQ(Fixture::ReadBytes(partial), c.partial) << c.name;
+    }
+}
+
+// A disk that fills while a file is written: no second attempt can help, the
+// partial file goes, and the old file stays.
+TEST_F(UpdateControllerTest, ADiskThatFillsFailsTheFileAtOnceAndRemovesItsPartialFile)
+{
+    constexpr int64_t MB = 1024 * 1024;
+    config.retryCount = 3;
+    const std::string client = Pattern(static_cast<size_t>(MB + MB / 2), 13);
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"wow.exe"), "old client"));
+    Offer("a.txt", "first file");
+    Offer("wow.exe", client);
+    Offer("z.txt", Pattern(static_cast<size_t>(MB), 14));
+    PublishList();
+    for (const DWORD code : {static_cast<DWORD>(ERROR_DISK_FULL), static_cast<DWORD>(ERROR_HANDLE_DISK_FULL)}) {
+        const std::wstring moved = Local(L"a.txt");
+        DeleteFileW(moved.c_str());
+        controller.fileMoves = FileMoves::System();
+        controller.fileMoves.sleep = [](DWORD) {};
+        int flushes = 0;
+        controller.freeSpace = [&](const std::wstring&, int64_t& free) {
+            free = flushes == 0 ? 10 * MB : 300 * 1024;  // room enough to start
+            return true;
+        };
+        // The second file's data cannot reach the disk.
+        controller.fileMoves.flush = [&flushes, code](HANDLE file) {
+            if (++flushes == 2) {
+                SetLastError(code);
+                return false;
+            }
+            return FlushFileBuffers(file) != FALSE;
+        };
+        Reset();
+        Check();
+        ASSERT_EQ(controller.state, State::UpdateAvailable) << code;
+        const int before = server.RequestCount("files/wow.exe");
+        Update();
+        // wow.exe itself and z.txt still to come: 2.5 MB, rounded up.
+        EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: wow.exe\n磁盘空间不足: 需要 3 MB, 可用 0 MB"))
+            << code;
+        EXPECT_EQ(server.RequestCount("files/wow.exe") - before, 1) << code;
+        EXPECT_TRUE(pauses.empty()) << code;
+        EXPECT_EQ(server.RequestCount("files/z.txt"), 0) << code;
+        EXPECT_EQ(Fixture::ReadBytes(Local(L"wow.exe")), "old client") << code;
+        EXPECT_EQ(Fixture::ReadBytes(moved), "first file") << code;
+        EXPECT_EQ(Fixture::FilesBelow(gameDir), (std::set<std::wstring>{L"wow.exe", L"a.txt"})) << code;
+    }
 }
 
 TEST_F(UpdateControllerTest, AReadOnlyTargetIsReplacedAndLeftWritable)
