@@ -81,7 +81,7 @@ bool StartThroughShell(const ShellStart& request, DWORD& error)
 
 Flow::Flow(SystemState& record, UpdateController& controller, FlowView& view)
     : diagnosisRun([](DiagnosisSink& sink) { RunDiagnosis(DiagnosisProbes::System(), sink); }),
-      startThread(StartDetachedThread),
+      startThread(StartThread),
       startProcess(StartLauncherProcess),
       startShell(StartThroughShell),
       programDirectory(LauncherDirectoryOf(GetExecutablePath())),
@@ -93,8 +93,10 @@ Flow::Flow(SystemState& record, UpdateController& controller, FlowView& view)
 
 Flow::~Flow()
 {
+    // Cancelled runs end at their next chunk or file, a diagnosis when its
+    // probes are done: nothing they use may go before.
     Cancel();
-    WaitForRuns(30000);
+    WaitForRuns(INFINITE);
     // The controller may outlive the flow; its reports must not reach a
     // channel nobody reads.
     controller_.onStateChanged = nullptr;
@@ -150,15 +152,13 @@ void Flow::PressStart()
     screen_.rows = InitialRows();
     Repaint();
 
-    ++*diagnosisRuns_;
-    const bool started = startThread([run = diagnosisRun, channel = channel_,
-                                      runs = diagnosisRuns_] {
+    KernelHandle thread = startThread([run = diagnosisRun, channel = channel_] {
         PostingSink sink(channel);
         run(sink);
-        --*runs;
     });
-    if (!started) {
-        --*diagnosisRuns_;
+    if (thread) {
+        diagnoses_.Add(std::move(thread));
+    } else {
         Logger::Instance().Write(LogLevel::Error, "Cannot create a thread for the diagnosis");
         Apply(FlowEvent::DiagnosisNotStarted);
         screen_.status = L"无法启动检测, 请重新检测";
@@ -461,14 +461,13 @@ void Flow::Cancel()
 bool Flow::WaitForRuns(unsigned timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (diagnosisRuns_->load() != 0) {
-        if (GetTickCount64() >= deadline) {
-            return false;
-        }
-        Sleep(5);
+    if (!diagnoses_.WaitAll(timeoutMs)) {
+        return false;
     }
     const ULONGLONG now = GetTickCount64();
-    return controller_.WaitForRuns(now >= deadline ? 0 : static_cast<unsigned>(deadline - now));
+    return controller_.WaitForRuns(timeoutMs == INFINITE ? INFINITE
+                                   : now >= deadline     ? 0
+                                                         : static_cast<unsigned>(deadline - now));
 }
 
 }  // namespace Orvane

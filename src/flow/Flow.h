@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "base/Thread.h"
 #include "diagnostics/DiagnosisRun.h"
 #include "flow/DetectionRows.h"
 #include "flow/LaunchRules.h"
@@ -65,7 +65,8 @@ public:
 
     // The window is closing: active runs stop at their next chunk or file.
     void Cancel();
-    // Waits until no run is left, up to `timeoutMs`. True when none is.
+    // Waits until the threads of all runs have ended, up to `timeoutMs`.
+    // True when none is left.
     bool WaitForRuns(unsigned timeoutMs);
 
     Phase CurrentPhase() const { return phase_; }
@@ -106,8 +107,9 @@ private:
     FlowView& view_;
     HWND window_ = nullptr;
     std::shared_ptr<MessageChannel> channel_;
-    // Diagnosis threads still running; shared with them, so it outlives the flow.
-    std::shared_ptr<std::atomic<int>> diagnosisRuns_ = std::make_shared<std::atomic<int>>(0);
+    // The diagnosis threads; each works on copies, and the flow waits for
+    // them before it goes.
+    OwnedThreads diagnoses_;
     Phase phase_ = Phase::Welcome;
     Screen screen_;
     std::wstring lastFailure_;  // the text of the last Error report

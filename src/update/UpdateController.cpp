@@ -169,7 +169,7 @@ UpdateController& UpdateController::Instance()
 }
 
 UpdateController::UpdateController(Config& config, SystemState& systemState)
-    : startThread(StartDetachedThread), programPath(GetExecutablePath()), config_(config),
+    : startThread(StartThread), programPath(GetExecutablePath()), config_(config),
       systemState_(systemState)
 {
     pauseBetweenAttempts = [this](unsigned milliseconds) {
@@ -178,6 +178,13 @@ UpdateController::UpdateController(Config& config, SystemState& systemState)
             Sleep(20);
         }
     };
+}
+
+UpdateController::~UpdateController()
+{
+    // A run works on this object to its last step.
+    Cancel();
+    runs_.WaitAll(INFINITE);
 }
 
 void UpdateController::PauseBeforeAttempt(int attempt)
@@ -248,20 +255,18 @@ UpdateController::RunStart UpdateController::StartRun(State first, const wchar_t
     const State before = state;
     cancel_ = false;
     busy_ = true;
-    ++activeRuns_;
     Notify(first, text);
-    const bool started = startThread && startThread([this, run, input = std::move(input)] {
-        (this->*run)(input);
-        // Last touch of the controller by this thread.
-        --activeRuns_;
-    });
-    if (!started) {
+    KernelHandle thread;
+    if (startThread) {
+        thread = startThread([this, run, input = std::move(input)] { (this->*run)(input); });
+    }
+    if (!thread) {
         busy_ = false;
-        --activeRuns_;
         state = before;
         Logger::Instance().Write(LogLevel::Error, "Cannot create a thread for an update run");
         return RunStart::NoThread;
     }
+    runs_.Add(std::move(thread));
     return RunStart::Started;
 }
 
@@ -272,14 +277,7 @@ void UpdateController::Cancel()
 
 bool UpdateController::WaitForRuns(unsigned timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (activeRuns_.load() != 0) {
-        if (GetTickCount64() >= deadline) {
-            return false;
-        }
-        Sleep(5);
-    }
-    return true;
+    return runs_.WaitAll(timeoutMs);
 }
 
 UpdateController::RunStart UpdateController::CheckForUpdates()

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Handles.h"
+#include "base/Thread.h"
 #include "update/FileList.h"
 #include "update/HttpClient.h"
 #include "update/TargetFiles.h"
@@ -117,8 +119,9 @@ public:
         NoThread,  // the system could not create the run's thread; state unchanged
     };
 
-    // Starts `work` on a new thread; false when none can be created.
-    using ThreadStarter = std::function<bool(std::function<void()> work)>;
+    // Starts `work` on a new thread and hands back its handle; null when none
+    // can be created.
+    using ThreadStarter = std::function<KernelHandle(std::function<void()> work)>;
 
     // The process-wide controller, working on Config::Instance() and
     // SystemState::Instance().
@@ -127,6 +130,8 @@ public:
     // A controller working on the given settings and diagnosis record, which
     // must outlive it and its runs. It starts without a file-list key.
     UpdateController(Config& config, SystemState& systemState);
+    // Cancels an active run and waits until its thread has ended.
+    ~UpdateController();
     UpdateController(const UpdateController&) = delete;
     UpdateController& operator=(const UpdateController&) = delete;
 
@@ -142,8 +147,10 @@ public:
     // ends without reporting. The part of a file downloaded so far stays
     // beside it, and the next run continues from there.
     void Cancel();
-    // Waits until every run started by this controller has returned, up to
-    // `timeoutMs`. True when none is left. For orderly shutdown and tests.
+    // Waits until the thread of every run started by this controller has
+    // ended, up to `timeoutMs` (INFINITE: however long). True when none is
+    // left. For orderly shutdown and tests; called from the thread that
+    // starts runs.
     bool WaitForRuns(unsigned timeoutMs);
     // True from a run's start to its final report (a start is then refused).
     bool RunActive() const { return busy_.load(); }
@@ -218,7 +225,7 @@ private:
 
     void Notify(State newState, const std::wstring& text, size_t fileCount = 0);
     // A run's final report (and, for a download, its completion). The run
-    // touches nothing of the controller after it but the thread count.
+    // touches nothing of the controller after it.
     void Finish(State final, const std::wstring& text, size_t fileCount = 0,
                 std::optional<bool> completion = std::nullopt);
     // A cancelled run's end: no report.
@@ -264,10 +271,10 @@ private:
     SystemState& systemState_;
     // Why the current attempt of a file failed, as far as the player can act on it.
     FailureCause attemptFailure_ = FailureCause::Unknown;
-    std::atomic<int> activeRuns_{0};
     std::atomic<bool> cancel_{false};
     std::atomic<bool> busy_{false};  // a run has started and not yet made its final report
     std::string resolvedUrl_;  // written and read by runs only, which never overlap
+    OwnedThreads runs_;
 };
 
 }  // namespace Orvane

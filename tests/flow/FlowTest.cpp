@@ -631,11 +631,27 @@ TEST_F(FlowTest, ANewDiagnosisCancelsThePendingLaunch)
     EXPECT_EQ(diagnosisRuns.load(), 2);
 }
 
+TEST_F(FlowTest, TheWaitForRunsCoversTheEndOfTheDiagnosisThread)
+{
+    StartFlow();
+    // Set on the diagnosis thread, read once the wait says it has ended.
+    std::shared_ptr<std::atomic<bool>> ended;
+    flow->diagnosisRun = [this, &ended](DiagnosisSink& sink) {
+        ended = Fixture::EndThisThreadSlowly(300);
+        RunDiagnosis(Probes(), sink);
+    };
+    flow->PressStart();
+    // No message is handled, so no check follows: only the diagnosis is waited for.
+    ASSERT_TRUE(flow->WaitForRuns(20000));
+    ASSERT_TRUE(ended) << "the diagnosis did not run";
+    EXPECT_TRUE(ended->load()) << "the wait returned while the diagnosis thread was still ending";
+}
+
 TEST_F(FlowTest, ThreadsThatCannotBeCreatedEndInTheirOwnFailure)
 {
     Offer({{"a.bin", "new"}});
     StartFlow();
-    const auto noThread = [](std::function<void()>) { return false; };
+    const auto noThread = [](std::function<void()>) { return KernelHandle(); };
 
     // The probes.
     flow->startThread = noThread;
@@ -644,7 +660,7 @@ TEST_F(FlowTest, ThreadsThatCannotBeCreatedEndInTheirOwnFailure)
     EXPECT_EQ(flow->Shown().status, L"无法启动检测, 请重新检测");
     EXPECT_TRUE(StartButtonLook(flow->CurrentPhase()).enabled);
     EXPECT_FALSE(GameButtonLook(flow->CurrentPhase()).enabled);
-    flow->startThread = StartDetachedThread;
+    flow->startThread = StartThread;
 
     // The check.
     const auto realStart = controller.startThread;

@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -1509,13 +1511,65 @@ TEST_F(UpdateControllerTest, CancelStopsADownloadAtItsNextChunkAndKeepsTheOldFil
     EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"big.bin"});
 }
 
+TEST_F(UpdateControllerTest, TheWaitForRunsCoversTheEndOfTheirThreads)
+{
+    using RunStart = UpdateController::RunStart;
+    Offer("a.bin", "new");
+    PublishList();
+    const DWORD caller = GetCurrentThreadId();
+    const auto record = controller.onStateChanged;
+    // Set on the run's thread, read once the wait says it has ended.
+    std::shared_ptr<std::atomic<bool>> ended;
+    controller.onStateChanged = [&](const UpdateController::Report& report) {
+        record(report);
+        if (GetCurrentThreadId() != caller && !ended) {
+            ended = Fixture::EndThisThreadSlowly(300);
+        }
+    };
+    const struct {
+        const char* name;
+        RunStart (UpdateController::*start)();
+    } runs[] = {{"check", &UpdateController::CheckForUpdates}, {"update", &UpdateController::StartUpdate}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        ended = nullptr;
+        ASSERT_EQ((controller.*run.start)(), RunStart::Started);
+        ASSERT_TRUE(controller.WaitForRuns(20000));
+        ASSERT_TRUE(ended) << "the run reported nothing from its own thread";
+        EXPECT_TRUE(ended->load()) << "the wait returned while the run's thread was still ending";
+    }
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"a.bin")), "new");
+}
+
+TEST_F(UpdateControllerTest, AControllerThatGoesCancelsItsRunAndWaitsForItsThread)
+{
+    // The list never arrives whole: the run waits in its request.
+    server.Route("files/filelist.json", std::string(64 * 1024, 'x'), 200, Serve::Stall);
+    auto doomed = std::make_unique<UpdateController>(config, systemState);
+    Hook(*doomed);
+    KernelHandle runThread;
+    const KernelHandle checking(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    doomed->onStateChanged = [&runThread, &checking](const UpdateController::Report& report) {
+        if (report.state == State::Checking) {
+            runThread.Reset(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+            SetEvent(checking.Get());
+        }
+    };
+    ASSERT_EQ(doomed->CheckForUpdates(), UpdateController::RunStart::Started);
+    ASSERT_EQ(WaitForSingleObject(checking.Get(), 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_TRUE(runThread);
+    doomed.reset();
+    EXPECT_EQ(WaitForSingleObject(runThread.Get(), 0), static_cast<DWORD>(WAIT_OBJECT_0))
+        << "the run outlived its controller";
+}
+
 TEST_F(UpdateControllerTest, ARunWithoutAThreadLeavesNothingStuck)
 {
     using RunStart = UpdateController::RunStart;
     Offer("a.bin", "new");
     PublishList();
     const auto realStart = controller.startThread;
-    controller.startThread = [](std::function<void()>) { return false; };
+    controller.startThread = [](std::function<void()>) { return KernelHandle(); };
 
     EXPECT_EQ(controller.CheckForUpdates(), RunStart::NoThread);
     EXPECT_FALSE(controller.RunActive());
@@ -1525,7 +1579,7 @@ TEST_F(UpdateControllerTest, ARunWithoutAThreadLeavesNothingStuck)
     Check();
     ASSERT_EQ(controller.state, State::UpdateAvailable);
 
-    controller.startThread = [](std::function<void()>) { return false; };
+    controller.startThread = [](std::function<void()>) { return KernelHandle(); };
     EXPECT_EQ(controller.StartUpdate(), RunStart::NoThread);
     EXPECT_FALSE(controller.RunActive());
     EXPECT_EQ(controller.state, State::UpdateAvailable) << "not stuck in Downloading";
