@@ -163,6 +163,8 @@ struct HttpSession {
 
 namespace {
 
+// Decides the way out from the user's settings, once per client; the log
+// line tells support whether a player's requests went through a proxy.
 void MakePlan(HttpSession& pool, const HttpSessionCalls& calls, bool automatic)
 {
     InternetProxySettings settings;
