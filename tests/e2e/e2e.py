@@ -43,6 +43,8 @@ from orvane_game import (BASE_ARCHIVE, LAUNCHER_NAME, LOCALE_ARCHIVE, ROOT,  # n
 import orvane_game  # noqa: E402
 sys.path.insert(0, os.path.join(ROOT, "tests", "fixtures"))
 import md5_twins  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import internet_settings  # noqa: E402
 from orvane_window import (ACCENT, DANGER, NEUTRAL, PANEL, SUCCESS, WHITE, Failure,  # noqa: E402
                            Program, Screenshots, grab, hide_keyboard_cues, near, pe_machine,
                            press_keys, wait_for)
@@ -1515,6 +1517,115 @@ def run_session_end(layout, orvane, screen, log, listener):
           "requests for the file (status, bytes, range): %r, expected the rest from %d" % (transfers, kept))
 
 
+# ---- the player's proxy -------------------------------------------------------
+
+PROXY_ADDRESS = "127.0.0.1:3128"
+PROXY_SCRIPT = """function FindProxyForURL(url, host) {
+  if (dnsDomainIs(host, "update.kaimor.com")) return "PROXY %s";
+  return "DIRECT";
+}
+""" % PROXY_ADDRESS
+
+
+def setup_player_proxy(layout, args):
+    make_game(layout, args)
+    for rel, data in UPDATE_FILES.items():
+        write(layout.client, rel, data)
+    publish(layout)
+    # A network administrator's script, on a server the PC reaches directly.
+    write(layout.portal, "proxy.pac", PROXY_SCRIPT.encode())
+    # The portal's name leads nowhere: only the proxy knows the way.
+    return {"hosts": PROBE_HOSTS + ["%s=%s" % (PORTAL_HOST, DEAD_ADDRESS)]}
+
+
+class ForwardProxy:
+    """tests/fixtures/forward_proxy.py on PROXY_ADDRESS, forwarding to nginx."""
+
+    def __init__(self, log_path):
+        self.log_path = log_path
+        self.process = subprocess.Popen(
+            [sys.executable, os.path.join(ROOT, "tests", "fixtures", "forward_proxy.py"), PROXY_ADDRESS,
+             "127.0.0.1:80", log_path], stdin=subprocess.DEVNULL)
+        host, port = PROXY_ADDRESS.split(":")
+        wait_for("the proxy to listen", lambda: self._listening(host, int(port)), 10, 0.05)
+
+    @staticmethod
+    def _listening(host, port):
+        try:
+            socket.create_connection((host, port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def targets(self):
+        """The requests' targets, unescaped; Wine names port 80, Windows does not."""
+        try:
+            with open(self.log_path, "rb") as f:
+                return [re.sub(r"^(http://[^/:]+):80/", r"\1/", urllib.parse.unquote(line.decode("utf-8")))
+                        for line in f.read().splitlines()]
+        except FileNotFoundError:
+            return []
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def run_player_proxy(layout, orvane, screen, log, listener):
+    """The portal is reachable only through a proxy set in the user's Internet
+    settings: first a static proxy, then a proxy script naming it. The check,
+    the update and the next start's check all go through it."""
+    try:
+        socket.create_connection((DEAD_ADDRESS, 80), timeout=2).close()
+        raise Failure("the portal's address answers directly")
+    except OSError:
+        pass
+    proxy = ForwardProxy(os.path.join(layout.base, "proxy.log"))
+    try:
+        add_dotnet8()
+        internet_settings.save(proxy=PROXY_ADDRESS, bypass="<local>")
+        orvane.start()
+        orvane.click("left")
+        wait_saved(layout.game, 30)
+        orvane.wait_button("right", SUCCESS, 30)
+        screen.save("update-offered-through-the-proxy")
+        base = "http://%s" % PORTAL_HOST
+        check(proxy.targets() == [base + "/url.txt", base + "/files/filelist.json"],
+              "the proxy forwarded %r" % proxy.targets())
+        check(log.paths() == ["/url.txt", "/files/filelist.json"], "the portal got %r" % log.paths())
+
+        orvane.click("right")
+        expect_launcher_started(layout, 90)
+        check(orvane.wait_exit(30) == 0, "Orvane did not exit with 0 after the update")
+        for rel, data in UPDATE_FILES.items():
+            check(read_bytes(os.path.join(layout.game, *rel.split("/"))) == data,
+                  "%s differs from the portal's copy after the update" % rel)
+        downloads = sorted(t for t in proxy.targets() if t.startswith(base + "/files/") and
+                           not t.endswith("/filelist.json"))
+        check(downloads == sorted(base + "/files/" + rel for rel in UPDATE_FILES),
+              "downloads through the proxy: %r" % downloads)
+        through_proxy = len(proxy.targets())
+        check(len(log.paths()) == through_proxy, "the portal got requests the proxy did not forward: %r"
+              % log.paths())
+
+        # A proxy script instead: fetched directly, it sends the portal's
+        # host through the proxy.
+        internet_settings.save(script="http://127.0.0.1/proxy.pac")
+        os.remove(os.path.join(layout.game, "launcher-started.txt"))
+        orvane.start()
+        wait_for("an update check without a click", lambda: log.count("/files/filelist.json") == 2, 30)
+        orvane.wait_button("right", ACCENT, 30)   # up to date: "开始游戏"
+        screen.save("checked-through-the-script's-proxy")
+        check(proxy.targets()[through_proxy:] == [base + "/url.txt", base + "/files/filelist.json"],
+              "the proxy forwarded %r" % proxy.targets()[through_proxy:])
+        check("/proxy.pac" in log.paths(), "the proxy script was not fetched: %r" % log.paths())
+        orvane.close()
+    finally:
+        proxy.stop()
+        # The prefix is a throwaway copy; leave it as every other scenario finds it.
+        internet_settings.save()
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -1534,6 +1645,7 @@ SCENARIOS = {
     "resume_after_kill": (setup_resume_after_kill, run_resume_after_kill),
     "small_disk": (setup_small_disk, run_small_disk),
     "session_end_mid_download": (setup_session_end, run_session_end),
+    "player_proxy": (setup_player_proxy, run_player_proxy),
 }
 
 
