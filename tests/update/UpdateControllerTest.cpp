@@ -257,21 +257,21 @@ TEST_F(UpdateControllerTest, AFailedListFetchAsksTheRelayAgain)
 TEST_F(UpdateControllerTest, AnEntryThatCannotBePlacedFailsTheUpdate)
 {
     // The check lists a file that the download then may not place (here the
-    // program turns out to live in the game directory, so "Orvane.exe" is its
+    // program turns out to live in the game directory, so "config.ini" is its
     // own): the run fails on it instead of passing it over.
     Offer("a.bin", "a");
-    Offer("Orvane.exe", "MZ from the portal");
+    Offer("config.ini", "[Server]\r\nPortalUrl=http://elsewhere/\r\n");
     PublishList();
     Check();
     ASSERT_EQ(controller.state, State::UpdateAvailable);
-    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"a.bin", "Orvane.exe"}));
+    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"a.bin", "config.ini"}));
     controller.programPath = Local(L"Orvane.exe");
     Reset();
     Update();
     EXPECT_EQ(controller.state, State::Error);
-    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: Orvane.exe"));
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: config.ini"));
     EXPECT_EQ(completions, std::vector<bool>{false});
-    EXPECT_FALSE(Fixture::Exists(Local(L"Orvane.exe")));
+    EXPECT_FALSE(Fixture::Exists(Local(L"config.ini")));
 }
 
 TEST(UpdateFailureText, NamesThePathAndWhatThePlayerCanDo)
