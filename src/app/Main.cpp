@@ -72,7 +72,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     InitCommonControlsEx(&controls);
 
     // A log a player can send to support; the program runs the same without it.
-    Logger::Instance().OpenBesideExecutable();
+    // After an update the old program may still hold its log for a moment;
+    // its log is then kept as the previous one.
+    bool logOpen = Logger::Instance().OpenBesideExecutable();
+    for (size_t pause = 0; afterUpdate && !logOpen && pause < std::size(kOldProgramExitPausesMs); ++pause) {
+        Sleep(kOldProgramExitPausesMs[pause]);
+        logOpen = Logger::Instance().OpenBesideExecutable();
+    }
     Config::Instance().Load();
     // Support must tell at a glance whether this copy trusts any list it is
     // served (a build without a key) or only lists signed for it.
@@ -90,7 +96,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
             Logger::Instance().Write(LogLevel::Info, "Started by an update of the program");
         }
         RemoveAsideProgram(
-            asideProgram, kAsideProgramPausesMs, afterUpdate ? std::size(kAsideProgramPausesMs) : 0,
+            asideProgram, kOldProgramExitPausesMs, afterUpdate ? std::size(kOldProgramExitPausesMs) : 0,
             [](const std::wstring& path) -> DWORD {
                 return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
             },

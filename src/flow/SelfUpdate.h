@@ -16,6 +16,10 @@ inline constexpr wchar_t kAfterUpdateFlag[] = L"--after-update";
 // go of the single-instance mutex.
 inline constexpr DWORD kHandOverWaitMs = 5000;
 
+// Pauses of a program started by its update while the old one, which handed
+// over before it exits, still holds its files (its image, its log).
+inline constexpr DWORD kOldProgramExitPausesMs[] = {50, 100, 200, 400, 800, 1200};
+
 // The command line of the program started after its update: its path in
 // quotes (it may hold spaces) and the flag.
 std::wstring AfterUpdateCommandLine(const std::wstring& programPath);

@@ -66,10 +66,6 @@ ReplaceResult ReplaceProgram(const std::wstring& source, const std::wstring& tar
 bool RestoreProgram(const std::wstring& target, const std::wstring& aside, DWORD& error,
                     const FileMoves& moves = FileMoves::System());
 
-// Pauses between attempts to delete the program an update moved aside: the
-// old process hands over before it exits and holds its image until then.
-inline constexpr DWORD kAsideProgramPausesMs[] = {50, 100, 200, 400, 800, 1200};
-
 // Deletes the moved-aside program `aside`, trying again after each pause of
 // `pausesMs` while it is still held (`remove` gives the system's error code,
 // ERROR_SUCCESS when deleted). True when it is gone.

@@ -1615,6 +1615,9 @@ def run_self_update(layout, orvane, screen, log, listener):
     lines = read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace").splitlines()
     check(sum(AFTER_UPDATE_LOG_LINE in line for line in lines) == 1,
           "Orvane.log does not tell of one start by the update")
+    # The old program's log is kept beside it, for support.
+    previous = read_bytes(os.path.join(layout.game, "Orvane.log.1")).decode("utf-8", "replace")
+    check("handing over to the new one" in previous, "Orvane.log.1 is not the old program's log")
 
     # The next start finds everything up to date.
     orvane.start()
