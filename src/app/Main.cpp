@@ -88,13 +88,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     Logger::Instance().Write(LogLevel::Info, std::string("Orvane " ORVANE_VERSION_RELEASE) + buildKind +
                                                  ", portal " + Config::Instance().portalUrl);
 
+    if (afterUpdate) {
+        Logger::Instance().Write(LogLevel::Info, "Started by an update of the program");
+    }
     // The program an update moved aside: the old process may still be
     // exiting after the hand-over, so a new program tries again briefly.
     const std::wstring asideProgram = MovedAsideProgramOf(GetExecutablePath());
     if (!asideProgram.empty()) {
-        if (afterUpdate) {
-            Logger::Instance().Write(LogLevel::Info, "Started by an update of the program");
-        }
         RemoveAsideProgram(
             asideProgram, kOldProgramExitPausesMs, afterUpdate ? std::size(kOldProgramExitPausesMs) : 0,
             [](const std::wstring& path) -> DWORD {
