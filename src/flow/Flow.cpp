@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <utility>
+
 #include "base/Logger.h"
 #include "base/Paths.h"
 #include "base/Thread.h"
@@ -85,6 +87,9 @@ Flow::Flow(SystemState& record, UpdateController& controller, FlowView& view)
       startProcess(StartLauncherProcess),
       startShell(StartThroughShell),
       programDirectory(LauncherDirectoryOf(GetExecutablePath())),
+      handOver{nullptr,
+               [](DWORD& error) { return StartProgramAfterUpdate(GetExecutablePath(), error); },
+               nullptr},
       record_(record),
       controller_(controller),
       view_(view)
@@ -109,6 +114,7 @@ void Flow::Start(HWND window)
     window_ = window;
     channel_ = std::make_shared<MessageChannel>(window);
     MessageChannel::Connect(channel_, controller_);
+    continueUpdate_ = startedByUpdate;
     if (record_.Load()) {
         screen_.rows = RestoredRows(record_);
         Verdict();
@@ -295,19 +301,32 @@ void Flow::OnUpdateState(const UpdateController::Report& report)
         ClearTransfer();
         break;
     case State::UpdateAvailable:
+        ClearTransfer();
         if (Apply(FlowEvent::CheckFoundUpdates)) {
             screen_.status = L"发现 " + std::to_wstring(report.fileCount) + L" 个文件需要更新";
+            if (std::exchange(continueUpdate_, false)) {
+                StartDownload();
+                return;
+            }
         }
-        ClearTransfer();
         break;
     case State::UpToDate:
         // A download reports it before its completion, which decides.
+        ClearTransfer();
         if (Apply(FlowEvent::CheckUpToDate)) {
             screen_.status = L"游戏已是最新版本";
+            if (std::exchange(continueUpdate_, false)) {
+                Repaint();
+                Launch();  // the update finished with the program itself
+                return;
+            }
         }
-        ClearTransfer();
         break;
+    case State::ProgramReplaced:
+        HandOver();
+        return;
     case State::Error:
+        continueUpdate_ = false;
         ClearTransfer();
         // A download's failure is shown by the completion that follows.
         lastFailure_ = report.text;
@@ -371,6 +390,27 @@ void Flow::OnCompletion(bool success)
         ClearTransfer();
     }
     Repaint();
+}
+
+void Flow::HandOver()
+{
+    if (phase_ != Phase::Updating) {
+        return;
+    }
+    DWORD error = 0;
+    if (HandOverToNewProgram(handOver, error)) {
+        // setup.ini holds the diagnosis already; the new program reads it.
+        Logger::Instance().Write(LogLevel::Info, "The updated program runs; this one ends");
+        screen_.status = L"程序已更新, 正在重新启动...";
+        Repaint();
+        view_.Quit();
+        return;
+    }
+    Logger::Instance().Write(LogLevel::Error,
+                             "Cannot start the updated program, error " + std::to_string(error));
+    lastFailure_ = controller_.RestoreReplacedProgram();
+    view_.ShowMessage(lastFailure_, kErrorCaption, MB_ICONERROR);
+    OnCompletion(false);
 }
 
 // ---- Launch ------------------------------------------------------------------

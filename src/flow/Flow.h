@@ -12,6 +12,7 @@
 #include "flow/LaunchRules.h"
 #include "flow/Messages.h"
 #include "flow/Phase.h"
+#include "flow/SelfUpdate.h"
 #include "update/UpdateController.h"
 
 namespace Orvane {
@@ -86,6 +87,15 @@ public:
     // How long a successful update waits before the launcher starts.
     unsigned launchDelayMs = 1000;
 
+    // This program was started by its own update (set before Start): the
+    // player asked for the update already, so the first check's result goes
+    // on by itself: the remaining files are fetched, or the launcher starts.
+    bool startedByUpdate = false;
+    // How an update that replaced the program hands over to the new one: by
+    // default it starts the program's file with kAfterUpdateFlag; the entry
+    // adds the single-instance mutex.
+    HandOverSteps handOver;
+
 private:
     bool Apply(FlowEvent event);
     void OnDiagnosisStep(const DiagnosisStepMessage& message);
@@ -99,6 +109,8 @@ private:
     void StartDownload();
     void Fail(FlowEvent event, const wchar_t* status, const std::wstring& reason);
     void Launch();
+    // The update replaced the program: the new one takes over, or the old one comes back.
+    void HandOver();
     void ClearTransfer();
     void Repaint();
 
@@ -113,6 +125,8 @@ private:
     Phase phase_ = Phase::Welcome;
     Screen screen_;
     std::wstring lastFailure_;  // the text of the last Error report
+    // Started by an update and the first check has not answered yet.
+    bool continueUpdate_ = false;
 };
 
 // Starts the launcher with its own directory as working directory. False with

@@ -79,6 +79,15 @@ bool FreeBytesOnVolumeOf(const std::wstring& directory, int64_t& freeBytes);
 // is removed again.
 bool WritingDeniedIn(const std::wstring& directory);
 
+// What one update run fetches, in order: the program's own entry first and
+// alone when it is among `differing` (the new program fetches the rest after
+// the hand-over), else every file as listed.
+struct UpdateRunPlan {
+    std::vector<FileEntry> files;
+    bool replacesProgram = false;
+};
+UpdateRunPlan PlanUpdateRun(const std::vector<FileEntry>& differing, const TargetRule& rule);
+
 // Checks the game files against the portal's file list and downloads the ones
 // that differ. Each run works on a thread of its own, on values copied when it
 // starts, and reports through the callbacks: the first notification of a run
@@ -104,6 +113,10 @@ public:
         // The list has arrived; local files are being compared with it.
         // Progress reports carry the listed bytes compared so far.
         Verifying = 7,
+        // An update run replaced the running program's own file and fetched
+        // nothing else: the program hands over to the new one
+        // (replacedProgram), or puts the old one back (RestoreReplacedProgram).
+        ProgramReplaced = 8,
     };
 
     // What a run reports with each state change, as a value the receiver may keep.
@@ -155,6 +168,12 @@ public:
     // True from a run's start to its final report (a start is then refused).
     bool RunActive() const { return busy_.load(); }
 
+    // After a ProgramReplaced report: the old program was moved aside again
+    // and comes back over the new one that could not be started. Returns the
+    // run's failure ("下载失败: " + the entry), also kept in `message`, and
+    // leaves the state Error.
+    std::wstring RestoreReplacedProgram();
+
     // The file server's base URL from the portal's url.txt, asked for once per
     // controller; empty until a check has resolved it.
     const std::string& ResolvedBaseUrl() const { return resolvedUrl_; }
@@ -168,6 +187,9 @@ public:
     std::set<std::string> foldersListed;
     int64_t totalBytes = 0;  // sum of the manifest sizes of filesToUpdate
     std::wstring message;    // the last failure, shown to the user
+    // With ProgramReplaced: the program's file (the new one) and where the old one is.
+    TargetPath replacedProgram;
+    std::string replacedProgramEntry;  // the entry as listed
 
     std::function<void(int fileIndex, int fileCount, int64_t downloaded, int64_t total,
                        double bytesPerSecond)>
