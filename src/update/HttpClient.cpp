@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <mutex>
 #include <vector>
 
 #include "base/Handles.h"
@@ -134,8 +135,15 @@ constexpr DWORD kCertificateFailures[] = {
 
 }  // namespace
 
+// One WinHTTP session handle for every client made from one another; opened
+// by whichever uses it first.
+struct SharedSession {
+    std::mutex lock;
+    WinHttpHandle handle;
+};
+
 struct HttpSession {
-    WinHttpHandle session;
+    std::shared_ptr<SharedSession> shared = std::make_shared<SharedSession>();
     WinHttpHandle connection;
     std::wstring host;  // what `connection` is connected to
     int port = 0;
@@ -143,26 +151,53 @@ struct HttpSession {
 
 namespace {
 
-// Opens the session once and connects to the URL's host unless the last
-// request went there. WinHTTP keeps idle connections per session, so requests
-// through one session reuse them.
-HINTERNET ConnectionFor(HttpSession& pool, const HttpSessionCalls& calls, const std::wstring& host, int port,
-                        Failure& error)
+// Lets the session hold `connections` to one server at once; a refusal is
+// logged and the system's limit stays.
+void LimitConnectionsPerServer(const HttpSessionCalls& calls, HINTERNET session, unsigned long connections)
 {
-    if (!pool.session.Get()) {
-        pool.session.Reset(calls.open());
-        if (!pool.session.Get()) {
+    for (const DWORD option : {WINHTTP_OPTION_MAX_CONNS_PER_SERVER, WINHTTP_OPTION_MAX_CONNS_PER_1_0_SERVER}) {
+        if (!calls.setOption(session, option, connections)) {
+            Logger::Instance().Write(LogLevel::Warning, "The session's connection limit (option " +
+                                                            std::to_string(option) + ") cannot be set, error " +
+                                                            std::to_string(GetLastError()));
+        }
+    }
+}
+
+// The session, opened at first use by whichever client comes first.
+HINTERNET SessionFor(SharedSession& shared, const HttpSessionCalls& calls, unsigned long connectionsPerServer,
+                     Failure& error)
+{
+    const std::lock_guard<std::mutex> guard(shared.lock);
+    if (!shared.handle.Get()) {
+        shared.handle.Reset(calls.open());
+        if (!shared.handle.Get()) {
             error.SetFromSystem("WinHttpOpen failed");
             return nullptr;
         }
-        EnableTls12(calls, pool.session.Get());
+        EnableTls12(calls, shared.handle.Get());
+        if (connectionsPerServer > 0) {
+            LimitConnectionsPerServer(calls, shared.handle.Get(), connectionsPerServer);
+        }
+    }
+    return shared.handle.Get();
+}
+
+// Opens the session once and connects to the URL's host unless the last
+// request went there. WinHTTP keeps idle connections per session, so requests
+// through one session reuse them.
+HINTERNET ConnectionFor(HttpSession& pool, const HttpSessionCalls& calls, unsigned long connectionsPerServer,
+                        const std::wstring& host, int port, Failure& error)
+{
+    const HINTERNET session = SessionFor(*pool.shared, calls, connectionsPerServer, error);
+    if (session == nullptr) {
+        return nullptr;
     }
     if (!pool.connection.Get() || pool.host != host || pool.port != port) {
         pool.connection.Reset();
         // A port WinHTTP cannot take fails like any other connection problem.
         if (port >= 0 && port <= 65535) {
-            pool.connection.Reset(
-                WinHttpConnect(pool.session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
+            pool.connection.Reset(WinHttpConnect(session, host.c_str(), static_cast<INTERNET_PORT>(port), 0));
         }
         if (!pool.connection.Get()) {
             error.SetFromSystem("WinHttpConnect failed");
@@ -178,9 +213,9 @@ HINTERNET ConnectionFor(HttpSession& pool, const HttpSessionCalls& calls, const 
 // and receives the response headers. True for status 200, and for 206 when a
 // range was asked; the status is left in `status`. Otherwise `error` holds
 // the reason.
-bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, const std::string& url,
-             const HttpTimeouts& timeouts, int64_t rangeStart, WinHttpHandle& request, DWORD& status,
-             Failure& error)
+bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, unsigned long connectionsPerServer,
+             const std::string& url, const HttpTimeouts& timeouts, int64_t rangeStart, WinHttpHandle& request,
+             DWORD& status, Failure& error)
 {
     std::wstring host;
     std::wstring path;
@@ -188,7 +223,7 @@ bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, const std::string
     bool secure = false;
     SplitUrl(url, host, path, port, &secure);
 
-    const HINTERNET connection = ConnectionFor(pool, calls, host, port, error);
+    const HINTERNET connection = ConnectionFor(pool, calls, connectionsPerServer, host, port, error);
     if (connection == nullptr) {
         return false;
     }
@@ -413,13 +448,23 @@ HttpClient::HttpClient(const HttpTimeouts& limits) : timeouts(limits), session_(
 
 HttpClient::~HttpClient() = default;
 
+std::unique_ptr<HttpClient> HttpClient::OnSameSession() const
+{
+    std::unique_ptr<HttpClient> other(new HttpClient(timeouts));
+    other->sessionCalls = sessionCalls;
+    other->cancel = cancel;
+    other->connectionsPerServer = connectionsPerServer;
+    other->session_->shared = session_->shared;
+    return other;
+}
+
 bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes)
 {
     Failure failure{lastError, lastErrorCode};
     lastErrorCode = 0;
     WinHttpHandle request;
     DWORD status = 0;
-    if (!SendGet(*session_, sessionCalls, url, timeouts, 0, request, status, failure)) {
+    if (!SendGet(*session_, sessionCalls, connectionsPerServer, url, timeouts, 0, request, status, failure)) {
         return false;
     }
     std::string received;
@@ -492,7 +537,7 @@ bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int6
     lastErrorCode = 0;
     WinHttpHandle request;
     DWORD status = 0;
-    if (!SendGet(*session_, sessionCalls, url, timeouts, resumeFrom, request, status, failure)) {
+    if (!SendGet(*session_, sessionCalls, connectionsPerServer, url, timeouts, resumeFrom, request, status, failure)) {
         return false;
     }
     int64_t startOffset = 0;
