@@ -16,6 +16,9 @@ DIR/www/big       one file of BIG_MIB MiB and its list
 DIR/www/lat       LATENCY_FILES of the small files, listed, fetched through the
                   proxy on PROXY_PORT (url.txt -> http://127.0.0.1:PORT/lat/files/)
 DIR/curl-lat      the curl config for those through the proxy
+DIR/www/small4    the small files again, listed with "connections": 4
+DIR/www/lat4      the latency files again, listed with "connections": 4, through
+                  the proxy
 """
 
 import hashlib
@@ -38,11 +41,14 @@ def md5_of(path):
     return h.hexdigest()
 
 
-def publish(www, name, root, rels, base):
+def publish(www, name, root, rels, base, connections=None):
     entries = [{"path": rel, "hash": md5_of(os.path.join(root, rel)),
                 "size": os.path.getsize(os.path.join(root, rel))} for rel in rels]
+    document = {"files": entries}
+    if connections is not None:
+        document["connections"] = connections
     write(os.path.join(www, name, "files", "filelist.json"),
-          json.dumps({"files": entries}, ensure_ascii=False).encode("utf-8"))
+          json.dumps(document, ensure_ascii=False).encode("utf-8"))
     write(os.path.join(www, name, "url.txt"), (base + "\n").encode())
     return entries
 
@@ -99,6 +105,15 @@ def main():
     for n in lat:
         os.symlink(os.path.join(small, n), os.path.join(lat_files, n))
     publish(www, "lat", lat_files, lat, "http://127.0.0.1:%s/lat/files/" % proxy_port)
+
+    # The same files where the list allows four at once.
+    for name, listed, base in [("small4", names, "http://127.0.0.1/small4/files/"),
+                               ("lat4", lat, "http://127.0.0.1:%s/lat4/files/" % proxy_port)]:
+        folder = os.path.join(www, name, "files")
+        os.makedirs(folder, exist_ok=True)
+        for n in listed:
+            os.symlink(os.path.join(small, n), os.path.join(folder, n))
+        publish(www, name, folder, listed, base, connections=4)
     with open(os.path.join(out, "curl-lat"), "w") as f:
         for n in lat:
             f.write('url = "http://127.0.0.1:%s/lat/files/%s"\noutput = "%s/curl-out/%s"\n'

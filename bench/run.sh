@@ -17,11 +17,18 @@
 #   the first ORVANE_BENCH_LATENCY_FILES of them through a proxy adding
 #   ORVANE_BENCH_DELAY_MS each way                             vs  curl the same,
 #   with the connections each opened;
+#   the same through the proxy with a list allowing 4 connections
+#                                                              vs  the list without
+#                                                                  (part latency4);
+#   the small-file update with a list allowing 4 connections   vs  curl --parallel
+#                                                                  --parallel-max 4
+#                                                                  (part small4);
 #   the UI thread's CPU time and progress posts of the small-file update, in
 #   the real window.
 # Everything runs in a private network (scripts/netns-portal.sh: nginx on
 # 127.0.0.1:80, a private Xvfb and wineserver). Needs root. Measured, not a test.
-# ORVANE_BENCH_PARTS picks parts (default: "check syscalls big small latency").
+# ORVANE_BENCH_PARTS picks parts (default: "check syscalls big small latency
+# latency4 small4").
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -33,7 +40,7 @@ latency_files="${ORVANE_BENCH_LATENCY_FILES:-200}"
 delay_ms="${ORVANE_BENCH_DELAY_MS:-50}"
 proxy_port=8080
 build="${ORVANE_BENCH_BUILD:-$root/build/mingw-x86_64}"
-parts=" ${ORVANE_BENCH_PARTS:-check syscalls big small latency} "
+parts=" ${ORVANE_BENCH_PARTS:-check syscalls big small latency latency4 small4} "
 export ORVANE_BENCH_PARTS="$parts"
 part() { [[ "$parts" == *" $1 "* ]]; }
 
@@ -156,6 +163,39 @@ for run in $(seq "$runs"); do
   record latency "$(field update 2 "$out")" "$curl_ms" "$orvane_connections" $(( $(connections) - before ))
 done
 
+for run in $(seq "$runs"); do
+  part latency4 || break
+  # Through the latency proxy: the list allowing four connections, then the
+  # list allowing nothing, back to back.
+  rm -rf "$work/lat-game"; mkdir -p "$work/lat-game"
+  before=$(connections)
+  four="$(bench update "http://127.0.0.1:$proxy_port/lat4/" "$(to_windows "$work/lat-game")")"
+  [ "$(field update 6 "$four")" = ok ] || { echo "bench: update with 4 connections failed: $four" >&2; exit 1; }
+  four_connections=$(( $(connections) - before ))
+  rm -rf "$work/lat-game"; mkdir -p "$work/lat-game"
+  one="$(bench update "http://127.0.0.1:$proxy_port/lat/" "$(to_windows "$work/lat-game")")"
+  [ "$(field update 6 "$one")" = ok ] || { echo "bench: update through the proxy failed: $one" >&2; exit 1; }
+  record latency4 "$(field update 2 "$four")" "$(field update 2 "$one")" "$four_connections"
+done
+for run in $(seq "$runs"); do
+  part small4 || break
+  # The small files with four connections vs curl's four parallel transfers.
+  rm -rf "$work/small-game" "$work/curl-out"; mkdir -p "$work/small-game" "$work/curl-out"
+  out="$(bench update http://127.0.0.1/small4/ "$(to_windows "$work/small-game")")"
+  [ "$(field update 6 "$out")" = ok ] || { echo "bench: small-file update with 4 connections failed: $out" >&2; exit 1; }
+  cmp -s "$work/small-game/s0000.bin" "$work/www/small/files/s0000.bin" || { echo "bench: s0000.bin differs" >&2; exit 1; }
+  start=$(now_ms); curl -sS --parallel --parallel-max 4 --config "$work/curl-small"; curl_ms=$(( $(now_ms) - start ))
+  # What stands between: the same files one at a time, and four at a time
+  # without the flush before each move.
+  rm -rf "$work/small-game"; mkdir -p "$work/small-game"
+  one="$(bench update http://127.0.0.1/small/ "$(to_windows "$work/small-game")")"
+  [ "$(field update 6 "$one")" = ok ] || { echo "bench: small-file update failed: $one" >&2; exit 1; }
+  rm -rf "$work/small-game"; mkdir -p "$work/small-game"
+  unflushed="$(bench update http://127.0.0.1/small4/ "$(to_windows "$work/small-game")" noflush)"
+  [ "$(field update 6 "$unflushed")" = ok ] || { echo "bench: small-file update failed: $unflushed" >&2; exit 1; }
+  record small4 "$(field update 2 "$out")" "$curl_ms" "$(field update 2 "$one")" "$(field update 2 "$unflushed")"
+done
+
 # File-system system calls per listed file: each program over the 2,000 files,
 # less the same program over an empty list (start, DLLs, the requests). Wine
 # opens files in the wineserver, so its calls meanwhile count too (attached
@@ -269,4 +309,21 @@ if "latency" in rows:
              spread([latency / (r[1] / 1000) for r in l], "%.1f"), spread([r[0] / r[1] for r in l])))
     print("  connections opened: Orvane %s, curl %s (nginx keeps a connection for 1,000 requests)"
           % (spread([r[2] for r in l], "%.0f"), spread([r[3] for r in l], "%.0f")))
+if "latency4" in rows:
+    l = rows["latency4"]
+    print("update, %d x 16 KiB, +%d ms each way, \"connections\": 4:  %s files/s   with 1: %s files/s   "
+          "ratio %s  (goal >= 3.5)"
+          % (latency, delay, spread([latency / (r[0] / 1000) for r in l], "%.1f"),
+             spread([latency / (r[1] / 1000) for r in l], "%.1f"), spread([r[1] / r[0] for r in l])))
+    print("  connections opened with 4: %s" % spread([r[2] for r in l], "%.0f"))
+if "small4" in rows:
+    s = rows["small4"]
+    rate = lambda ms: small / (ms / 1000)
+    print("update, %d x 16 KiB, \"connections\": 4:  Orvane %s files/s   curl --parallel-max 4 %s files/s   "
+          "ratio %s  (goal <= 1.5)"
+          % (small, spread([rate(r[0]) for r in s], "%.0f"), spread([rate(r[1]) for r in s], "%.0f"),
+             spread([r[0] / r[1] for r in s])))
+    print("  one at a time %s files/s (4 / 1: %s); four at a time without the flush before each move %s files/s"
+          % (spread([rate(r[2]) for r in s], "%.0f"), spread([r[2] / r[0] for r in s]),
+             spread([rate(r[3]) for r in s], "%.0f")))
 PY

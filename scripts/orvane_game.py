@@ -55,11 +55,12 @@ def make_game(game, orvane, launcher, files):
     write(game, "config.ini", b"[Server]\r\nPortalUrl=" + PORTAL_URL.encode() + b"\r\n")
 
 
-def publish(client, portal, base_url, key=None):
-    """Publishes client into portal with scripts/portal.py; returns what it said."""
+def publish(client, portal, base_url, key=None, extra=()):
+    """Publishes client into portal with scripts/portal.py (with the extra
+    options given); returns what it said."""
     sign = ["--sign", key] if key else []
     result = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "portal.py"), "publish",
-                             client, portal, "--base-url", base_url] + sign,
+                             client, portal, "--base-url", base_url] + sign + list(extra),
                             capture_output=True, text=True)
     if result.returncode != 0:
         raise Failure("portal.py publish failed: " + result.stderr)

@@ -389,6 +389,14 @@ class Program:
         x, y = dot_centre(self.size, row, self.dpi)
         return (x - scaled(6, self.dpi), y)
 
+    def progress_share(self, image=None):
+        """The share of the progress bar drawn filled, from 0.0 to 1.0."""
+        image = image or grab()
+        s = lambda length: scaled(length, self.dpi)  # noqa: E731
+        left, right, y = s(16), self.size[0] - s(16), s(410)
+        filled = sum(1 for x in range(left, right) if near(self.pixel(image, (x, y)), ACCENT, 20))
+        return filled / float(right - left)
+
     def status_is_red(self, image=None):
         """The status line is drawn in the danger colour when a step blocks."""
         image = image or grab()

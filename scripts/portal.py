@@ -8,6 +8,7 @@
 
   portal.py publish <client-folder> <portal-dir> --base-url URL
                     [--version N|auto] [--sign private.pem] [--list-name NAME]
+                    [--connections N]
       Lays out <portal-dir> for any static web server rooted there:
 
         <portal-dir>/url.txt                 the base URL, one line (the relay)
@@ -24,7 +25,11 @@
       gives its "sha256" (lower-case): a build with a key takes a list only
       under its own name and a file only when both digests match. The
       version must grow: "auto" (the default) takes the highest version already
-      published in <portal-dir> plus one, or 1.
+      published in <portal-dir> plus one, or 1. --connections N (1 to 8)
+      lets Orvane fetch up to N files at once over as many connections
+      ("connections": N in the list, under its signature when signed);
+      without it the list says nothing and Orvane fetches one file after the
+      other. Give it again with every publish that should keep it.
 
       The program (Orvane.exe at the top of the client folder) is published
       like any file: the players' copies fetch it first, replace themselves
@@ -95,6 +100,8 @@ PROGRAM_NAME = "Orvane.exe"
 MACHINE_I386 = 0x14C
 MACHINE_AMD64 = 0x8664
 PE_HEADER_BYTES = 4096
+# The most files Orvane fetches at once, whatever a list allows.
+MAX_CONNECTIONS = 8
 RELAY_NAME = "url.txt"
 PRIVATE_KEY_NAME = "private.pem"
 PUBLIC_KEY_NAME = "public.pem"
@@ -545,14 +552,16 @@ class DigestCache:
                   file=sys.stderr)
 
 
-def list_text(version, entries, name=None):
+def list_text(version, entries, name=None, connections=None):
     """The list as published: one entry a line, readable in any text viewer.
     A signed list names itself (`name`, the file name it is served under), so
-    that it cannot be served in place of another list."""
+    that it cannot be served in place of another list. `connections`, when
+    given, is how many files Orvane may fetch at once."""
     lines = ",\n".join(json.dumps(entry, ensure_ascii=False) for entry in entries)
     body = "\n" + lines + "\n" if entries else ""
     named = "" if name is None else ' "name": %s,' % json.dumps(name, ensure_ascii=False)
-    return '{"version": %d,%s "files": [%s]}\n' % (version, named, body)
+    allowed = "" if connections is None else ' "connections": %d,' % connections
+    return '{"version": %d,%s%s "files": [%s]}\n' % (version, named, allowed, body)
 
 
 def run_openssl(arguments, what):
@@ -576,7 +585,7 @@ def is_inside(path, folder):
 
 
 def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_NAME,
-            rehash=False):
+            rehash=False, connections=None):
     """Builds or refreshes the portal; returns (version, number of files,
     number of files hashed, bytes hashed)."""
     if not os.path.isdir(client):
@@ -658,7 +667,8 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
             if signing:
                 entry["sha256"] = found["sha256"]
             entries.append(entry)
-        list_bytes = list_text(version, entries, list_name if signing else None).encode("utf-8")
+        list_bytes = list_text(version, entries, list_name if signing else None,
+                               connections).encode("utf-8")
         list_file = os.path.join(staging, list_name)
         with open(list_file, "wb") as f:
             f.write(list_bytes)
@@ -1010,6 +1020,16 @@ def parse_version(text):
     return value
 
 
+def parse_connections(text):
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("a whole number from 1 to %d" % MAX_CONNECTIONS)
+    if not 1 <= value <= MAX_CONNECTIONS:
+        raise argparse.ArgumentTypeError("a whole number from 1 to %d" % MAX_CONNECTIONS)
+    return value
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="portal.py", description=__doc__.split("\n")[0])
     commands = parser.add_subparsers(dest="command", required=True)
@@ -1024,6 +1044,9 @@ def main(argv=None):
     p.add_argument("--list-name", default=LIST_NAME)
     p.add_argument("--rehash", action="store_true",
                    help="hash every file again instead of trusting the digest cache")
+    p.add_argument("--connections", type=parse_connections, metavar="N",
+                   help="files Orvane may fetch at once, 1 to %d (default: one after the other)"
+                   % MAX_CONNECTIONS)
     c = commands.add_parser("current-version", help="print the version a portal folder serves")
     c.add_argument("portal")
     c.add_argument("--list-name", default=LIST_NAME)
@@ -1048,7 +1071,7 @@ def main(argv=None):
         elif args.command == "publish":
             version, count, hashed, hashed_bytes = publish(
                 args.client, args.portal, args.base_url, args.version, args.sign,
-                args.list_name, args.rehash)
+                args.list_name, args.rehash, args.connections)
             print("published version %d: %d files in %s (hashed %d, %s; the other %d "
                   "from the digest cache)" % (version, count, args.portal, hashed,
                                               byte_count(hashed_bytes), count - hashed))

@@ -113,6 +113,7 @@ public:
         list.entries = std::move(entries_);
         list.version = version_;
         list.name = std::move(name_);
+        list.connections = connections_;
         return list;
     }
 
@@ -125,6 +126,11 @@ public:
             version_ = value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
                            ? static_cast<int64_t>(value)
                            : 0;
+            return true;
+        }
+        if (depth_ == 1 && topIsObject_ && key_ == Key::Connections) {
+            connections_ = value >= 1 && value <= static_cast<uint64_t>(kMaxConnections) ? static_cast<int>(value)
+                                                                                         : 1;
             return true;
         }
         return Value(Kind::Number, static_cast<int64_t>(value), "number");
@@ -149,6 +155,7 @@ public:
             key_ = name == "files"     ? Key::Files
                    : name == "version" ? Key::Version
                    : name == "name"    ? Key::Name
+                   : name == "connections" ? Key::Connections
                                        : Key::Other;
         } else if (depth_ == entryDepth_) {
             key_ = name == "path"     ? Key::Path
@@ -168,7 +175,7 @@ public:
 
 private:
     enum class Kind { Null, Number, String, Other };
-    enum class Key { Other, Files, Version, Name, Path, Hash, Size, Sha256 };
+    enum class Key { Other, Files, Version, Name, Connections, Path, Hash, Size, Sha256 };
 
     // True when a value starting at the current depth is an element of the list.
     bool AtElement() const { return listDepth_ != 0 && depth_ == listDepth_; }
@@ -181,6 +188,10 @@ private:
         }
         if (depth_ == 1 && topIsObject_ && key_ == Key::Version) {
             version_ = 0;  // anything but a whole number from 0 (number_unsigned) counts as 0
+            return true;
+        }
+        if (depth_ == 1 && topIsObject_ && key_ == Key::Connections) {
+            connections_ = 1;  // only a whole number in range (number_unsigned) allows more
             return true;
         }
         if (depth_ == 1 && topIsObject_ && key_ == Key::Name) {
@@ -232,6 +243,8 @@ private:
             }
         } else if (depth_ == 2 && topIsObject_ && key_ == Key::Name) {
             name_.clear();  // an object or array names nothing
+        } else if (depth_ == 2 && topIsObject_ && key_ == Key::Connections) {
+            connections_ = 1;
         } else if (depth_ == 2 && topIsObject_ && key_ == Key::Files) {
             sawList_ = true;
             if (object) {
@@ -297,6 +310,7 @@ private:
     std::vector<FileEntry> entries_;
     int64_t version_ = 0;
     std::string name_;
+    int connections_ = 1;
     RepeatedWarning skipped_{kInvalidEntryWarning, kEntriesSkipped};
 };
 

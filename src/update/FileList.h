@@ -28,7 +28,14 @@ struct FileList {
     // file name the list was published under (a signed list must be fetched
     // under it). Empty otherwise.
     std::string name;
+    // How many files the portal lets a client fetch at once: the top-level
+    // "connections" of a list that is an object, a whole number from 1 to
+    // kMaxConnections. Anything else - absent, another type, out of range, a
+    // bare array - is 1, one file after the other.
+    int connections = 1;
 };
+
+inline constexpr int kMaxConnections = 8;
 
 // What ParseFileList made of a text: on failure `error` says why (it is
 // shown to the user) and `list` is empty.

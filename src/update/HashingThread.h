@@ -17,7 +17,7 @@ namespace Orvane {
 // only when a few MiB wait to be hashed: one hand-over per block, however
 // small the network's pieces (a hand-over costs the wineserver under Wine).
 // What is left at Drain, a small file's whole body, is hashed at once, as
-// everything is where no thread could be made. One per update run.
+// everything is where no thread could be made. One per transfer of an update run.
 class HashingThread {
 public:
     HashingThread();

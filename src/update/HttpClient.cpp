@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -140,10 +141,15 @@ constexpr DWORD kCertificateFailures[] = {
 
 namespace {
 
-// One WinHTTP session going out one way, and its last connection.
+// One WinHTTP session going out one way.
 struct RouteSession {
     ProxyRoute route;
     WinHttpHandle session;
+};
+
+// A client's last connection through one way out.
+struct RouteConnection {
+    ProxyRoute route;
     WinHttpHandle connection;
     std::wstring host;  // what `connection` is connected to
     int port = 0;
@@ -151,7 +157,10 @@ struct RouteSession {
 
 }  // namespace
 
-struct HttpSession {
+// What the clients made from one another share: the way out, decided once,
+// and one WinHTTP session per way, whose pool keeps the connections of all.
+struct SharedSessions {
+    std::mutex lock;
     bool planned = false;
     ProxyPlan plan;
     // The route each origin's lookup gave, when the plan asks a script.
@@ -161,11 +170,18 @@ struct HttpSession {
     std::vector<std::unique_ptr<RouteSession>> routes;
 };
 
+struct HttpSession {
+    std::shared_ptr<SharedSessions> shared = std::make_shared<SharedSessions>();
+    // This client's own connections, one per way out it used.
+    std::vector<RouteConnection> connections;
+};
+
 namespace {
 
-// Decides the way out from the user's settings, once per client; the log
-// line tells support whether a player's requests went through a proxy.
-void MakePlan(HttpSession& pool, const HttpSessionCalls& calls, bool automatic)
+// Decides the way out from the user's settings, once per client and those
+// made from it; the log line tells support whether a player's requests went
+// through a proxy.
+void MakePlan(SharedSessions& pool, const HttpSessionCalls& calls, bool automatic)
 {
     InternetProxySettings settings;
     const bool read = calls.readProxySettings(settings);
@@ -177,8 +193,8 @@ void MakePlan(HttpSession& pool, const HttpSessionCalls& calls, bool automatic)
 }
 
 // The way out for the URL: the plan's route, or what the proxy script says
-// for the URL's origin (asked once per origin and client).
-ProxyRoute RouteFor(HttpSession& pool, const HttpSessionCalls& calls, const std::string& url,
+// for the URL's origin (asked once per origin).
+ProxyRoute RouteFor(SharedSessions& pool, const HttpSessionCalls& calls, const std::string& url,
                     const HttpTimeouts& timeouts)
 {
     if (!pool.planned) {
@@ -215,9 +231,23 @@ ProxyRoute RouteFor(HttpSession& pool, const HttpSessionCalls& calls, const std:
     return route;
 }
 
-// The session going out by `route`, opened at first use with TLS 1.2 asked for.
-RouteSession* SessionFor(HttpSession& pool, const HttpSessionCalls& calls, const ProxyRoute& route,
-                         Failure& error)
+// Lets the session hold `connections` to one server at once; a refusal is
+// logged and the system's limit stays.
+void LimitConnectionsPerServer(const HttpSessionCalls& calls, HINTERNET session, unsigned long connections)
+{
+    for (const DWORD option : {WINHTTP_OPTION_MAX_CONNS_PER_SERVER, WINHTTP_OPTION_MAX_CONNS_PER_1_0_SERVER}) {
+        if (!calls.setOption(session, option, connections)) {
+            Logger::Instance().Write(LogLevel::Warning, "The session's connection limit (option " +
+                                                            std::to_string(option) + ") cannot be set, error " +
+                                                            std::to_string(GetLastError()));
+        }
+    }
+}
+
+// The session going out by `route`, opened at first use with TLS 1.2 asked
+// for and, when `connectionsPerServer` is set, that many connections allowed.
+RouteSession* SessionFor(SharedSessions& pool, const HttpSessionCalls& calls, unsigned long connectionsPerServer,
+                         const ProxyRoute& route, Failure& error)
 {
     for (const auto& known : pool.routes) {
         if (known->route == route) {
@@ -232,51 +262,80 @@ RouteSession* SessionFor(HttpSession& pool, const HttpSessionCalls& calls, const
         return nullptr;
     }
     EnableTls12(calls, opened->session.Get());
+    if (connectionsPerServer > 0) {
+        LimitConnectionsPerServer(calls, opened->session.Get(), connectionsPerServer);
+    }
     pool.routes.push_back(std::move(opened));
     return pool.routes.back().get();
 }
 
-// Opens the URL's session once and connects to its host unless the last
-// request of that session went there. WinHTTP keeps idle connections per
-// session, so requests through one session reuse them.
-HINTERNET ConnectionFor(HttpSession& pool, const HttpSessionCalls& calls, const std::string& url,
-                        const std::wstring& host, int port, const HttpTimeouts& timeouts, Failure& error)
+// The session for the URL's way out, shared with the clients made from this
+// one and opened by whichever asks first.
+HINTERNET SharedSessionFor(SharedSessions& pool, const HttpSessionCalls& calls, unsigned long connectionsPerServer,
+                           const std::string& url, const HttpTimeouts& timeouts, ProxyRoute& route, Failure& error)
 {
-    RouteSession* way = SessionFor(pool, calls, RouteFor(pool, calls, url, timeouts), error);
+    const std::lock_guard<std::mutex> guard(pool.lock);
+    route = RouteFor(pool, calls, url, timeouts);
+    RouteSession* way = SessionFor(pool, calls, connectionsPerServer, route, error);
     // Systems before Windows 8.1 refuse the automatic access type so; the
     // user's settings are then followed as on Windows 7.
     if (way == nullptr && error.code == ERROR_INVALID_PARAMETER &&
         pool.plan.route.accessType == WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY) {
         MakePlan(pool, calls, false);
-        way = SessionFor(pool, calls, RouteFor(pool, calls, url, timeouts), error);
+        route = RouteFor(pool, calls, url, timeouts);
+        way = SessionFor(pool, calls, connectionsPerServer, route, error);
     }
-    if (way == nullptr) {
+    return way != nullptr ? way->session.Get() : nullptr;
+}
+
+// Opens the URL's session once and connects to its host unless this client's
+// last request that way went there. WinHTTP keeps idle connections per
+// session, so requests through one session reuse them.
+HINTERNET ConnectionFor(HttpSession& pool, const HttpSessionCalls& calls, unsigned long connectionsPerServer,
+                        const std::string& url, const std::wstring& host, int port, const HttpTimeouts& timeouts,
+                        Failure& error)
+{
+    ProxyRoute route;
+    const HINTERNET session =
+        SharedSessionFor(*pool.shared, calls, connectionsPerServer, url, timeouts, route, error);
+    if (session == nullptr) {
         return nullptr;
     }
-    if (!way->connection.Get() || way->host != host || way->port != port) {
-        way->connection.Reset();
+    RouteConnection* link = nullptr;
+    for (RouteConnection& known : pool.connections) {
+        if (known.route == route) {
+            link = &known;
+            break;
+        }
+    }
+    if (link == nullptr) {
+        pool.connections.emplace_back();
+        link = &pool.connections.back();
+        link->route = route;
+    }
+    if (!link->connection.Get() || link->host != host || link->port != port) {
+        link->connection.Reset();
         // A port WinHTTP cannot take fails like any other connection problem.
         if (port >= 0 && port <= 65535) {
-            way->connection.Reset(
-                WinHttpConnect(way->session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
+            link->connection.Reset(WinHttpConnect(session, host.c_str(), static_cast<INTERNET_PORT>(port), 0));
         }
-        if (!way->connection.Get()) {
+        if (!link->connection.Get()) {
             error.SetFromSystem("WinHttpConnect failed");
             return nullptr;
         }
-        way->host = host;
-        way->port = port;
+        link->host = host;
+        link->port = port;
     }
-    return way->connection.Get();
+    return link->connection.Get();
 }
 
 // Sends the GET (asking for the body from `rangeStart` on when it is above 0)
 // and receives the response headers. True for status 200, and for 206 when a
 // range was asked; the status is left in `status`. Otherwise `error` holds
 // the reason.
-bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, const std::string& url,
-             const HttpTimeouts& timeouts, int64_t rangeStart, WinHttpHandle& request, DWORD& status,
-             Failure& error)
+bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, unsigned long connectionsPerServer,
+             const std::string& url, const HttpTimeouts& timeouts, int64_t rangeStart, WinHttpHandle& request,
+             DWORD& status, Failure& error)
 {
     std::wstring host;
     std::wstring path;
@@ -284,7 +343,7 @@ bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, const std::string
     bool secure = false;
     SplitUrl(url, host, path, port, &secure);
 
-    const HINTERNET connection = ConnectionFor(pool, calls, url, host, port, timeouts, error);
+    const HINTERNET connection = ConnectionFor(pool, calls, connectionsPerServer, url, host, port, timeouts, error);
     if (connection == nullptr) {
         return false;
     }
@@ -513,13 +572,23 @@ HttpClient::HttpClient(const HttpTimeouts& limits) : timeouts(limits), session_(
 
 HttpClient::~HttpClient() = default;
 
+std::unique_ptr<HttpClient> HttpClient::OnSameSession() const
+{
+    std::unique_ptr<HttpClient> other(new HttpClient(timeouts));
+    other->sessionCalls = sessionCalls;
+    other->cancel = cancel;
+    other->connectionsPerServer = connectionsPerServer;
+    other->session_->shared = session_->shared;
+    return other;
+}
+
 bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes)
 {
     Failure failure{lastError, lastErrorCode};
     lastErrorCode = 0;
     WinHttpHandle request;
     DWORD status = 0;
-    if (!SendGet(*session_, sessionCalls, url, timeouts, 0, request, status, failure)) {
+    if (!SendGet(*session_, sessionCalls, connectionsPerServer, url, timeouts, 0, request, status, failure)) {
         return false;
     }
     std::string received;
@@ -592,7 +661,7 @@ bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int6
     lastErrorCode = 0;
     WinHttpHandle request;
     DWORD status = 0;
-    if (!SendGet(*session_, sessionCalls, url, timeouts, resumeFrom, request, status, failure)) {
+    if (!SendGet(*session_, sessionCalls, connectionsPerServer, url, timeouts, resumeFrom, request, status, failure)) {
         return false;
     }
     int64_t startOffset = 0;

@@ -70,8 +70,8 @@ struct HttpSessionCalls {
     static HttpSessionCalls System();
 };
 
-// The WinHTTP sessions of a client (one per way out) and their last
-// connections, opened at first use.
+// The WinHTTP sessions of a client (one per way out, shared with the clients
+// made by HttpClient::OnSameSession) and its connections, opened at first use.
 struct HttpSession;
 
 // Where a download starts and what else sees its bytes.
@@ -98,7 +98,8 @@ struct DownloadOptions {
 // One client keeps one WinHTTP session per way out, so its requests share
 // connections where the server keeps them alive. A failing
 // call returns false and leaves its reason in lastError (with the system's
-// error code and its name where a WinHTTP call failed). One thread at a time.
+// error code and its name where a WinHTTP call failed). One thread at a time;
+// a client for another thread on the same session comes from OnSameSession.
 class HttpClient {
 public:
     // Marks "no limit" for DownloadFile.
@@ -109,6 +110,13 @@ public:
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
+
+    // A client for another thread on this client's WinHTTP session (a session
+    // handle serves several threads; each client has its own connection and
+    // requests), so the session's pool keeps the connections of both. It
+    // starts with this client's timeouts, session calls, cancel flag and
+    // connection limit.
+    std::unique_ptr<HttpClient> OnSameSession() const;
 
     // On success `body` holds the response body exactly as received; on
     // failure it is left unchanged. A body of more than `maxBytes` bytes
@@ -141,6 +149,12 @@ public:
     HttpSessionCalls sessionCalls = HttpSessionCalls::System();
     // When set, a transfer fails at its next chunk once the flag is true.
     const std::atomic<bool>* cancel = nullptr;
+    // > 0: the connections the session may hold to one server at once
+    // (WINHTTP_OPTION_MAX_CONNS_PER_SERVER and its HTTP/1.0 twin), set when
+    // the session opens. Older WinHTTP allows two per server by default and
+    // later versions no limit, so clients that transfer in parallel say how
+    // many they mean. 0: the system's default.
+    unsigned long connectionsPerServer = 0;
 
 private:
     // Sends the request and writes the body to the file `open` gives for the

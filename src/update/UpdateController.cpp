@@ -3,7 +3,11 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <system_error>
+#include <thread>
 
 #include "base/Config.h"
 #include "base/Handles.h"
@@ -15,6 +19,7 @@
 #include "diagnostics/SystemState.h"
 #include "update/FileListSignature.h"
 #include "update/HashingThread.h"
+#include "update/TransfersProgress.h"
 
 namespace Orvane {
 
@@ -426,6 +431,7 @@ void UpdateController::RunCheck(const RunInput& input)
     filesToUpdate = std::move(differing);
     foldersListed = std::move(folders);
     totalBytes = differingBytes;
+    connections = parsed.list.connections;
     if (filesToUpdate.empty()) {
         Finish(State::UpToDate, L"游戏已是最新版本");
     } else {
@@ -498,13 +504,14 @@ UpdateController::RunStart UpdateController::StartUpdate()
     input.files = filesToUpdate;
     input.folders = foldersListed;
     input.totalBytes = totalBytes;
+    input.connections = connections;
     return StartRun(State::Downloading, L"正在更新", &UpdateController::RunUpdate,
                     std::move(input));
 }
 
 bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
                                           const TargetPath& target, const FileEntry& entry,
-                                          const ProgressCallback& progress)
+                                          const ProgressCallback& progress, FailureCause& attemptFailure)
 {
     // One open of the partial file tells what an earlier attempt or run left
     // there and takes the rest: no query of the folder first (each lookup of a
@@ -534,14 +541,14 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         return false;
     };
     // A full disk: the partial file goes at once, giving its space back.
-    const auto diskFull = [this, &target, &partial] {
-        attemptFailure_ = FailureCause::DiskFull;
+    const auto diskFull = [this, &target, &partial, &attemptFailure] {
+        attemptFailure = FailureCause::DiskFull;
         partial.Reset();
         DiscardFile(target.partial, fileMoves);
         return false;
     };
     // Only bytes that are on the disk are moved in.
-    const auto replace = [this, &target, &partial, &failed, &diskFull] {
+    const auto replace = [this, &target, &partial, &failed, &diskFull, &attemptFailure] {
         if (!fileMoves.flush(partial.Get())) {
             const DWORD error = GetLastError();
             Logger::Instance().Write(LogLevel::Warning,
@@ -552,7 +559,7 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         const ReplaceResult result = target.isProgram
                                          ? ReplaceProgram(target.partial, target.file, target.aside, fileMoves)
                                          : ReplaceTarget(target.partial, target.file, target.aside, fileMoves);
-        attemptFailure_ = result == ReplaceResult::InUse ? FailureCause::FileInUse : FailureCause::Unknown;
+        attemptFailure = result == ReplaceResult::InUse ? FailureCause::FileInUse : FailureCause::Unknown;
         return result == ReplaceResult::Replaced;
     };
     // The digest covers the whole file: what was left is read back once, the
@@ -597,8 +604,8 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         if (!downloaded) {
             Logger::Instance().Write(LogLevel::Warning,
                                      "Download failed: " + entry.path + ": " + client.lastError);
-            attemptFailure_ = CauseOfRequestFailure(client.lastErrorCode);
-            if (attemptFailure_ == FailureCause::DiskFull) {
+            attemptFailure = CauseOfRequestFailure(client.lastErrorCode);
+            if (attemptFailure == FailureCause::DiskFull) {
                 return diskFull();
             }
             // The bytes so far stay for the next attempt, which asks for the rest.
@@ -686,6 +693,160 @@ std::wstring UpdateController::SpaceShortageBeforeRun(const RunInput& input, con
     return shortage;
 }
 
+struct UpdateController::UpdateRunShare {
+    UpdateRunShare(const RunInput& runInput, const TargetRule& targetRule, int transfers)
+        : input(runInput), rule(targetRule), finished(runInput.files.size(), false),
+          progress(static_cast<int>(runInput.files.size()), runInput.totalBytes, transfers)
+    {
+    }
+
+    const RunInput& input;
+    const TargetRule& rule;
+    // Guards everything below; held while a progress report is made, so the
+    // transfers report one at a time.
+    std::mutex lock;
+    size_t next = 0;  // the next file to take
+    // Each folder written is made and cleared of earlier runs' leftovers once,
+    // before any transfer writes into it.
+    std::set<std::wstring> foldersSeen;
+    std::vector<bool> finished;  // by file: moved in
+    TransfersProgress progress;
+    std::wstring failure;  // the first failure for good; empty while none
+};
+
+bool UpdateController::FailRun(UpdateRunShare& share, const std::wstring& text)
+{
+    const std::lock_guard<std::mutex> guard(share.lock);
+    if (share.failure.empty()) {
+        share.failure = text;
+    }
+    // The other transfers stop at their next chunk, their partial files kept.
+    cancel_ = true;
+    return false;
+}
+
+bool UpdateController::UpdateFile(UpdateRunShare& share, int transfer, size_t index, HttpClient& client,
+                                  HashingThread& hashing)
+{
+    const RunInput& input = share.input;
+    const FileEntry& entry = input.files[index];
+    const std::string url = resolvedUrl_ + entry.path;
+    const TargetPath target = share.rule.Place(entry.path);
+    if (!target) {
+        // A listed file that cannot be placed is not up to date.
+        Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
+        return FailRun(share, UpdateFailureText(entry.path, FailureCause::Unknown));
+    }
+    // A denied write into the file's folder is named before any other cause.
+    const auto failFile = [this, &share, &entry, &target](FailureCause cause) {
+        return FailRun(share, UpdateFailureText(entry.path, WritingDeniedIn(target.folder)
+                                                                ? FailureCause::WriteDenied
+                                                                : cause));
+    };
+    bool folderMade = true;
+    {
+        const std::lock_guard<std::mutex> guard(share.lock);
+        if (share.foldersSeen.insert(target.folder).second) {
+            folderMade = CreateDirectories(target.folder);
+            if (!folderMade) {
+                // E.g. a folder path past CreateDirectoryW's limit, or a file in the way.
+                Logger::Instance().Write(LogLevel::Warning, "Cannot create the folder of " + entry.path +
+                                                                ", error " + std::to_string(GetLastError()));
+            } else {
+                RemoveLeftovers(target.folder);
+            }
+        }
+        const std::wstring asideFolder = DirectoryOfPath(target.aside);
+        if (folderMade && share.foldersSeen.insert(asideFolder).second) {
+            RemoveLeftovers(asideFolder);
+        }
+    }
+    if (!folderMade) {
+        return failFile(FailureCause::Unknown);
+    }
+
+    const ProgressCallback progress = [this, &share, transfer](int64_t downloaded, int64_t,
+                                                               double bytesPerSecond) {
+        if (onProgress) {
+            const std::lock_guard<std::mutex> guard(share.lock);
+            const RunProgress run = share.progress.Update(transfer, downloaded, bytesPerSecond);
+            onProgress(run.fileIndex, run.fileCount, run.downloaded, run.total, run.bytesPerSecond);
+        }
+    };
+    bool ok = false;
+    if (input.folders.count(entry.path) != 0) {
+        // Never replaced nor moved aside, so nothing is fetched for it.
+        Logger::Instance().Write(LogLevel::Warning, kListedFolderWarning);
+        return FailRun(share, UpdateFailureText(entry.path, FailureCause::Unknown));
+    }
+    FailureCause attemptFailure = FailureCause::Unknown;
+    for (int attempt = 0; attempt < input.retryCount && !ok && !Cancelled(); ++attempt) {
+        if (attempt > 0) {
+            PauseBeforeAttempt(attempt);
+        }
+        attemptFailure = FailureCause::Unknown;
+        ok = DownloadAndReplace(client, hashing, url, target, entry, progress, attemptFailure);
+        if (attemptFailure == FailureCause::DiskFull) {
+            break;  // another attempt cannot make room
+        }
+    }
+    const auto end = [&share, transfer, &entry, index](bool arrived) {
+        const std::lock_guard<std::mutex> guard(share.lock);
+        share.progress.End(transfer, entry.size, arrived);
+        share.finished[index] = arrived;
+    };
+    if (Cancelled()) {
+        end(false);
+        return false;
+    }
+    if (!ok && attemptFailure == FailureCause::DiskFull) {
+        end(false);
+        // This file begins again, and every other one not yet moved in is still to come.
+        int64_t needed = 0;
+        {
+            const std::lock_guard<std::mutex> guard(share.lock);
+            for (size_t rest = 0; rest < input.files.size(); ++rest) {
+                if (!share.finished[rest]) {
+                    needed += BytesStillToFetch(input.files[rest].size, -1);
+                }
+            }
+        }
+        int64_t freeBytes = 0;
+        const bool known = freeSpace && freeSpace(input.root, freeBytes);
+        return FailRun(share, kDownloadFailedPrefix + Utf8ToWide(entry.path) + L"\n" +
+                                  (known ? DiskSpaceText(needed, freeBytes) : std::wstring(kDiskFullReason)));
+    }
+    end(ok);
+    if (!ok) {
+        return failFile(attemptFailure);
+    }
+    if (target.isProgram) {
+        const std::lock_guard<std::mutex> guard(share.lock);
+        replacedProgram = target;
+        replacedProgramEntry = entry.path;
+    }
+    return true;
+}
+
+void UpdateController::TransferFiles(UpdateRunShare& share, int transfer, HttpClient& client)
+{
+    HashingThread hashing;
+    for (;;) {
+        size_t index = 0;
+        {
+            const std::lock_guard<std::mutex> guard(share.lock);
+            if (share.next >= share.input.files.size() || Cancelled()) {
+                return;
+            }
+            index = share.next++;
+            share.progress.Begin(transfer);
+        }
+        if (!UpdateFile(share, transfer, index, client, hashing)) {
+            return;
+        }
+    }
+}
+
 void UpdateController::RunUpdate(const RunInput& input)
 {
     if (!unusableLibrary.empty()) {
@@ -694,23 +855,9 @@ void UpdateController::RunUpdate(const RunInput& input)
         return;
     }
     const TargetRule rule(input.root, input.programPath);
-    const UpdateRunPlan plan = PlanUpdateRun(input.files, rule);
-    const int fileCount = static_cast<int>(plan.files.size());
-    int64_t total = 0;
-    for (const FileEntry& entry : plan.files) {
-        total += entry.size;
-    }
-    int64_t completedBytes = 0;
-    // One session for the whole run, so its requests share kept-alive connections.
-    HttpClient client(timeouts);
-    client.cancel = &cancel_;
     const auto fail = [this](const std::wstring& text) {
         message = text;
         Finish(State::Error, message, 0, false);
-    };
-    // A denied write into the file's folder is named before any other cause.
-    const auto failFile = [&fail](const FileEntry& entry, const TargetPath& target, FailureCause cause) {
-        fail(UpdateFailureText(entry.path, WritingDeniedIn(target.folder) ? FailureCause::WriteDenied : cause));
     };
     // Nothing is fetched, and no old file touched, for an update that cannot fit.
     const std::wstring shortage = SpaceShortageBeforeRun(input, rule);
@@ -718,86 +865,59 @@ void UpdateController::RunUpdate(const RunInput& input)
         fail(std::wstring(kUpdateNotStartedText) + L"\n" + shortage);
         return;
     }
-    HashingThread hashing;
-    // Each folder written is made and cleared of earlier runs' leftovers once.
-    std::set<std::wstring> foldersSeen;
-
-    for (int i = 0; i < fileCount; ++i) {
-        const FileEntry& entry = plan.files[static_cast<size_t>(i)];
-        const std::string url = resolvedUrl_ + entry.path;
-        const TargetPath target = rule.Place(entry.path);
-        if (!target) {
-            // A listed file that cannot be placed is not up to date.
-            Logger::Instance().Write(LogLevel::Warning, kInvalidEntryWarning);
-            fail(UpdateFailureText(entry.path, FailureCause::Unknown));
-            return;
-        }
-        if (foldersSeen.insert(target.folder).second) {
-            if (!CreateDirectories(target.folder)) {
-                // E.g. a folder path past CreateDirectoryW's limit, or a file in the way.
-                Logger::Instance().Write(LogLevel::Warning, "Cannot create the folder of " + entry.path +
-                                                                ", error " + std::to_string(GetLastError()));
-                failFile(entry, target, FailureCause::Unknown);
-                return;
-            }
-            RemoveLeftovers(target.folder);
-        }
-        const std::wstring asideFolder = DirectoryOfPath(target.aside);
-        if (foldersSeen.insert(asideFolder).second) {
-            RemoveLeftovers(asideFolder);
-        }
-
-        const ProgressCallback progress = [this, i, fileCount, total, &completedBytes](
-                                              int64_t downloaded, int64_t, double bytesPerSecond) {
-            if (onProgress) {
-                onProgress(i + 1, fileCount, completedBytes + downloaded, total, bytesPerSecond);
-            }
-        };
-        bool ok = false;
-        if (input.folders.count(entry.path) != 0) {
-            // Never replaced nor moved aside, so nothing is fetched for it.
-            Logger::Instance().Write(LogLevel::Warning, kListedFolderWarning);
-            fail(UpdateFailureText(entry.path, FailureCause::Unknown));
-            return;
-        }
-        for (int attempt = 0; attempt < input.retryCount && !ok && !Cancelled(); ++attempt) {
-            if (attempt > 0) {
-                PauseBeforeAttempt(attempt);
-            }
-            attemptFailure_ = FailureCause::Unknown;
-            ok = DownloadAndReplace(client, hashing, url, target, entry, progress);
-            if (attemptFailure_ == FailureCause::DiskFull) {
-                break;  // another attempt cannot make room
-            }
-        }
-        if (Cancelled()) {
-            Logger::Instance().Write(LogLevel::Info, "Update cancelled");
-            Abandon();
-            return;
-        }
-        if (!ok && attemptFailure_ == FailureCause::DiskFull) {
-            // This file begins again, and the rest are still to come.
-            int64_t needed = 0;
-            for (size_t rest = static_cast<size_t>(i); rest < plan.files.size(); ++rest) {
-                needed += BytesStillToFetch(plan.files[rest].size, -1);
-            }
-            int64_t freeBytes = 0;
-            const bool known = freeSpace && freeSpace(input.root, freeBytes);
-            fail(kDownloadFailedPrefix + Utf8ToWide(entry.path) + L"\n" +
-                 (known ? DiskSpaceText(needed, freeBytes) : std::wstring(kDiskFullReason)));
-            return;
-        }
-        if (!ok) {
-            failFile(entry, target, attemptFailure_);
-            return;
-        }
-        completedBytes += entry.size;
-        if (target.isProgram) {
-            replacedProgram = target;
-            replacedProgramEntry = entry.path;
+    // A new program is fetched first and alone; the rest is the new program's work.
+    const UpdateRunPlan plan = PlanUpdateRun(input.files, rule);
+    RunInput planned = input;
+    if (plan.replacesProgram) {
+        planned.files = plan.files;
+        planned.totalBytes = 0;
+        for (const FileEntry& entry : planned.files) {
+            planned.totalBytes += entry.size;
         }
     }
+    // As many transfers as the portal allows, and no more than there are files.
+    const size_t fileCount = planned.files.size();
+    const int transfers =
+        static_cast<int>(fileCount < static_cast<size_t>(planned.connections) ? fileCount : planned.connections);
+    // One session for the whole run, so its requests share kept-alive
+    // connections; with parallel transfers it may hold one per transfer.
+    HttpClient client(timeouts);
+    client.cancel = &cancel_;
+    if (transfers > 1) {
+        client.connectionsPerServer = static_cast<unsigned long>(transfers);
+    }
+    UpdateRunShare share(planned, rule, transfers > 0 ? transfers : 1);
+    // The run's own thread is the first transfer; a transfer whose thread the
+    // system cannot make is left out, the others take its files.
+    std::vector<std::thread> helpers;
+    for (int transfer = 1; transfer < transfers; ++transfer) {
+        std::shared_ptr<HttpClient> helperClient(client.OnSameSession());
+        try {
+            helpers.emplace_back(
+                [this, &share, transfer, helperClient] { TransferFiles(share, transfer, *helperClient); });
+        } catch (const std::system_error&) {
+            Logger::Instance().Write(LogLevel::Warning, "Cannot create a thread for a parallel transfer");
+            break;
+        }
+    }
+    if (transfers > 1) {
+        Logger::Instance().Write(LogLevel::Info, "Fetching up to " + std::to_string(helpers.size() + 1) +
+                                                     " files at once");
+    }
+    TransferFiles(share, 0, client);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
 
+    if (!share.failure.empty()) {
+        fail(share.failure);
+        return;
+    }
+    if (Cancelled()) {
+        Logger::Instance().Write(LogLevel::Info, "Update cancelled");
+        Abandon();
+        return;
+    }
     if (plan.replacesProgram) {
         // No completion: the run succeeds only once the new program runs.
         Logger::Instance().Write(LogLevel::Info, "The program was updated; handing over to the new one");

@@ -186,6 +186,9 @@ public:
     // update fails at them, fetching nothing and leaving the folder alone.
     std::set<std::string> foldersListed;
     int64_t totalBytes = 0;  // sum of the manifest sizes of filesToUpdate
+    // How many files of filesToUpdate the update fetches at once: the list's
+    // "connections", as the portal's operator allows.
+    int connections = 1;
     std::wstring message;    // the last failure, shown to the user
     // With ProgramReplaced: the program's file (the new one) and where the old one is.
     TargetPath replacedProgram;
@@ -243,7 +246,11 @@ private:
         std::vector<FileEntry> files;  // update runs: the list to fetch
         std::set<std::string> folders;  // of `files`, those that are folders here
         int64_t totalBytes = 0;
+        int connections = 1;  // update runs: files fetched at once
     };
+
+    // What the transfers of one update run share.
+    struct UpdateRunShare;
 
     void Notify(State newState, const std::wstring& text, size_t fileCount = 0);
     // A run's final report (and, for a download, its completion). The run
@@ -276,8 +283,22 @@ private:
     // earlier attempt or run left there; the target is replaced only by a file
     // whose whole content has the listed digest. A failed attempt keeps the
     // partial file unless its content is known to be wrong.
+    // `attemptFailure` receives why it failed, as far as the player can act on it.
     bool DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
-                            const TargetPath& target, const FileEntry& entry, const ProgressCallback& progress);
+                            const TargetPath& target, const FileEntry& entry, const ProgressCallback& progress,
+                            FailureCause& attemptFailure);
+    // One transfer of an update run: takes the run's next file until none is
+    // left, the run is cancelled or a file has failed for good. `transfer`
+    // numbers it among the run's transfers.
+    void TransferFiles(UpdateRunShare& share, int transfer, HttpClient& client);
+    // The whole work of the run's file `index` on `transfer`: its folder, its
+    // attempts with their pauses, download, digest, flush and replace. False
+    // when the transfer must stop: the run was cancelled, or this file failed
+    // for good (its failure is then the run's, unless another came first).
+    bool UpdateFile(UpdateRunShare& share, int transfer, size_t index, HttpClient& client, HashingThread& hashing);
+    // Makes `text` the run's failure unless a file failed before, and stops
+    // every transfer at its next chunk. Returns false, for UpdateFile.
+    bool FailRun(UpdateRunShare& share, const std::wstring& text);
 
     // The bytes the run still has to write (listed sizes less what the
     // partial files hold) when they may not fit, and the volume's free space.
@@ -291,8 +312,8 @@ private:
 
     Config& config_;
     SystemState& systemState_;
-    // Why the current attempt of a file failed, as far as the player can act on it.
-    FailureCause attemptFailure_ = FailureCause::Unknown;
+    // Stops a run at its next chunk of data or file: Cancel, or in an update
+    // run a file that failed for good (the run then reports that failure).
     std::atomic<bool> cancel_{false};
     std::atomic<bool> busy_{false};  // a run has started and not yet made its final report
     std::string resolvedUrl_;  // written and read by runs only, which never overlap

@@ -92,8 +92,8 @@ def make_game(layout, args, launcher=True):
     })
 
 
-def publish(layout, key=None, base_url=PORTAL_BASE):
-    orvane_game.publish(layout.client, layout.portal, base_url, key)
+def publish(layout, key=None, base_url=PORTAL_BASE, extra=()):
+    orvane_game.publish(layout.client, layout.portal, base_url, key, extra)
 
 
 def sign_list(key, list_file):
@@ -665,15 +665,15 @@ LIST_DELAY_S = 8       # the file list's answer is held back this long
 FILE_SECONDS = 3       # each file's body is spread over this long
 
 
-def setup_slow_portal(layout):
+def setup_slow_portal(layout, list_delay=LIST_DELAY_S, file_seconds=FILE_SECONDS):
     """routes.txt for portal_server.py over everything published in layout.portal."""
     routes = []
     for rel in orvane_game.files_below(layout.portal):
         mode = "normal"
         if rel == "files/filelist.json":
-            mode = "late=%g" % LIST_DELAY_S
+            mode = "late=%g" % list_delay if list_delay else "normal"
         elif rel.startswith("files/"):
-            mode = "slow=%g" % FILE_SECONDS
+            mode = "slow=%g" % file_seconds
         routes.append("\t".join(["/" + rel, "200", mode, os.path.join(layout.portal, *rel.split("/"))]))
     write(layout.base, "slow-portal/routes.txt", ("\n".join(routes) + "\n").encode("utf-8"))
     return {"hosts": PROBE_HOSTS, "www": None}
@@ -703,6 +703,22 @@ class SlowPortal:
 
     def downloads(self):
         return [p for p in self.paths() if p.startswith("/files/") and not p.startswith("/files/filelist")]
+
+    def ranges(self):
+        """(path, Range header) of each request that asked for a part."""
+        try:
+            with open(os.path.join(self.dir, "ranges.log"), encoding="utf-8") as f:
+                return [tuple(line.split("\t", 1)) for line in f.read().splitlines()]
+        except FileNotFoundError:
+            return []
+
+    def concurrency(self):
+        """The most requests the portal has been answering at one time."""
+        try:
+            with open(os.path.join(self.dir, "concurrency"), encoding="utf-8") as f:
+                return int(f.read())
+        except FileNotFoundError:
+            return 0
 
     def stop(self):
         write(self.dir, "stop", b"")
@@ -880,6 +896,95 @@ def run_close_during_download(layout, orvane, screen, log, listener):
         orvane.click("right")
         expect_update_complete(layout, orvane)
         check(listener.count() == 0, "saved results were probed again")
+    finally:
+        portal.stop()
+
+
+# ---- parallel transfers -----------------------------------------------------------
+# A portal whose list allows four connections: eight files of equal size, each
+# sent over PARALLEL_FILE_SECONDS, so the first four are under way together
+# for that long.
+
+PARALLEL_CONNECTIONS = 4
+PARALLEL_FILE_SECONDS = 8
+PARALLEL_FILES = {"Data/zhCN/patch-zhCN-%d.MPQ" % (10 + i): random.Random(40 + i).randbytes(256 * 1024)
+                  for i in range(8)}
+
+
+def setup_parallel_transfers(layout, args):
+    make_game(layout, args)
+    for i, rel in enumerate(PARALLEL_FILES):
+        if i % 2:
+            write(layout.game, rel, b"MPQ\x1a old " + rel.encode("ascii"))
+    for rel, data in PARALLEL_FILES.items():
+        write(layout.client, rel, data)
+    publish(layout, extra=["--connections", str(PARALLEL_CONNECTIONS)])
+    write_setup_ini(layout.game, game_reachable=True)
+    return setup_slow_portal(layout, list_delay=0, file_seconds=PARALLEL_FILE_SECONDS)
+
+
+def run_parallel_transfers(layout, orvane, screen, log, listener):
+    """With "connections": 4 in the list, four files arrive at once: the portal
+    sees four requests at a time, never more; the progress bar covers all four
+    while none has finished; closing the window stops every transfer within
+    the usual time, each keeping its part; the next start asks only for the
+    rest and ends with every file right."""
+    portal = SlowPortal(layout)
+    try:
+        old = {rel: orvane_game.read(layout.game, rel) if os.path.exists(os.path.join(layout.game, rel)) else None
+               for rel in PARALLEL_FILES}
+        orvane.start()
+        orvane.wait_button("right", SUCCESS, 60)
+        orvane.click("right")   # "更新游戏"
+        wait_for("four transfers at once", lambda: portal.concurrency() >= PARALLEL_CONNECTIONS, 30, 0.05)
+        started = time.monotonic()
+        # Halfway through the first four files, none of them finished: one
+        # file after the other would show at most 1/8 of the bytes by now.
+        time.sleep(PARALLEL_FILE_SECONDS / 2.0)
+        image = grab()
+        screen.save("four-transfers")
+        share = orvane.progress_share(image)
+        under_way = len(portal.downloads())
+        print("e2e: progress %.2f with %d files requested, %.1f s into the transfers"
+              % (share, under_way, time.monotonic() - started))
+        check(under_way == PARALLEL_CONNECTIONS,
+              "%d files requested before any could finish: %r" % (under_way, portal.downloads()))
+        check(0.15 < share < 0.5,
+              "the progress bar is %.0f %% full, not the share of four transfers halfway" % (share * 100))
+
+        asked = time.monotonic()
+        check(orvane.ask_close(), "could not ask the window to close")
+        try:
+            orvane.wait_exit(30)
+        finally:
+            took = time.monotonic() - asked
+            print("e2e: Orvane ended %.2f s after the close request" % took)
+        check(took <= CLOSE_WITHIN_S, "Orvane took %.2f s to end after the close request" % took)
+        interrupted = sorted(p[len("/files/"):] for p in portal.downloads())
+        check(sorted(partial_files(layout.game)) == sorted(rel + ".orvpart" for rel in interrupted),
+              "partial downloads %r, for the transfers %r" % (partial_files(layout.game), interrupted))
+        for rel in PARALLEL_FILES:
+            now = orvane_game.read(layout.game, rel) if os.path.exists(os.path.join(layout.game, rel)) else None
+            check(now == old[rel], "%s changed though none finished" % rel)
+        check(temporary_files(layout.game) == [], "temporary files left: %r" % temporary_files(layout.game))
+        parts = {rel: os.path.getsize(os.path.join(layout.game, *(rel + ".orvpart").split("/")))
+                 for rel in interrupted}
+        check(all(0 < size < len(PARALLEL_FILES[rel]) for rel, size in parts.items()),
+              "partial sizes: %r" % parts)
+
+        orvane.start()
+        orvane.wait_button("right", SUCCESS, 60)
+        orvane.click("right")
+        expect_update_complete(layout, orvane)
+        check(sorted(portal.ranges()) == sorted(("/files/" + rel, "bytes=%d-" % size)
+                                                for rel, size in parts.items()),
+              "ranges asked: %r, parts kept: %r" % (portal.ranges(), parts))
+        check(portal.concurrency() == PARALLEL_CONNECTIONS,
+              "the portal answered %d requests at once, not %d" % (portal.concurrency(), PARALLEL_CONNECTIONS))
+        fetched = sorted(portal.downloads())
+        check(fetched == sorted(["/files/" + rel for rel in PARALLEL_FILES] +
+                                ["/files/" + rel for rel in interrupted]),
+              "downloads: %r" % fetched)
     finally:
         portal.stop()
 
@@ -1773,6 +1878,7 @@ SCENARIOS = {
     "player_proxy": (setup_player_proxy, run_player_proxy),
     "self_update": (setup_self_update, run_self_update),
     "self_update_corrupt_program": (setup_self_update_corrupt, run_self_update_corrupt),
+    "parallel_transfers": (setup_parallel_transfers, run_parallel_transfers),
 }
 
 

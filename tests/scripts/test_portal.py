@@ -264,6 +264,55 @@ class Versions(Portal):
         self.assertEqual(self.version(), 42)
 
 
+class Connections(Portal):
+    """How many files Orvane may fetch at once is the operator's word, in the
+    list (and so under its signature)."""
+
+    def test_connections_are_written_only_when_given(self):
+        write(self.client, "a.txt", b"a")
+        write(self.client, "Data/b.MPQ", b"bb")
+        for extra, keys, connections in [
+            ([], ["version", "files"], None),
+            (["--connections", "4"], ["version", "connections", "files"], 4),
+            (["--connections", "1"], ["version", "connections", "files"], 1),
+            (["--connections", "8"], ["version", "connections", "files"], 8),
+            # Not kept from the list before: each publish says it or not.
+            ([], ["version", "files"], None),
+        ]:
+            with self.subTest(extra=extra):
+                self.publish(*extra)
+                _, data, document = self.file_list()
+                self.assertEqual(list(document), keys)
+                self.assertEqual(document.get("connections"), connections)
+                self.assertEqual(len(document["files"]), 2)
+                # Still one entry a line.
+                self.assertEqual(data.count(b"\n"), 2 + 2)
+
+    def test_a_signed_list_carries_them_under_its_signature(self):
+        private = os.path.join(self.tmp.name, "keys", "private.pem")
+        public = os.path.join(self.tmp.name, "keys", "public.pem")
+        self.assertEqual(run("keygen", os.path.dirname(private)).returncode, 0)
+        write(self.client, "wow.exe", b"exe")
+        self.publish("--sign", private, "--connections", "3")
+        base, data, document = self.file_list()
+        self.assertEqual(list(document), ["version", "name", "connections", "files"])
+        self.assertEqual(document["connections"], 3)
+        list_file = served(self.portal, base + "filelist.json")
+        checked = subprocess.run(["openssl", "dgst", "-sha256", "-verify", public, "-signature",
+                                  list_file + ".sig", list_file], capture_output=True)
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+
+    def test_numbers_orvane_would_not_take_are_usage_errors(self):
+        write(self.client, "a.txt", b"a")
+        for connections in ["0", "9", "-1", "2.5", "four", ""]:
+            with self.subTest(connections=connections):
+                result = run("publish", self.client, self.portal, "--base-url", BASE,
+                             "--connections", connections)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn("--connections", result.stderr)
+                self.assertFalse(os.path.exists(self.portal))
+
+
 class Refusals(Portal):
     # Names a client folder may hold on Linux, and whether publishing refuses them.
     NAMES = [

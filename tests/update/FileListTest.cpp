@@ -231,6 +231,44 @@ TEST_F(FileListTest, VersionIsAWholeNumberOrZero)
     }
 }
 
+// The operator allows parallel transfers with a top-level "connections"; a
+// list that says nothing, or something out of range, keeps one at a time.
+TEST_F(FileListTest, ConnectionsAreAWholeNumberFromOneToEightOrOne)
+{
+    struct Case {
+        const char* text;
+        int connections;
+    };
+    const Case cases[] = {
+        {R"({"connections": 4, "files": []})", 4},
+        {R"({"files": [], "connections": 1})", 1},
+        {R"({"connections": 8, "files": []})", 8},
+        {R"({"connections": 9, "files": []})", 1},
+        {R"({"connections": 0, "files": []})", 1},
+        {R"({"connections": -4, "files": []})", 1},
+        {R"({"connections": 4.5, "files": []})", 1},
+        {R"({"connections": 4.0, "files": []})", 1},
+        {R"({"connections": 18446744073709551620, "files": []})", 1},
+        {R"({"connections": "4", "files": []})", 1},
+        {R"({"connections": true, "files": []})", 1},
+        {R"({"connections": null, "files": []})", 1},
+        {R"({"connections": [4], "files": []})", 1},
+        {R"({"connections": {"n": 4}, "files": []})", 1},
+        {R"({"connections": 3, "connections": "x", "files": []})", 1},
+        {R"({"connections": "x", "connections": 3, "files": []})", 3},
+        {R"({"files": []})", 1},
+        {R"([{"path":"a","hash":"h","size":1,"connections":4}])", 1},
+        {R"({"files": [{"path":"a","hash":"h","size":1,"connections":4}]})", 1},
+        {R"({"nested": {"connections": 4}, "files": []})", 1},
+        {R"({"version": 7, "connections": 2, "files": [{"path":"a","hash":"h","size":1}]})", 2},
+    };
+    for (const Case& c : cases) {
+        const ParsedFileList parsed = ParseFileList(c.text);
+        ASSERT_TRUE(parsed.ok) << c.text << ": " << parsed.error;
+        EXPECT_EQ(parsed.list.connections, c.connections) << c.text;
+    }
+}
+
 // What a verified signature must find bound in the list: its own name and
 // each file's SHA-256. Parsing never fails for either (a key-less build
 // ignores them); SignedListProblem decides for builds with a key.

@@ -4,6 +4,10 @@
 #include <winhttp.h>
 
 #include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "PortalServer.h"
@@ -266,6 +270,73 @@ TEST_F(HttpClientTest, EverySessionAsksForTls12AndLaterWhateverTheScheme)
         EXPECT_EQ(asked, c.asked) << c.name;
         // Once per session, not per request.
         ASSERT_TRUE(fresh.Get(server.Url("a.txt"), body, kBodyLimit)) << c.name;
+        EXPECT_EQ(asked, c.asked) << c.name;
+    }
+}
+
+// Transfers side by side need a connection each: older WinHTTP holds two per
+// server unless told otherwise. The clients of the transfers share one
+// session, opened once, whichever thread comes first.
+TEST_F(HttpClientTest, ClientsOnOneSessionOpenItOnceWithTheirConnectionLimit)
+{
+    using Option = std::pair<unsigned long, unsigned long>;
+    const Option tls{WINHTTP_OPTION_SECURE_PROTOCOLS,
+                     WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3};
+    server.Route("a.txt", "body");
+    struct Case {
+        const char* name;
+        unsigned long limit;
+        bool limitRefused;
+        std::vector<Option> asked;
+    };
+    const Case cases[] = {
+        {"the system's default", 0, false, {tls}},
+        {"four transfers",
+         4,
+         false,
+         {tls, {WINHTTP_OPTION_MAX_CONNS_PER_SERVER, 4}, {WINHTTP_OPTION_MAX_CONNS_PER_1_0_SERVER, 4}}},
+        {"a system that refuses the limit",
+         8,
+         true,
+         {tls, {WINHTTP_OPTION_MAX_CONNS_PER_SERVER, 8}, {WINHTTP_OPTION_MAX_CONNS_PER_1_0_SERVER, 8}}},
+    };
+    for (const Case& c : cases) {
+        HttpClient first(ShortTimeouts());
+        first.connectionsPerServer = c.limit;
+        std::mutex lock;
+        int opens = 0;
+        std::vector<Option> asked;
+        const HttpSessionCalls system = HttpSessionCalls::System();
+        // A user who goes direct: one way out, so one session.
+        first.sessionCalls.hasAutomaticProxy = [] { return false; };
+        first.sessionCalls.readProxySettings = [](InternetProxySettings& settings) {
+            settings = InternetProxySettings();
+            return true;
+        };
+        first.sessionCalls.open = [&](const ProxyRoute& route) {
+            const std::lock_guard<std::mutex> guard(lock);
+            ++opens;
+            return system.open(route);
+        };
+        first.sessionCalls.setOption = [&](void* session, unsigned long option, unsigned long value) {
+            const std::lock_guard<std::mutex> guard(lock);
+            asked.emplace_back(option, value);
+            return !(c.limitRefused && option != WINHTTP_OPTION_SECURE_PROTOCOLS) &&
+                   system.setOption(session, option, value);
+        };
+        const std::unique_ptr<HttpClient> second = first.OnSameSession();
+        EXPECT_EQ(second->connectionsPerServer, c.limit) << c.name;
+        std::string body;
+        bool secondGot = false;
+        std::string secondBody;
+        std::thread other([&] { secondGot = second->Get(server.Url("a.txt"), secondBody, kBodyLimit); });
+        const bool firstGot = first.Get(server.Url("a.txt"), body, kBodyLimit);
+        other.join();
+        EXPECT_TRUE(firstGot) << c.name << first.lastError;
+        EXPECT_TRUE(secondGot) << c.name << second->lastError;
+        EXPECT_EQ(body, "body") << c.name;
+        EXPECT_EQ(secondBody, "body") << c.name;
+        EXPECT_EQ(opens, 1) << c.name;
         EXPECT_EQ(asked, c.asked) << c.name;
     }
 }

@@ -1,5 +1,7 @@
 #include "PortalServer.h"
 
+#include <cstdlib>
+
 #include <windows.h>
 
 #include "base/Handles.h"
@@ -45,6 +47,7 @@ const char* ModeName(Serve mode)
     case Serve::Silent: return "silent";
     case Serve::Endless: return "endless";
     case Serve::Slow: return "slow=3";
+    case Serve::SlowOneSecond: return "slow=1";
     case Serve::NoRange: return "norange";
     }
     return "normal";
@@ -207,6 +210,11 @@ int PortalServer::RequestCount(const std::string& path) const
         count += request == "/" + path ? 1 : 0;
     }
     return count;
+}
+
+int PortalServer::MaxConcurrency() const
+{
+    return std::atoi(ReadBytes(dir_ / L"concurrency").c_str());
 }
 
 }  // namespace Orvane::Fixture

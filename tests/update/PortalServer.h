@@ -21,6 +21,7 @@ enum class Serve {
     Silent,    // the request is never answered
     Endless,   // data without end
     Slow,      // the whole body, in pieces spread over 3 s
+    SlowOneSecond,  // the whole body, in pieces spread over 1 s
     NoRange,   // as Normal, but a Range request gets the whole body with 200
 };
 
@@ -52,6 +53,9 @@ public:
     int RequestCount(const std::string& path) const;
     // The Range header of each request that sent one, in order: "/path\tbytes=N-".
     std::vector<std::string> Ranges() const;
+
+    // The most requests the server has been answering at one time.
+    int MaxConcurrency() const;
 
     // Stops the server now (the destructor does it otherwise).
     void Stop();

@@ -149,15 +149,19 @@ protected:
                           ",\"size\":" + std::to_string(size) + "}");
     }
 
-    // Writes filelist.json from the listed entries, as {"files":[...]} or a bare array.
-    void PublishList(bool wrapped = true)
+    // Writes filelist.json from the listed entries, as {"files":[...]} or a
+    // bare array; `connections` > 0 lists them as the list's "connections".
+    void PublishList(bool wrapped = true, int connections = 0)
     {
         std::string list = "[";
         for (size_t i = 0; i < entries.size(); ++i) {
             list += (i ? "," : "") + entries[i];
         }
         list += "]";
-        server.Route("files/filelist.json", wrapped ? "{\"version\":2,\"files\":" + list + "}" : list);
+        const std::string allowed =
+            connections > 0 ? "\"connections\":" + std::to_string(connections) + "," : std::string();
+        server.Route("files/filelist.json",
+                     wrapped ? "{\"version\":2," + allowed + "\"files\":" + list + "}" : list);
     }
 
     std::string Md5(const std::string& bytes)
@@ -1682,6 +1686,188 @@ TEST_F(UpdateControllerTest, ARunWithoutAThreadLeavesNothingStuck)
     Update();
     EXPECT_EQ(completions, std::vector<bool>{true});
     EXPECT_EQ(Fixture::ReadBytes(Local(L"a.bin")), "new");
+}
+
+// ---- Parallel transfers ----------------------------------------------------
+
+// Files on a slow link, so transfers that may overlap do.
+TEST_F(UpdateControllerTest, FilesTransferSideBySideAsTheListAllows)
+{
+    struct Case {
+        const char* name;
+        int listed;  // the list's "connections"; 0: none
+        int files;
+        int concurrency;  // the most requests the portal answers at once
+    };
+    const Case cases[] = {
+        {"a list that allows nothing", 0, 3, 1},
+        {"one connection", 1, 3, 1},
+        {"four connections for six files", 4, 6, 4},
+        {"more connections than files", 8, 3, 3},
+    };
+    for (const Case& c : cases) {
+        // A portal of its own, to count its concurrent requests, and a
+        // controller of its own, which asks the portal's relay once.
+        Fixture::PortalServer portal;
+        ASSERT_TRUE(portal.Started()) << portal.Error();
+        portal.Route("url.txt", portal.Url("files/"));
+        config.portalUrl = portal.Url();
+        systemState.GameDir = temp / Utf8ToWide(std::string("game-") + c.name);
+        ASSERT_TRUE(CreateDirectoryW(systemState.GameDir.c_str(), nullptr));
+        UpdateController run{config, systemState};
+        Hook(run);
+        entries.clear();
+        std::vector<std::string> contents;
+        int64_t size = 0;
+        for (int i = 0; i < c.files; ++i) {
+            // Side by side in one new folder and in folders of their own.
+            const std::string path = (i % 2 ? "d" + std::to_string(i) : std::string("shared")) + "/f" +
+                                     std::to_string(i) + ".bin";
+            contents.push_back(Pattern(30000 + 1000 * static_cast<size_t>(i), static_cast<unsigned>(i)));
+            portal.Route("files/" + path, contents.back(), 200, Serve::SlowOneSecond);
+            List(path, Md5(contents.back()), static_cast<int64_t>(contents.back().size()));
+            size = static_cast<int64_t>(contents.front().size());
+        }
+        std::string list = "{" +
+                           (c.listed ? "\"connections\":" + std::to_string(c.listed) + "," : std::string()) +
+                           "\"files\":[";
+        for (size_t i = 0; i < entries.size(); ++i) {
+            list += (i ? "," : "") + entries[i];
+        }
+        portal.Route("files/filelist.json", list + "]}");
+        Reset();
+        run.CheckForUpdates();
+        ASSERT_TRUE(run.WaitForRuns(20000)) << c.name;
+        ASSERT_EQ(run.state, State::UpdateAvailable) << c.name;
+        Reset();
+        run.StartUpdate();
+        ASSERT_TRUE(run.WaitForRuns(20000)) << c.name;
+
+        ASSERT_EQ(Steps().back(), Step(State::UpToDate, kUpdated))
+            << c.name << ": " << testing::PrintToString(run.message);
+        EXPECT_EQ(completions, std::vector<bool>{true}) << c.name;
+        for (int i = 0; i < c.files; ++i) {
+            const std::string path = run.filesToUpdate[static_cast<size_t>(i)].path;
+            EXPECT_EQ(Fixture::ReadBytes(systemState.GameDir + L"\\" + Utf8ToWide(path)),
+                      contents[static_cast<size_t>(i)])
+                << c.name;
+            EXPECT_EQ(portal.RequestCount("files/" + path), 1) << c.name << " " << path;
+        }
+        EXPECT_EQ(portal.MaxConcurrency(), c.concurrency) << c.name;
+
+        // One progress for the whole run: its bytes and files only grow, and
+        // it ends with every byte of every file.
+        ASSERT_FALSE(progress.empty()) << c.name;
+        bool startedAhead = false;
+        for (size_t i = 0; i < progress.size(); ++i) {
+            const ProgressCall& call = progress[i];
+            EXPECT_EQ(call.fileCount, c.files) << c.name;
+            EXPECT_EQ(call.total, run.totalBytes) << c.name;
+            if (i > 0) {
+                EXPECT_GE(call.fileIndex, progress[i - 1].fileIndex) << c.name;
+                EXPECT_GE(call.downloaded, progress[i - 1].downloaded) << c.name;
+            }
+            // The counter counts files started, the bytes those of all of
+            // them: started files ahead of the bytes finished show transfers
+            // side by side.
+            startedAhead |= call.downloaded < (call.fileIndex - 1) * size;
+        }
+        EXPECT_EQ(progress.back().fileIndex, c.files) << c.name;
+        EXPECT_EQ(progress.back().downloaded, run.totalBytes) << c.name;
+        EXPECT_EQ(startedAhead, c.concurrency > 1) << c.name;
+    }
+}
+
+TEST_F(UpdateControllerTest, TheFirstFileToFailForGoodFailsTheRunAndStopsTheOthers)
+{
+    std::vector<std::string> slow;
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = "slow" + std::to_string(i) + ".bin";
+        slow.push_back(path);
+        ASSERT_TRUE(Fixture::WriteBytes(Local(Utf8ToWide(path)), "old " + path));
+        Offer(path, Pattern(400000, static_cast<unsigned>(i)), Serve::Slow);
+    }
+    // Under way beside the others for a second, then wrong; with one attempt
+    // per file it fails for good while the others are a third of the way.
+    config.retryCount = 1;
+    server.Route("files/wrong.bin", Pattern(20000, 9), 200, Serve::SlowOneSecond);
+    List("wrong.bin", Md5("what the list promised"), 20000);
+    PublishList(true, 4);
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Reset();
+
+    const ULONGLONG started = GetTickCount64();
+    Update();
+    // The slow files would take 3 s; they stop at their next chunk.
+    EXPECT_LT(GetTickCount64() - started, 2500u);
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: wrong.bin"));
+    EXPECT_EQ(controller.message, L"下载失败: wrong.bin");
+    EXPECT_EQ(completions, std::vector<bool>{false});
+    EXPECT_FALSE(Fixture::Exists(Local(L"wrong.bin")));
+    for (size_t i = 0; i < slow.size(); ++i) {
+        EXPECT_EQ(server.RequestCount("files/" + slow[i]), 1) << slow[i] << ": no retry once stopped";
+        EXPECT_EQ(Fixture::ReadBytes(Local(Utf8ToWide(slow[i]))), "old " + slow[i]);
+        // What arrived stays for the next run.
+        const std::string part = Fixture::ReadBytes(Local(Utf8ToWide(slow[i] + ".orvpart")));
+        EXPECT_GT(part.size(), 0u) << slow[i];
+        EXPECT_LT(part.size(), 400000u) << slow[i];
+        EXPECT_EQ(part, Pattern(400000, static_cast<unsigned>(i)).substr(0, part.size())) << slow[i];
+    }
+}
+
+TEST_F(UpdateControllerTest, CancelStopsEveryTransferAndTheNextRunAsksForTheRest)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 4; ++i) {
+        paths.push_back("part" + std::to_string(i) + ".bin");
+        ASSERT_TRUE(Fixture::WriteBytes(Local(Utf8ToWide(paths.back())), "old content"));
+        Offer(paths.back(), Pattern(300000, 10 + static_cast<unsigned>(i)), Serve::Slow);
+    }
+    PublishList(true, 4);
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    EXPECT_EQ(controller.connections, 4);
+    Reset();
+
+    ASSERT_EQ(controller.StartUpdate(), UpdateController::RunStart::Started);
+    // Bytes are arriving on every transfer.
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const std::string& path : paths) {
+            WIN32_FILE_ATTRIBUTE_DATA data{};
+            if (!GetFileAttributesExW(Local(Utf8ToWide(path + ".orvpart")).c_str(), GetFileExInfoStandard, &data) ||
+                data.nFileSizeLow == 0) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    EXPECT_EQ(server.MaxConcurrency(), 4);
+    const ULONGLONG cancelled = GetTickCount64();
+    controller.Cancel();
+    ASSERT_TRUE(controller.WaitForRuns(2000));
+    EXPECT_LT(GetTickCount64() - cancelled, 2000u);
+    EXPECT_TRUE(completions.empty()) << "a cancelled run reports nothing";
+
+    std::vector<std::string> ranges;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(Fixture::ReadBytes(Local(Utf8ToWide(paths[i]))), "old content");
+        EXPECT_EQ(server.RequestCount("files/" + paths[i]), 1) << paths[i];
+        const std::string part = Fixture::ReadBytes(Local(Utf8ToWide(paths[i] + ".orvpart")));
+        ASSERT_GT(part.size(), 0u) << paths[i];
+        ASSERT_LT(part.size(), 300000u) << paths[i];
+        ranges.push_back("/files/" + paths[i] + "\tbytes=" + std::to_string(part.size()) + "-");
+    }
+    Reset();
+    Check();
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    for (size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(Fixture::ReadBytes(Local(Utf8ToWide(paths[i]))), Pattern(300000, 10 + static_cast<unsigned>(i)));
+    }
+    std::vector<std::string> asked = server.Ranges();
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, ranges);
 }
 
 }  // namespace
