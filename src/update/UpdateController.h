@@ -10,6 +10,7 @@
 
 #include "update/FileList.h"
 #include "update/HttpClient.h"
+#include "update/MirrorSet.h"
 #include "update/TargetFiles.h"
 #include "update/TargetPath.h"
 
@@ -148,9 +149,13 @@ public:
     // True from a run's start to its final report (a start is then refused).
     bool RunActive() const { return busy_.load(); }
 
-    // The file server's base URL from the portal's url.txt, asked for once per
-    // controller; empty until a check has resolved it.
-    const std::string& ResolvedBaseUrl() const { return resolvedUrl_; }
+    // The file server's base URL from the portal's url.txt (its first mirror),
+    // asked for once per controller; empty until a check has resolved it.
+    std::string ResolvedBaseUrl() const { return relayMirrors_.empty() ? std::string() : relayMirrors_.front(); }
+    // The mirrors the next update fetches from, in order: the one the last
+    // check's list came from, then those named after it. Read only while no
+    // run is active.
+    const std::vector<std::string>& UpdateMirrors() const { return updateMirrors_; }
 
     // Read only while no run is active (after WaitForRuns, or on the thread of
     // a callback): a run writes them.
@@ -208,12 +213,13 @@ private:
     struct RunInput {
         std::wstring root;  // the game directory
         std::wstring programPath;
-        std::string portalUrl;
+        std::vector<std::string> relayUrls;  // PortalUrl, then the further relays
         std::string fileListName;
         int retryCount = 0;
         std::vector<FileEntry> files;  // update runs: the list to fetch
         std::set<std::string> folders;  // of `files`, those that are folders here
         int64_t totalBytes = 0;
+        std::vector<std::string> mirrors;  // update runs: the base URLs to fetch from
     };
 
     void Notify(State newState, const std::wstring& text, size_t fileCount = 0);
@@ -227,9 +233,16 @@ private:
                       RunInput input);
     RunInput CurrentInput() const;
     bool Cancelled() const { return cancel_.load(); }
-    // Second-stage addressing: asks the portal's url.txt for the file server's
-    // base URL, once per controller. False with the reason in `message`.
-    bool ResolvePortal(const RunInput& input, HttpClient& client);
+    // Second-stage addressing: asks the relay's url.txt for the file servers'
+    // base URLs. False with the reason in `message`.
+    bool AskRelay(const std::string& relayUrl, HttpClient& client, std::vector<std::string>& mirrors);
+    // Takes the file list from the first of `mirrors` that gives one that
+    // parses and verifies; the mirrors before it are skipped for the run,
+    // each with its reason logged. False (with `message` set by the last
+    // one's failure) when none gives one; `arrived` tells whether any list
+    // arrived at all.
+    bool FetchList(const RunInput& input, HttpClient& client, const std::vector<std::string>& mirrors,
+                   ParsedFileList& parsed, bool& arrived);
     void RunCheck(const RunInput& input);
     void RunUpdate(const RunInput& input);
     // With a key: fetches and verifies the list's signature. False (with
@@ -249,6 +262,9 @@ private:
     // partial file unless its content is known to be wrong.
     bool DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
                             const TargetPath& target, const FileEntry& entry, const ProgressCallback& progress);
+    // Reports a failed attempt of `entry` from `mirror` to the run's mirrors
+    // and returns the mirror of the next attempt, logging a change.
+    size_t MirrorAfterFailure(MirrorSet& mirrors, size_t mirror, const FileEntry& entry);
 
     // The bytes the run still has to write (listed sizes less what the
     // partial files hold) when they may not fit, and the volume's free space.
@@ -264,10 +280,16 @@ private:
     SystemState& systemState_;
     // Why the current attempt of a file failed, as far as the player can act on it.
     FailureCause attemptFailure_ = FailureCause::Unknown;
+    // Whose fault the current attempt's failure was: the mirror's, or local.
+    AttemptOutcome attemptOutcome_ = AttemptOutcome::LocalFailure;
+    std::string attemptProblem_;  // what the mirror did wrong, for the log
     std::atomic<int> activeRuns_{0};
     std::atomic<bool> cancel_{false};
     std::atomic<bool> busy_{false};  // a run has started and not yet made its final report
-    std::string resolvedUrl_;  // written and read by runs only, which never overlap
+    // Written and read by runs only, which never overlap: the relay's answer,
+    // kept until a check gets no list from any of them.
+    std::vector<std::string> relayMirrors_;
+    std::vector<std::string> updateMirrors_;
 };
 
 }  // namespace Orvane
