@@ -11,7 +11,9 @@
                     [--connections N]
       Lays out <portal-dir> for any static web server rooted there:
 
-        <portal-dir>/url.txt                 the base URL, one line (the relay)
+        <portal-dir>/url.txt                 the base URL, one line (the relay;
+                                             an operator may add mirrors, one
+                                             base URL a line, in order)
         <portal-dir>/<base path>/filelist.json
         <portal-dir>/<base path>/filelist.json.sig   with --sign
         <portal-dir>/<base path>/<every client file>
@@ -59,8 +61,8 @@
   portal.py verify <portal-url> [--key public.pem] [--min-version N]
                    [--list-name NAME] [--jobs N]
       Checks a live portal from the outside, the way Orvane reads it: the
-      relay <portal-url>url.txt, the list it points at (either shape Orvane
-      takes), the list's signature, version, name and every entry's
+      relay <portal-url>url.txt, and at every mirror it names (one base URL a
+      line) the list (either shape Orvane takes; the same bytes at each), the list's signature, version, name and every entry's
       "sha256" when a key is given, then every listed file (status 200,
       length, MD5, the SHA-256 where listed, a path Orvane takes, and for
       the program a Windows program that 32-bit Windows can start),
@@ -911,35 +913,45 @@ def check_file(check, progress, base, path, md5, size, sha256):
         check.problem("%s: the program is %s" % (url, program_image_problem(head)))
 
 
-def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
-    """Checks a live portal; returns the number of problems found."""
-    check = PortalCheck()
-    portal_url += "" if portal_url.endswith("/") else "/"
-    relay_url = portal_url + RELAY_NAME
-    relay = check.fetch(relay_url, "relay", MAX_RELAY_BYTES)
-    if relay is None:
-        return check.problems
+def mirrors_of_relay(check, relay_url, relay):
+    """The base URLs the relay's text names, one a line, as Orvane reads
+    them (each line trimmed, empty lines and repeats dropped, a final '/'
+    added), after reporting one that Orvane could not fetch from."""
     if relay.startswith(b"\xef\xbb\xbf"):
         # Orvane takes the relay's bytes as they are: a byte order mark is
         # part of the URL to it (an editor's "UTF-8 with BOM").
         check.problem("relay %s: starts with a UTF-8 byte order mark" % relay_url)
-        return check.problems
-    base = relay.decode("utf-8", "replace").strip(RELAY_TRIMMED)
-    if base == "":
+        return []
+    mirrors = []
+    for line in relay.decode("utf-8", "replace").replace("\r", "\n").split("\n"):
+        base = line.strip(RELAY_TRIMMED)
+        if base == "":
+            continue
+        if any(ord(c) < 0x20 or ord(c) == 0x7F for c in base):
+            check.problem("relay %s: base URL %r contains control characters" % (relay_url, base))
+            continue
+        if url_problem(base):
+            check.problem("relay %s: base URL %r is %s" % (relay_url, base, url_problem(base)))
+            continue
+        base += "" if base.endswith("/") else "/"
+        if base not in mirrors:
+            mirrors.append(base)
+    if not mirrors and check.problems == 0:
         check.problem("relay %s: empty" % relay_url)
-        return check.problems
-    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in base):
-        check.problem("relay %s: base URL %r contains control characters" % (relay_url, base))
-        return check.problems
-    if url_problem(base):
-        check.problem("relay %s: base URL %r is %s" % (relay_url, base, url_problem(base)))
-        return check.problems
-    base += "" if base.endswith("/") else "/"
-    print("relay %s: base URL %s" % (relay_url, base))
+    return mirrors
+
+
+def verify_mirror(check, base, key, min_version, list_name, jobs, first_list):
+    """Checks one mirror's list and files; returns its list's bytes (None
+    when it has none). `first_list`: the bytes of the first mirror's list,
+    which every other mirror must serve too."""
     list_url = base + list_name
     list_bytes = check.fetch(list_url, "list", MAX_LIST_BYTES)
     if list_bytes is None:
-        return check.problems
+        return None
+    if first_list is not None and list_bytes != first_list:
+        # Orvane takes the list of whichever mirror answers first.
+        check.problem("list %s: differs from the first mirror's list" % list_url)
     if key is not None:
         signature = check.fetch(list_url + SIGNATURE_SUFFIX, "signature", MAX_SIGNATURE_BYTES)
         if signature is not None and not signature_verifies(key, list_bytes, signature):
@@ -949,7 +961,7 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
         document = json.loads(list_bytes.decode("utf-8"))
     except ValueError as e:
         check.problem("list %s: not JSON in UTF-8: %s" % (list_url, e))
-        return check.problems
+        return list_bytes
     version = version_of(document)
     if version < min_version:
         check.problem("list %s: version %d is older than %d" % (list_url, version, min_version))
@@ -962,7 +974,7 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
                 list_name))
     entries = read_entries(check, document, signed=key is not None)
     if entries is None:
-        return check.problems
+        return list_bytes
     print("list %s: version %d, %d files, %s" % (
         list_url, version, len(entries), byte_count(sum(e[2] for e in entries))))
 
@@ -971,6 +983,26 @@ def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
         for done in [pool.submit(check_file, check, progress, base, *e) for e in entries]:
             done.result()
     progress.finish()
+    return list_bytes
+
+
+def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):
+    """Checks a live portal, every mirror its relay names; returns the number
+    of problems found."""
+    check = PortalCheck()
+    portal_url += "" if portal_url.endswith("/") else "/"
+    relay_url = portal_url + RELAY_NAME
+    relay = check.fetch(relay_url, "relay", MAX_RELAY_BYTES)
+    if relay is None:
+        return check.problems
+    mirrors = mirrors_of_relay(check, relay_url, relay)
+    first_list = None
+    for number, base in enumerate(mirrors, 1):
+        print("relay %s: base URL %s%s" % (
+            relay_url, base, " (mirror %d of %d)" % (number, len(mirrors)) if len(mirrors) > 1 else ""))
+        served_list = verify_mirror(check, base, key, min_version, list_name, jobs, first_list)
+        if number == 1:
+            first_list = served_list
     return check.problems
 
 

@@ -15,6 +15,15 @@ std::string ReadText(const IniFile& ini, const wchar_t* section, const wchar_t* 
     return WideToUtf8(ini.Text(section, key, defaultValue));
 }
 
+// A relay URL names a folder: exactly one '/' is added when it lacks one.
+std::string AsFolderUrl(std::string url)
+{
+    if (!url.empty() && url.back() != '/') {
+        url += '/';
+    }
+    return url;
+}
+
 }  // namespace
 
 Config::Config() : portalUrl(ServiceEndpoints::DefaultPortalUrl) {}
@@ -40,9 +49,15 @@ bool Config::LoadFrom(const std::wstring& iniPath)
     const std::wstring defaultPortal = Utf8ToWide(ServiceEndpoints::DefaultPortalUrl);
     const IniFile ini(iniPath);
 
-    portalUrl = ReadText(ini, L"Server", L"PortalUrl", defaultPortal.c_str());
-    if (!portalUrl.empty() && portalUrl.back() != '/') {
-        portalUrl += '/';
+    portalUrl = AsFolderUrl(ReadText(ini, L"Server", L"PortalUrl", defaultPortal.c_str()));
+    fallbackPortalUrls.clear();
+    for (int number = 2;; ++number) {
+        const std::wstring key = L"PortalUrl" + std::to_wstring(number);
+        const std::string url = ReadText(ini, L"Server", key.c_str(), L"");
+        if (url.empty()) {
+            break;
+        }
+        fallbackPortalUrls.push_back(AsFolderUrl(url));
     }
     fileListName = ReadText(ini, L"Server", L"FileListName", L"filelist.json");
     executableName = ReadText(ini, L"Game", L"ExecutableName", L"wow.exe");

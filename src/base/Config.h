@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace Orvane {
 
@@ -18,6 +19,10 @@ public:
     bool LoadFrom(const std::wstring& iniPath);
 
     std::string portalUrl;        // relay base URL; ends in '/' unless empty
+    // Further relays (PortalUrl2, PortalUrl3, ... up to the first key that is
+    // missing or empty), asked in order when the one before cannot be reached
+    // or gives no usable answer. Each ends in '/'.
+    std::vector<std::string> fallbackPortalUrls;
     std::string fileListName;
     std::string executableName;
     std::string launcherName;

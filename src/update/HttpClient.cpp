@@ -57,11 +57,13 @@ void EnableTls12(const HttpSessionCalls& calls, HINTERNET session)
 struct Failure {
     std::string& text;
     unsigned long& code;
+    bool& connecting;
 
     void Set(const char* reason)
     {
         text = reason;
         code = 0;
+        connecting = false;
     }
     void Set(const std::string& reason) { Set(reason.c_str()); }
     // A system call has just failed: the reason, the call's error code and its name.
@@ -69,6 +71,13 @@ struct Failure {
     {
         code = GetLastError();
         text = std::string(reason) + ": " + DescribeWinHttpError(code);
+        connecting = false;
+    }
+    // The same for the call that makes the connection.
+    void SetFromConnecting(const char* reason)
+    {
+        SetFromSystem(reason);
+        connecting = IsConnectionFailure(code);
     }
 };
 
@@ -379,7 +388,7 @@ bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, unsigned long con
     if (!WinHttpSendRequest(request.Get(), range.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : range.c_str(),
                             range.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0,
                             0, 0)) {
-        error.SetFromSystem("WinHttpSendRequest failed");
+        error.SetFromConnecting("WinHttpSendRequest failed");
         return false;
     }
     if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
@@ -538,6 +547,19 @@ std::string DescribeWinHttpError(unsigned long code)
     return name == nullptr ? std::to_string(code) : std::to_string(code) + " " + name;
 }
 
+bool IsConnectionFailure(unsigned long code)
+{
+    // Wine passes on its sockets' own codes for a refusal and a time-out.
+    constexpr DWORD kConnectionFailures[] = {ERROR_WINHTTP_CANNOT_CONNECT, ERROR_WINHTTP_TIMEOUT,
+                                             ERROR_WINHTTP_NAME_NOT_RESOLVED, WSAECONNREFUSED, WSAETIMEDOUT};
+    for (const DWORD failure : kConnectionFailures) {
+        if (failure == code) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IsCertificateFailure(unsigned long code)
 {
     for (const DWORD failure : kCertificateFailures) {
@@ -584,8 +606,9 @@ std::unique_ptr<HttpClient> HttpClient::OnSameSession() const
 
 bool HttpClient::Get(const std::string& url, std::string& body, int64_t maxBytes)
 {
-    Failure failure{lastError, lastErrorCode};
+    Failure failure{lastError, lastErrorCode, lastFailedToConnect};
     lastErrorCode = 0;
+    lastFailedToConnect = false;
     WinHttpHandle request;
     DWORD status = 0;
     if (!SendGet(*session_, sessionCalls, connectionsPerServer, url, timeouts, 0, request, status, failure)) {
@@ -657,8 +680,9 @@ bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int6
                          const ProgressCallback& progress, const DownloadOptions& options)
 {
     const int64_t resumeFrom = options.resumeFrom > 0 ? options.resumeFrom : 0;
-    Failure failure{lastError, lastErrorCode};
+    Failure failure{lastError, lastErrorCode, lastFailedToConnect};
     lastErrorCode = 0;
+    lastFailedToConnect = false;
     WinHttpHandle request;
     DWORD status = 0;
     if (!SendGet(*session_, sessionCalls, connectionsPerServer, url, timeouts, resumeFrom, request, status, failure)) {

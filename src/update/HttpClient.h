@@ -41,6 +41,12 @@ std::string DescribeWinHttpError(unsigned long code);
 // updating the system's root certificates.
 bool IsCertificateFailure(unsigned long code);
 
+// True for the codes of a connection that could not be made: refused, timed
+// out, or a host name that did not resolve. Only failures of the request's
+// sending count so (HttpClient::lastFailedToConnect), since a time-out later
+// is a server that took the connection and then stalled.
+bool IsConnectionFailure(unsigned long code);
+
 // Limits applied to every request, in milliseconds. Without them a server that
 // accepts a connection and never answers would hold a request for ever.
 struct HttpTimeouts {
@@ -145,6 +151,9 @@ public:
     // The system's error code of the last request's failure; 0 when it
     // succeeded or failed for a reason of its own (status, size, ...).
     unsigned long lastErrorCode = 0;
+    // The last request failed before the server took it: no connection
+    // could be made (IsConnectionFailure).
+    bool lastFailedToConnect = false;
     HttpTimeouts timeouts;
     HttpSessionCalls sessionCalls = HttpSessionCalls::System();
     // When set, a transfer fails at its next chunk once the flag is true.

@@ -42,11 +42,6 @@ bool SameDigest(const std::string& actual, const std::string& expected)
     return !actual.empty() && AsciiLower(actual) == AsciiLower(expected);
 }
 
-bool IsTrimmed(char c)
-{
-    return c == '\r' || c == '\n' || c == ' ';
-}
-
 // A downloaded file against its entry: the MD5 always, and with a signed
 // list the SHA-256 too, since MD5 alone lets a twin of a signed file pass.
 bool MatchesEntry(const ContentDigests& actual, const FileEntry& entry, bool signedList)
@@ -252,7 +247,9 @@ UpdateController::RunInput UpdateController::CurrentInput() const
         input.root = length < MAX_PATH ? std::wstring(directory, length) : std::wstring();
     }
     input.programPath = programPath;
-    input.portalUrl = config_.portalUrl;
+    input.relayUrls.push_back(config_.portalUrl);
+    input.relayUrls.insert(input.relayUrls.end(), config_.fallbackPortalUrls.begin(),
+                           config_.fallbackPortalUrls.end());
     input.fileListName = config_.fileListName;
     input.retryCount = config_.retryCount;
     return input;
@@ -301,35 +298,60 @@ UpdateController::RunStart UpdateController::CheckForUpdates()
                     CurrentInput());
 }
 
-bool UpdateController::ResolvePortal(const RunInput& input, HttpClient& client)
+bool UpdateController::AskRelay(const std::string& relayUrl, HttpClient& client,
+                                std::vector<std::string>& mirrors)
 {
-    if (!resolvedUrl_.empty()) {
-        return true;
-    }
     std::string body;
-    if (!client.Get(input.portalUrl + "url.txt", body, kMaxRelayBytes)) {
-        Logger::Instance().Write(LogLevel::Error, "Relay request failed: " + client.lastError);
+    if (!client.Get(relayUrl + "url.txt", body, kMaxRelayBytes)) {
+        Logger::Instance().Write(LogLevel::Error, "Relay request failed: " + relayUrl + ": " + client.lastError);
         message = WithFailureReason(L"二次寻址失败: 无法连接跳板服务器",
                                     CauseOfRequestFailure(client.lastErrorCode));
         return false;
     }
-    while (!body.empty() && IsTrimmed(body.back())) {
-        body.pop_back();
-    }
-    size_t first = 0;
-    while (first < body.size() && IsTrimmed(body[first])) {
-        ++first;
-    }
-    body.erase(0, first);
-    if (body.empty()) {
+    mirrors = MirrorsOfRelayAnswer(body);
+    if (mirrors.empty()) {
+        Logger::Instance().Write(LogLevel::Error, "Relay answered with no base URL: " + relayUrl);
         message = L"二次寻址失败: 跳板服务器返回空地址";
         return false;
     }
-    if (body.back() != '/') {
-        body += '/';
-    }
-    resolvedUrl_ = body;
     return true;
+}
+
+bool UpdateController::FetchList(const RunInput& input, HttpClient& client, const std::vector<std::string>& mirrors,
+                                 ParsedFileList& parsed, bool& arrived)
+{
+    const bool signedLists = !fileListPublicKey.empty();
+    arrived = false;
+    for (size_t i = 0; i < mirrors.size() && !Cancelled(); ++i) {
+        const std::string listUrl = mirrors[i] + input.fileListName;
+        std::string listText;
+        std::string reason;
+        if (!client.Get(listUrl, listText, kMaxFileListBytes)) {
+            reason = "file list request failed: " + client.lastError;
+            message = WithFailureReason(L"下载文件列表失败", CauseOfRequestFailure(client.lastErrorCode));
+        } else {
+            arrived = true;
+            // Nothing of a list is read before its signature verifies.
+            const bool verified = !signedLists || VerifyListSignature(client, listUrl, listText);
+            parsed = verified ? ParseFileList(listText) : ParsedFileList();
+            if (!verified) {
+                reason = "file list signature invalid";
+            } else if (!parsed.ok) {
+                reason = "file list unreadable: " + parsed.error;
+                message = Utf8ToWide(parsed.error);
+            } else if (signedLists && !AcceptSignedList(parsed.list, input.fileListName)) {
+                reason = "signed file list refused";
+            } else if (signedLists && !AcceptListVersion(parsed.list.version)) {
+                reason = "file list version refused";
+            } else {
+                updateMirrors_.assign(mirrors.begin() + static_cast<std::ptrdiff_t>(i), mirrors.end());
+                return true;
+            }
+        }
+        Logger::Instance().Write(LogLevel::Error, "Mirror " + mirrors[i] + " skipped for this run: " + reason);
+    }
+    parsed = ParsedFileList();
+    return false;
 }
 
 void UpdateController::RunCheck(const RunInput& input)
@@ -342,38 +364,55 @@ void UpdateController::RunCheck(const RunInput& input)
     // One session for the run's requests.
     HttpClient client(timeouts);
     client.cancel = &cancel_;
-    if (!ResolvePortal(input, client)) {
-        Finish(State::Error, message);
+    bool checking = false;
+    const auto startChecking = [this, &checking] {
+        if (!checking) {
+            Notify(State::Checking, L"正在检查更新");
+            checking = true;
+        }
+    };
+    ParsedFileList parsed;
+    bool listed = false;
+    bool arrived = false;
+    if (!relayMirrors_.empty()) {
+        // The relay was asked before in this process.
+        startChecking();
+        listed = FetchList(input, client, relayMirrors_, parsed, arrived);
+    } else {
+        // Each relay in turn, until one names mirrors of which one gives a list.
+        std::wstring listFailure;
+        for (size_t r = 0; r < input.relayUrls.size() && !listed && !Cancelled(); ++r) {
+            std::vector<std::string> mirrors;
+            if (!AskRelay(input.relayUrls[r], client, mirrors)) {
+                continue;
+            }
+            startChecking();
+            listed = FetchList(input, client, mirrors, parsed, arrived);
+            if (listed || arrived) {
+                relayMirrors_ = mirrors;
+            }
+            if (!listed) {
+                listFailure = message;
+                if (r + 1 < input.relayUrls.size()) {
+                    Logger::Instance().Write(LogLevel::Error,
+                                             "No mirror of relay " + input.relayUrls[r] + " gave a file list");
+                }
+            }
+        }
+        // A relay's failure says less than the failure of a list it led to.
+        if (!listed && !listFailure.empty()) {
+            message = listFailure;
+        }
+    }
+    if (Cancelled()) {
+        Abandon();
         return;
     }
-    Notify(State::Checking, L"正在检查更新");
-
-    std::string listText;
-    const std::string listUrl = resolvedUrl_ + input.fileListName;
-    if (!client.Get(listUrl, listText, kMaxFileListBytes)) {
-        Logger::Instance().Write(LogLevel::Error, "File list request failed: " + client.lastError);
-        // The relay may have moved the file server: the next check asks it again.
-        resolvedUrl_.clear();
-        message = WithFailureReason(L"下载文件列表失败", CauseOfRequestFailure(client.lastErrorCode));
-        Finish(State::Error, message);
-        return;
-    }
-    const bool signedLists = !fileListPublicKey.empty();
-    if (signedLists && !VerifyListSignature(client, listUrl, listText)) {
-        Finish(State::Error, message);
-        return;
-    }
-    const ParsedFileList parsed = ParseFileList(listText);
-    if (!parsed.ok) {
-        message = Utf8ToWide(parsed.error);
-        Finish(State::Error, message);
-        return;
-    }
-    if (signedLists && !AcceptSignedList(parsed.list, input.fileListName)) {
-        Finish(State::Error, message);
-        return;
-    }
-    if (signedLists && !AcceptListVersion(parsed.list.version)) {
+    if (!listed) {
+        if (!arrived) {
+            // The relay may have moved the file servers: the next check asks it again.
+            relayMirrors_.clear();
+        }
         Finish(State::Error, message);
         return;
     }
@@ -505,17 +544,19 @@ UpdateController::RunStart UpdateController::StartUpdate()
     input.folders = foldersListed;
     input.totalBytes = totalBytes;
     input.connections = connections;
+    input.mirrors = updateMirrors_;
     return StartRun(State::Downloading, L"正在更新", &UpdateController::RunUpdate,
                     std::move(input));
 }
 
 bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
                                           const TargetPath& target, const FileEntry& entry,
-                                          const ProgressCallback& progress, FailureCause& attemptFailure)
+                                          const ProgressCallback& progress, AttemptFailure& failure)
 {
     // One open of the partial file tells what an earlier attempt or run left
     // there and takes the rest: no query of the folder first (each lookup of a
     // missing name is a directory query that a virus scanner sees).
+    failure = AttemptFailure();
     KernelHandle partial(CreateFileW(target.partial.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!partial) {
@@ -541,14 +582,14 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         return false;
     };
     // A full disk: the partial file goes at once, giving its space back.
-    const auto diskFull = [this, &target, &partial, &attemptFailure] {
-        attemptFailure = FailureCause::DiskFull;
+    const auto diskFull = [this, &target, &partial, &failure] {
+        failure.cause = FailureCause::DiskFull;
         partial.Reset();
         DiscardFile(target.partial, fileMoves);
         return false;
     };
     // Only bytes that are on the disk are moved in.
-    const auto replace = [this, &target, &partial, &failed, &diskFull, &attemptFailure] {
+    const auto replace = [this, &target, &partial, &failed, &diskFull, &failure] {
         if (!fileMoves.flush(partial.Get())) {
             const DWORD error = GetLastError();
             Logger::Instance().Write(LogLevel::Warning,
@@ -559,7 +600,7 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         const ReplaceResult result = target.isProgram
                                          ? ReplaceProgram(target.partial, target.file, target.aside, fileMoves)
                                          : ReplaceTarget(target.partial, target.file, target.aside, fileMoves);
-        attemptFailure = result == ReplaceResult::InUse ? FailureCause::FileInUse : FailureCause::Unknown;
+        failure.cause = result == ReplaceResult::InUse ? FailureCause::FileInUse : FailureCause::Unknown;
         return result == ReplaceResult::Replaced;
     };
     // The digest covers the whole file: what was left is read back once, the
@@ -604,10 +645,13 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         if (!downloaded) {
             Logger::Instance().Write(LogLevel::Warning,
                                      "Download failed: " + entry.path + ": " + client.lastError);
-            attemptFailure = CauseOfRequestFailure(client.lastErrorCode);
-            if (attemptFailure == FailureCause::DiskFull) {
+            failure.cause = CauseOfRequestFailure(client.lastErrorCode);
+            if (failure.cause == FailureCause::DiskFull) {
                 return diskFull();
             }
+            failure.outcome =
+                client.lastFailedToConnect ? AttemptOutcome::ConnectionFailed : AttemptOutcome::MirrorFailed;
+            failure.problem = client.lastError;
             // The bytes so far stay for the next attempt, which asks for the rest.
             return failed();
         }
@@ -616,6 +660,8 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
         }
         startAgain();
         if (resumedFrom == 0 || Cancelled()) {
+            failure.outcome = AttemptOutcome::MirrorFailed;
+            failure.problem = "the content differs from the list";
             return failed();
         }
         hash.Restart();
@@ -625,11 +671,28 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
     // length never replaces the old one, whatever its MD5.
     if (signedList && (!GetFileSizeEx(partial.Get(), &size) || size.QuadPart != entry.size)) {
         Logger::Instance().Write(LogLevel::Warning, "Size differs from the signed list: " + entry.path);
+        failure.outcome = AttemptOutcome::MirrorFailed;
+        failure.problem = "the size differs from the signed list";
         startAgain();
         return failed();
     }
     // A verified file that cannot be moved in stays, so a retry needs no download.
     return replace();
+}
+
+size_t UpdateController::MirrorAfterFailure(MirrorSet& mirrors, size_t mirror, const FileEntry& entry,
+                                           const AttemptFailure& failure)
+{
+    const size_t next = mirrors.Next(mirror, failure.outcome);
+    if (next == mirror) {
+        return next;
+    }
+    const std::string why = failure.outcome == AttemptOutcome::ConnectionFailed
+                                ? "cannot be reached (" + failure.problem + "); it is asked last for the rest of the run"
+                                : "skipped for " + entry.path + " (" + failure.problem + ")";
+    Logger::Instance().Write(LogLevel::Warning,
+                             "Mirror " + mirrors.Url(mirror) + " " + why + "; next attempt from " + mirrors.Url(next));
+    return next;
 }
 
 namespace {
@@ -695,13 +758,17 @@ std::wstring UpdateController::SpaceShortageBeforeRun(const RunInput& input, con
 
 struct UpdateController::UpdateRunShare {
     UpdateRunShare(const RunInput& runInput, const TargetRule& targetRule, int transfers)
-        : input(runInput), rule(targetRule), finished(runInput.files.size(), false),
+        : input(runInput), rule(targetRule),
+          // The check always leaves a mirror; none fails every request as a bare path.
+          mirrors(runInput.mirrors.empty() ? std::vector<std::string>{std::string()} : runInput.mirrors),
+          finished(runInput.files.size(), false),
           progress(static_cast<int>(runInput.files.size()), runInput.totalBytes, transfers)
     {
     }
 
     const RunInput& input;
     const TargetRule& rule;
+    MirrorSet mirrors;  // safe to share: it locks itself
     // Guards everything below; held while a progress report is made, so the
     // transfers report one at a time.
     std::mutex lock;
@@ -730,7 +797,6 @@ bool UpdateController::UpdateFile(UpdateRunShare& share, int transfer, size_t in
 {
     const RunInput& input = share.input;
     const FileEntry& entry = input.files[index];
-    const std::string url = resolvedUrl_ + entry.path;
     const TargetPath target = share.rule.Place(entry.path);
     if (!target) {
         // A listed file that cannot be placed is not up to date.
@@ -779,15 +845,22 @@ bool UpdateController::UpdateFile(UpdateRunShare& share, int transfer, size_t in
         Logger::Instance().Write(LogLevel::Warning, kListedFolderWarning);
         return FailRun(share, UpdateFailureText(entry.path, FailureCause::Unknown));
     }
-    FailureCause attemptFailure = FailureCause::Unknown;
+    AttemptFailure failure;
+    size_t mirror = share.mirrors.First();
+    size_t lastMirror = mirror;
     for (int attempt = 0; attempt < input.retryCount && !ok && !Cancelled(); ++attempt) {
-        if (attempt > 0) {
+        // Another mirror is asked at once; the same one after a pause.
+        if (attempt > 0 && mirror == lastMirror) {
             PauseBeforeAttempt(attempt);
         }
-        attemptFailure = FailureCause::Unknown;
-        ok = DownloadAndReplace(client, hashing, url, target, entry, progress, attemptFailure);
-        if (attemptFailure == FailureCause::DiskFull) {
+        lastMirror = mirror;
+        ok = DownloadAndReplace(client, hashing, share.mirrors.Url(mirror) + entry.path, target, entry, progress,
+                                failure);
+        if (failure.cause == FailureCause::DiskFull) {
             break;  // another attempt cannot make room
+        }
+        if (!ok && !Cancelled()) {
+            mirror = MirrorAfterFailure(share.mirrors, mirror, entry, failure);
         }
     }
     const auto end = [&share, transfer, &entry, index](bool arrived) {
@@ -799,7 +872,7 @@ bool UpdateController::UpdateFile(UpdateRunShare& share, int transfer, size_t in
         end(false);
         return false;
     }
-    if (!ok && attemptFailure == FailureCause::DiskFull) {
+    if (!ok && failure.cause == FailureCause::DiskFull) {
         end(false);
         // This file begins again, and every other one not yet moved in is still to come.
         int64_t needed = 0;
@@ -818,7 +891,7 @@ bool UpdateController::UpdateFile(UpdateRunShare& share, int transfer, size_t in
     }
     end(ok);
     if (!ok) {
-        return failFile(attemptFailure);
+        return failFile(failure.cause);
     }
     if (target.isProgram) {
         const std::lock_guard<std::mutex> guard(share.lock);

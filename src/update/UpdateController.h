@@ -12,6 +12,7 @@
 #include "base/Thread.h"
 #include "update/FileList.h"
 #include "update/HttpClient.h"
+#include "update/MirrorSet.h"
 #include "update/TargetFiles.h"
 #include "update/TargetPath.h"
 
@@ -174,9 +175,13 @@ public:
     // leaves the state Error.
     std::wstring RestoreReplacedProgram();
 
-    // The file server's base URL from the portal's url.txt, asked for once per
-    // controller; empty until a check has resolved it.
-    const std::string& ResolvedBaseUrl() const { return resolvedUrl_; }
+    // The file server's base URL from the portal's url.txt (its first mirror),
+    // asked for once per controller; empty until a check has resolved it.
+    std::string ResolvedBaseUrl() const { return relayMirrors_.empty() ? std::string() : relayMirrors_.front(); }
+    // The mirrors the next update fetches from, in order: the one the last
+    // check's list came from, then those named after it. Read only while no
+    // run is active.
+    const std::vector<std::string>& UpdateMirrors() const { return updateMirrors_; }
 
     // Read only while no run is active (after WaitForRuns, or on the thread of
     // a callback): a run writes them.
@@ -240,17 +245,26 @@ private:
     struct RunInput {
         std::wstring root;  // the game directory
         std::wstring programPath;
-        std::string portalUrl;
+        std::vector<std::string> relayUrls;  // PortalUrl, then the further relays
         std::string fileListName;
         int retryCount = 0;
         std::vector<FileEntry> files;  // update runs: the list to fetch
         std::set<std::string> folders;  // of `files`, those that are folders here
         int64_t totalBytes = 0;
         int connections = 1;  // update runs: files fetched at once
+        std::vector<std::string> mirrors;  // update runs: the base URLs to fetch from
     };
 
     // What the transfers of one update run share.
     struct UpdateRunShare;
+
+    // Why one attempt of a file failed: as far as the player can act on it,
+    // and whether the mirror was to blame.
+    struct AttemptFailure {
+        FailureCause cause = FailureCause::Unknown;
+        AttemptOutcome outcome = AttemptOutcome::LocalFailure;
+        std::string problem;  // what the mirror did wrong, for the log
+    };
 
     void Notify(State newState, const std::wstring& text, size_t fileCount = 0);
     // A run's final report (and, for a download, its completion). The run
@@ -263,9 +277,16 @@ private:
                       RunInput input);
     RunInput CurrentInput() const;
     bool Cancelled() const { return cancel_.load(); }
-    // Second-stage addressing: asks the portal's url.txt for the file server's
-    // base URL, once per controller. False with the reason in `message`.
-    bool ResolvePortal(const RunInput& input, HttpClient& client);
+    // Second-stage addressing: asks the relay's url.txt for the file servers'
+    // base URLs. False with the reason in `message`.
+    bool AskRelay(const std::string& relayUrl, HttpClient& client, std::vector<std::string>& mirrors);
+    // Takes the file list from the first of `mirrors` that gives one that
+    // parses and verifies; the mirrors before it are skipped for the run,
+    // each with its reason logged. False (with `message` set by the last
+    // one's failure) when none gives one; `arrived` tells whether any list
+    // arrived at all.
+    bool FetchList(const RunInput& input, HttpClient& client, const std::vector<std::string>& mirrors,
+                   ParsedFileList& parsed, bool& arrived);
     void RunCheck(const RunInput& input);
     void RunUpdate(const RunInput& input);
     // With a key: fetches and verifies the list's signature. False (with
@@ -283,10 +304,10 @@ private:
     // earlier attempt or run left there; the target is replaced only by a file
     // whose whole content has the listed digest. A failed attempt keeps the
     // partial file unless its content is known to be wrong.
-    // `attemptFailure` receives why it failed, as far as the player can act on it.
+    // `failure` receives why it failed.
     bool DownloadAndReplace(HttpClient& client, HashingThread& hashing, const std::string& url,
                             const TargetPath& target, const FileEntry& entry, const ProgressCallback& progress,
-                            FailureCause& attemptFailure);
+                            AttemptFailure& failure);
     // One transfer of an update run: takes the run's next file until none is
     // left, the run is cancelled or a file has failed for good. `transfer`
     // numbers it among the run's transfers.
@@ -299,6 +320,10 @@ private:
     // Makes `text` the run's failure unless a file failed before, and stops
     // every transfer at its next chunk. Returns false, for UpdateFile.
     bool FailRun(UpdateRunShare& share, const std::wstring& text);
+    // Reports the failed attempt of `entry` from `mirror` to the run's mirrors
+    // and returns the mirror of the next attempt, logging a change.
+    size_t MirrorAfterFailure(MirrorSet& mirrors, size_t mirror, const FileEntry& entry,
+                              const AttemptFailure& failure);
 
     // The bytes the run still has to write (listed sizes less what the
     // partial files hold) when they may not fit, and the volume's free space.
@@ -316,7 +341,10 @@ private:
     // run a file that failed for good (the run then reports that failure).
     std::atomic<bool> cancel_{false};
     std::atomic<bool> busy_{false};  // a run has started and not yet made its final report
-    std::string resolvedUrl_;  // written and read by runs only, which never overlap
+    // Written and read by runs only, which never overlap: the relay's answer,
+    // kept until a check gets no list from any of them.
+    std::vector<std::string> relayMirrors_;
+    std::vector<std::string> updateMirrors_;
     OwnedThreads runs_;
 };
 

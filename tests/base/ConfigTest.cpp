@@ -35,6 +35,7 @@ void ExpectDefaults(const Config& config)
     EXPECT_EQ(config.launcherName, kDefaultLauncherName);
     EXPECT_EQ(config.net8FileName, kDefaultNet8Name);
     EXPECT_EQ(config.retryCount, 3);
+    EXPECT_TRUE(config.fallbackPortalUrls.empty());
 }
 
 TEST_F(ConfigTest, NewInstanceHoldsTheDefaultPortal)
@@ -102,6 +103,33 @@ TEST_F(ConfigTest, PortalUrlGetsExactlyOneTrailingSlash)
         const Config config = LoadUtf16(std::wstring(L"[Server]\r\nPortalUrl=") + c.value + L"\r\n");
         EXPECT_EQ(config.portalUrl, c.expected) << testing::PrintToString(std::wstring(c.value));
     }
+}
+
+TEST_F(ConfigTest, FurtherRelaysAreReadInOrderUpToTheFirstGap)
+{
+    using Urls = std::vector<std::string>;
+    struct Case {
+        const char* name;
+        const wchar_t* server;  // the [Server] section's lines
+        Urls fallbacks;
+    };
+    const Case cases[] = {
+        {"only PortalUrl", L"PortalUrl=http://a/\r\n", {}},
+        {"two more, each made a folder", L"PortalUrl=http://a/\r\nPortalUrl2=http://b/r\r\nPortalUrl3=http://c/\r\n",
+         {"http://b/r/", "http://c/"}},
+        {"written out of order", L"PortalUrl3=http://c/\r\nPortalUrl2=http://b/\r\n", {"http://b/", "http://c/"}},
+        {"a missing number ends them", L"PortalUrl2=http://b/\r\nPortalUrl4=http://d/\r\n", {"http://b/"}},
+        {"an empty one ends them", L"PortalUrl2=\r\nPortalUrl3=http://c/\r\n", {}},
+        {"PortalUrl1 is not one of them", L"PortalUrl1=http://x/\r\n", {}},
+    };
+    for (const Case& c : cases) {
+        const Config config = LoadUtf16(std::wstring(L"[Server]\r\n") + c.server);
+        EXPECT_EQ(config.fallbackPortalUrls, c.fallbacks) << c.name;
+    }
+    // Loading again replaces them.
+    Config config = LoadUtf16(L"[Server]\r\nPortalUrl2=http://b/\r\n");
+    ASSERT_TRUE(config.LoadFrom(temp / L"absent.ini"));
+    EXPECT_TRUE(config.fallbackPortalUrls.empty());
 }
 
 TEST_F(ConfigTest, PresentButEmptyKeysGiveEmptyMembers)

@@ -1864,6 +1864,112 @@ def run_self_update_corrupt(layout, orvane, screen, log, listener):
     check(set(fetched) == {"/files/Orvane.exe"}, "downloads: %r" % fetched)
     check(launcher_starts(layout.game) == 0, "the launcher was started")
     orvane.close()
+MIRROR_ADDRESS = "127.0.0.4"      # a mirror the scenario serves itself, then stops
+MIRROR_BASE = "http://mirror.kaimor.com/files/"
+SECOND_MIRROR_BASE = "http://update.kaimor.com/mirror/"
+MIRROR_FILES = {
+    "wow.exe": b"MZ game executable from the mirrors " + bytes(range(256)) * 32,
+    "Data/zhCN/patch-zhCN-5.MPQ": random.Random(25).randbytes(1024 * 1024 + 9),
+    "Data/zhCN/补丁 说明.txt": "镜像更新\r\n".encode("utf-8"),
+    "Interface/AddOns/Kaimor/Kaimor.toc": b"## Interface: 30300\n## Title: Mirrors\n",
+}
+WRONG_COPY = "Data/zhCN/patch-zhCN-5.MPQ"
+
+
+class MirrorServer:
+    """The portal folder served on MIRROR_ADDRESS:80 by a server of the
+    scenario's own, so it can go away between the check and the update."""
+
+    def __init__(self, root):
+        import http.server
+        owner = self
+        self.paths = []
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            def __init__(self, *args, **kwargs):
+                super().__init__(*args, directory=root, **kwargs)
+
+            def do_GET(self):
+                owner.paths.append(urllib.parse.unquote(self.path))
+                super().do_GET()
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer((MIRROR_ADDRESS, 80), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def write_relay(layout, *bases):
+    write(layout.portal, "url.txt", "".join(base + "\r\n" for base in bases).encode("ascii"))
+
+
+def orvane_log_lines(layout, text):
+    log = read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace")
+    return [line for line in log.splitlines() if text in line]
+
+
+def setup_mirrors(layout, args):
+    make_game(layout, args)
+    for rel, data in MIRROR_FILES.items():
+        write(layout.client, rel, data)
+    publish(layout)
+    write_relay(layout, MIRROR_BASE, PORTAL_BASE)
+    write_setup_ini(layout.game, game_reachable=True)
+    return {"hosts": PROBE_HOSTS + ["mirror.kaimor.com=" + MIRROR_ADDRESS]}
+
+
+def run_mirrors(layout, orvane, screen, log, listener):
+    """url.txt names two mirrors. The first gives the list, then refuses
+    connections: one refused connection for the whole update, every file from
+    the second. After a new release the first mirror serves a wrong copy of
+    one file: that file alone comes from the second. Every file ends right,
+    and Orvane.log names each mirror skipped and why."""
+    mirror = MirrorServer(layout.portal)
+    try:
+        orvane.start()
+        orvane.wait_button("right", SUCCESS, 60)
+        screen.save("update-offered")
+    finally:
+        mirror.stop()   # from now on mirror.kaimor.com refuses connections
+    check(mirror.paths == ["/files/filelist.json"], "the first mirror was asked %r" % mirror.paths)
+    check(log.paths() == ["/url.txt"], "the relay's server was asked %r" % log.paths())
+    orvane.click("right")   # "更新游戏"
+    expect_update_complete(layout, orvane)
+    check(sorted(log.paths()) == sorted(["/url.txt"] + ["/files/" + rel for rel in MIRROR_FILES]),
+          "requests at the second mirror: %r" % log.paths())
+    refused = orvane_log_lines(layout, "Mirror " + MIRROR_BASE + " cannot be reached")
+    check(len(refused) == 1 and "12029" in refused[0], "Orvane.log on the dead mirror: %r" % refused)
+    check(len(orvane_log_lines(layout, "Download failed: ")) == 1,
+          "failed requests: %r" % orvane_log_lines(layout, "Download failed: "))
+
+    # A new release; the first mirror's copy of one file is damaged.
+    for rel in MIRROR_FILES:
+        write(layout.client, rel, MIRROR_FILES[rel] + b" release 2")
+    publish(layout)
+    shutil.copytree(os.path.join(layout.portal, "files"), os.path.join(layout.portal, "mirror"))
+    damaged = bytearray(orvane_game.read(os.path.join(layout.portal, "mirror"), WRONG_COPY))
+    damaged[1000] ^= 0xFF
+    write(os.path.join(layout.portal, "mirror"), WRONG_COPY, bytes(damaged))
+    write_relay(layout, SECOND_MIRROR_BASE, PORTAL_BASE)
+    os.remove(os.path.join(layout.game, "launcher-started.txt"))
+    before = len(log.paths())
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 60)
+    screen.save("second-release-offered")
+    orvane.click("right")
+    expect_update_complete(layout, orvane)
+    paths = log.paths()[before:]
+    expected = ["/url.txt", "/mirror/filelist.json", "/files/" + WRONG_COPY] + \
+        ["/mirror/" + rel for rel in MIRROR_FILES]
+    check(sorted(paths) == sorted(expected), "requests for the second release: %r" % paths)
+    skipped = orvane_log_lines(layout, "Mirror " + SECOND_MIRROR_BASE + " skipped for " + WRONG_COPY)
+    check(len(skipped) == 1 and "the content differs from the list" in skipped[0],
+          "Orvane.log on the wrong copy: %r" % skipped)
 
 
 SCENARIOS = {
@@ -1889,6 +1995,7 @@ SCENARIOS = {
     "self_update": (setup_self_update, run_self_update),
     "self_update_corrupt_program": (setup_self_update_corrupt, run_self_update_corrupt),
     "parallel_transfers": (setup_parallel_transfers, run_parallel_transfers),
+    "mirrors": (setup_mirrors, run_mirrors),
 }
 
 

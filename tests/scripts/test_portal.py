@@ -1052,6 +1052,61 @@ class Verify(Portal):
             with self.subTest(expected=expected):
                 serve_program(data)
                 self.assert_problems(self.verify(), expected)
+    def test_every_mirror_the_relay_names_is_checked(self):
+        """A relay naming a second mirror (a copy of the portal on another
+        server): each fault of the mirror is one problem naming it."""
+        patch = "Data/zhCN/patch-zhCN-5.MPQ"
+        copy = os.path.join(self.tmp.name, "copy")
+        shutil.copytree(self.portal, copy)
+        mirror = ServedPortal(copy)
+        self.addCleanup(mirror.close)
+        gone = ServedPortal(copy)
+        gone.close()
+        second = mirror.url + "files/"
+
+        def both_right():
+            pass
+
+        def second_lacks_a_file():
+            os.remove(served(copy, second + patch))
+
+        def second_serves_a_wrong_copy():
+            write(copy, "files/" + patch, b"MPQ" * 8999 + b"mpq")
+
+        def second_serves_an_older_list():
+            # The first has a new release; the copy was not brought up to date.
+            write(self.client, "wow.exe", b"MZ new")
+            self.publish("--sign", self.private, "--version", "4", base=self.base)
+            self.write_relay(self.base + "\r\n" + second + "\r\n")
+
+        cases = [
+            (both_right, self.base + "\n" + second + "\n", None),
+            (both_right, "\r\n " + self.base + " \r\n\r\n" + second.rstrip("/") + "\r\n" + self.base + "\n", None),
+            (second_lacks_a_file, self.base + "\n" + second, second + patch + ": status 404"),
+            (second_serves_a_wrong_copy, self.base + "\n" + second, second + patch + ": MD5 "),
+            (second_serves_an_older_list, None,
+             "list %sfilelist.json: differs from the first mirror's list" % second),
+            (both_right, self.base + "\n" + gone.url + "files/\n", "list %sfiles/filelist.json: " % gone.url),
+            (both_right, self.base + "\n\t" + second + "\n", "contains control characters"),
+        ]
+        pristine = os.path.join(self.tmp.name, "pristine")
+        shutil.copytree(self.portal, pristine)
+        for number, (fault, relay, expected) in enumerate(cases):
+            with self.subTest(fault=fault.__name__, case=number):
+                for folder in (self.portal, copy):
+                    shutil.rmtree(folder)
+                    shutil.copytree(pristine, folder)
+                if relay is not None:
+                    self.write_relay(relay)
+                fault()
+                result = self.verify()
+                self.assert_problems(result, expected)
+                # The files of each mirror named and reachable were fetched.
+                checked = result.stdout.count("base URL ")
+                if expected is None:
+                    self.assertEqual(checked, 2, result.stdout)
+                    self.assertIn(second, result.stdout)
+                    self.assertEqual(result.stderr.count("6 of 6 files"), 2, result.stderr)
 
     def write_relay(self, text):
         with open(os.path.join(self.portal, "url.txt"), "w") as f:

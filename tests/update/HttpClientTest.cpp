@@ -70,33 +70,36 @@ TEST(WinHttpErrors, NamesTheCodesSupportMustTellApart)
         unsigned long code;
         const char* described;
         bool certificate;
+        bool connection;  // no connection could be made
     };
     const Case cases[] = {
-        {12175, "12175 ERROR_WINHTTP_SECURE_FAILURE", true},
-        {12037, "12037 ERROR_WINHTTP_SECURE_CERT_DATE_INVALID", true},
-        {12038, "12038 ERROR_WINHTTP_SECURE_CERT_CN_INVALID", true},
-        {12044, "12044 ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED", true},
-        {12045, "12045 ERROR_WINHTTP_SECURE_INVALID_CA", true},
-        {12057, "12057 ERROR_WINHTTP_SECURE_CERT_REV_FAILED", true},
-        {12169, "12169 ERROR_WINHTTP_SECURE_INVALID_CERT", true},
-        {12179, "12179 ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE", true},
-        {12029, "12029 ERROR_WINHTTP_CANNOT_CONNECT", false},
-        {12007, "12007 ERROR_WINHTTP_NAME_NOT_RESOLVED", false},
-        {12002, "12002 ERROR_WINHTTP_TIMEOUT", false},
-        {12030, "12030 ERROR_WINHTTP_CONNECTION_ERROR", false},
-        {12152, "12152 ERROR_WINHTTP_INVALID_SERVER_RESPONSE", false},
+        {12175, "12175 ERROR_WINHTTP_SECURE_FAILURE", true, false},
+        {12037, "12037 ERROR_WINHTTP_SECURE_CERT_DATE_INVALID", true, false},
+        {12038, "12038 ERROR_WINHTTP_SECURE_CERT_CN_INVALID", true, false},
+        {12044, "12044 ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED", true, false},
+        {12045, "12045 ERROR_WINHTTP_SECURE_INVALID_CA", true, false},
+        {12057, "12057 ERROR_WINHTTP_SECURE_CERT_REV_FAILED", true, false},
+        {12169, "12169 ERROR_WINHTTP_SECURE_INVALID_CERT", true, false},
+        {12179, "12179 ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE", true, false},
+        {12029, "12029 ERROR_WINHTTP_CANNOT_CONNECT", false, true},
+        {12007, "12007 ERROR_WINHTTP_NAME_NOT_RESOLVED", false, true},
+        {12002, "12002 ERROR_WINHTTP_TIMEOUT", false, true},
+        {12030, "12030 ERROR_WINHTTP_CONNECTION_ERROR", false, false},
+        {12152, "12152 ERROR_WINHTTP_INVALID_SERVER_RESPONSE", false, false},
         // Wine's answer to an untrusted certificate; a failed handshake on Windows.
-        {12157, "12157 ERROR_WINHTTP_SECURE_CHANNEL_ERROR", true},
-        {10060, "10060 WSAETIMEDOUT", false},
-        {5, "5", false},
-        {0, "0", false},
-        {12999, "12999", false},
+        {12157, "12157 ERROR_WINHTTP_SECURE_CHANNEL_ERROR", true, false},
+        {10060, "10060 WSAETIMEDOUT", false, true},
+        {10061, "10061 WSAECONNREFUSED", false, true},
+        {5, "5", false, false},
+        {0, "0", false, false},
+        {12999, "12999", false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DescribeWinHttpError(c.code), c.described) << c.code;
         EXPECT_EQ(WinHttpErrorName(c.code) != nullptr, std::string(c.described).find(' ') != std::string::npos)
             << c.code;
         EXPECT_EQ(IsCertificateFailure(c.code), c.certificate) << c.code;
+        EXPECT_EQ(IsConnectionFailure(c.code), c.connection) << c.code;
     }
 }
 
@@ -197,6 +200,8 @@ TEST_F(HttpClientTest, FailuresKeepTheBodyAndGiveTheReason)
         client.lastError.clear();
         const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(client.Get(server.Url(c.path), body, kBodyLimit)) << c.path;
+        // The server took each of these connections, even the one that then fell silent.
+        EXPECT_FALSE(client.lastFailedToConnect) << c.path;
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                                  std::chrono::steady_clock::now() - start)
                                  .count();
@@ -227,14 +232,17 @@ TEST_F(HttpClientTest, UnreachableServerFailsToSend)
     EXPECT_FALSE(client.Get(url, body, kBodyLimit));
     EXPECT_EQ(client.lastError, refused);
     EXPECT_EQ(client.lastErrorCode, static_cast<unsigned long>(ERROR_WINHTTP_CANNOT_CONNECT));
+    EXPECT_TRUE(client.lastFailedToConnect);
     EXPECT_FALSE(client.DownloadFile(url, temp / L"f.bin", nullptr));
     EXPECT_EQ(client.lastError, refused);
+    EXPECT_TRUE(client.lastFailedToConnect);
     EXPECT_FALSE(Fixture::Exists(temp / L"f.bin"));
 
     // A later success leaves no code behind.
     server.Route("a.txt", "body");
     EXPECT_TRUE(client.Get(server.Url("a.txt"), body, kBodyLimit));
     EXPECT_EQ(client.lastErrorCode, 0u);
+    EXPECT_FALSE(client.lastFailedToConnect);
 }
 
 // Windows 7 offers TLS 1.2 only when the session asks for it, and an http

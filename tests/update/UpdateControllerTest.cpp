@@ -1872,3 +1872,307 @@ TEST_F(UpdateControllerTest, CancelStopsEveryTransferAndTheNextRunAsksForTheRest
 
 }  // namespace
 }  // namespace Orvane
+
+namespace Orvane {
+namespace {
+
+// Lines of the log that say `text`.
+size_t LogLinesWith(const std::wstring& logPath, const std::string& text)
+{
+    const std::string log = Fixture::ReadBytes(logPath);
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; at += text.size()) {
+        ++lines;
+    }
+    return lines;
+}
+
+// A portal whose url.txt names a second file server (another process on
+// another port) after the first.
+class MirrorsTest : public UpdateControllerTest {
+protected:
+    void SetUp() override
+    {
+        UpdateControllerTest::SetUp();
+        ASSERT_TRUE(second.Started()) << second.Error();
+        server.Route("url.txt", server.Url("files/") + "\r\n" + second.Url("copy/") + "\r\n");
+    }
+
+    // The same file at both mirrors; the first may serve it otherwise.
+    void OfferAtBoth(const std::string& path, const std::string& content, Serve mode = Serve::Normal,
+                     int status = 200, const std::string& firstBody = "")
+    {
+        Offer(path, firstBody.empty() ? content : firstBody, mode, status, static_cast<int64_t>(content.size()));
+        entries.back() = "{\"path\":" + JsonString(path) + ",\"hash\":" + JsonString(Md5(content)) +
+                         ",\"size\":" + std::to_string(content.size()) + "}";
+        second.Route("copy/" + path, content);
+    }
+
+    // The list as PublishList writes it.
+    std::string ListText() const
+    {
+        std::string list = "{\"version\":2,\"files\":[";
+        for (size_t i = 0; i < entries.size(); ++i) {
+            list += (i ? "," : "") + entries[i];
+        }
+        return list + "]}";
+    }
+
+    // The list at both mirrors.
+    void PublishAtBoth()
+    {
+        PublishList();
+        second.Route("copy/filelist.json", ListText());
+    }
+
+    size_t LogLines(const std::string& text) const { return LogLinesWith(temp / L"test.log", text); }
+
+    Fixture::PortalServer second;
+};
+
+TEST_F(MirrorsTest, TheListComesFromTheFirstMirrorThatGivesAUsableOne)
+{
+    struct Case {
+        const char* name;
+        int status;
+        Serve mode;
+        std::string body;  // the first mirror's list; empty: the right one
+    };
+    const Case cases[] = {
+        {"server error", 503, Serve::Normal, ""},
+        {"not found", 404, Serve::Normal, ""},
+        {"never answers", 200, Serve::Silent, ""},
+        {"cut short", 200, Serve::Cut, ""},
+        {"not JSON", 200, Serve::Normal, "<html>maintenance</html>"},
+    };
+    for (const Case& c : cases) {
+        entries.clear();
+        OfferAtBoth("wow.exe", "new client");
+        PublishAtBoth();
+        server.Route("files/filelist.json", c.body.empty() ? ListText() : c.body, c.status, c.mode);
+        Reset();
+        UpdateController fresh{config, systemState};
+        Hook(fresh);
+        fresh.CheckForUpdates();
+        ASSERT_TRUE(fresh.WaitForRuns(20000));
+        ASSERT_EQ(fresh.state, State::UpdateAvailable) << c.name << ": " << testing::PrintToString(fresh.message);
+        EXPECT_EQ(fresh.UpdateMirrors(), std::vector<std::string>{second.Url("copy/")}) << c.name;
+        const size_t skipped = LogLines("Mirror " + server.Url("files/") + " skipped for this run");
+
+        // The update fetches nothing from the mirror skipped for the run.
+        const int firstRequests = server.RequestCount("files/wow.exe");
+        fresh.StartUpdate();
+        ASSERT_TRUE(fresh.WaitForRuns(20000));
+        EXPECT_EQ(fresh.state, State::UpToDate) << c.name;
+        EXPECT_EQ(Fixture::ReadBytes(Local(L"wow.exe")), "new client") << c.name;
+        EXPECT_EQ(server.RequestCount("files/wow.exe"), firstRequests) << c.name;
+        EXPECT_GE(skipped, 1u) << c.name;
+        ASSERT_TRUE(DeleteFileW(Local(L"wow.exe").c_str()));
+    }
+    EXPECT_EQ(LogLines("skipped for this run"), std::size(cases));
+}
+
+TEST_F(MirrorsTest, AnUnreachableFirstMirrorIsSkippedForTheList)
+{
+    Fixture::PortalServer gone;
+    ASSERT_TRUE(gone.Started()) << gone.Error();
+    const std::string dead = gone.Url("files/");
+    gone.Stop();
+    server.Route("url.txt", dead + "\n" + second.Url("copy/"));
+    OfferAtBoth("wow.exe", "new client");
+    PublishAtBoth();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable) << testing::PrintToString(controller.message);
+    EXPECT_EQ(controller.ResolvedBaseUrl(), dead);
+    EXPECT_EQ(controller.UpdateMirrors(), std::vector<std::string>{second.Url("copy/")});
+    EXPECT_EQ(LogLines("Mirror " + dead + " skipped for this run: file list request failed: WinHttpSendRequest"), 1u);
+}
+
+TEST_F(MirrorsTest, WhenNoMirrorGivesAListTheLastOnesFailureIsShown)
+{
+    struct Case {
+        const char* name;
+        int firstStatus;
+        int secondStatus;
+        std::string secondList;
+        std::wstring text;
+        bool relayAskedAgain;  // nothing arrived: the relay may have moved them
+    };
+    const Case cases[] = {
+        {"both fail", 500, 404, "[]", kListFailed, true},
+        {"the last one unreadable", 500, 200, "42", kWrongShape, false},
+    };
+    int relayRequests = 0;
+    for (const Case& c : cases) {
+        server.Route("files/filelist.json", "[]", c.firstStatus);
+        second.Route("copy/filelist.json", c.secondList, c.secondStatus);
+        Reset();
+        UpdateController fresh{config, systemState};
+        Hook(fresh);
+        for (int check = 0; check < 2; ++check) {
+            fresh.CheckForUpdates();
+            ASSERT_TRUE(fresh.WaitForRuns(20000));
+            EXPECT_EQ(fresh.state, State::Error) << c.name;
+            EXPECT_EQ(fresh.message, c.text) << c.name;
+        }
+        relayRequests += c.relayAskedAgain ? 2 : 1;
+        EXPECT_EQ(server.RequestCount("url.txt"), relayRequests) << c.name;
+    }
+}
+
+TEST_F(MirrorsTest, AFailedAttemptTakesTheFileToTheNextMirrorAndTheRestStayAtTheFirst)
+{
+    const std::string good = Pattern(60000, 11);
+    struct Case {
+        const char* name;
+        int status;
+        Serve mode;
+        std::string firstBody;  // empty: the right bytes
+        const char* range;      // what the second mirror is asked for; null: the whole file
+    };
+    const Case cases[] = {
+        {"a wrong copy", 200, Serve::Normal, Pattern(60000, 12), nullptr},
+        {"not found", 404, Serve::Normal, "", nullptr},
+        {"server error", 500, Serve::Normal, "", nullptr},
+        {"never answers", 200, Serve::Silent, "", nullptr},
+        // The bytes so far are kept; the next mirror is asked for the rest.
+        {"cut short", 200, Serve::Cut, "", "bytes=30000-"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string dir = "m" + std::to_string(i) + "/";
+        entries.clear();
+        OfferAtBoth(dir + "a.bin", "first file");
+        OfferAtBoth(dir + "b.bin", good, c.mode, c.status, c.firstBody);
+        OfferAtBoth(dir + "c.bin", "last file");
+        PublishAtBoth();
+        Reset();
+        Check();
+        ASSERT_EQ(controller.state, State::UpdateAvailable) << c.name;
+        const size_t rangesBefore = second.Ranges().size();
+        Update();
+        EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated)) << c.name;
+        const std::wstring local = Local(L"m" + std::to_wstring(i));
+        EXPECT_EQ(Fixture::ReadBytes(local + L"\\b.bin"), good) << c.name;
+        EXPECT_EQ(Fixture::FilesBelow(local), (std::set<std::wstring>{L"a.bin", L"b.bin", L"c.bin"})) << c.name;
+        // One attempt at each mirror, at once; the files around it from the first.
+        EXPECT_EQ(server.RequestCount("files/" + dir + "b.bin"), 1) << c.name;
+        EXPECT_EQ(second.RequestCount("copy/" + dir + "b.bin"), 1) << c.name;
+        EXPECT_TRUE(pauses.empty()) << c.name;
+        for (const char* name : {"a.bin", "c.bin"}) {
+            EXPECT_EQ(server.RequestCount("files/" + dir + name), 1) << c.name << " " << name;
+            EXPECT_EQ(second.RequestCount("copy/" + dir + name), 0) << c.name << " " << name;
+        }
+        const std::vector<std::string> ranges = second.Ranges();
+        if (c.range != nullptr) {
+            ASSERT_EQ(ranges.size(), rangesBefore + 1) << c.name;
+            EXPECT_EQ(ranges.back(), "/copy/" + dir + "b.bin\t" + c.range) << c.name;
+        } else {
+            EXPECT_EQ(ranges.size(), rangesBefore) << c.name;
+        }
+        EXPECT_EQ(LogLines("Mirror " + server.Url("files/") + " skipped for " + dir + "b.bin"), 1u) << c.name;
+    }
+    EXPECT_EQ(LogLines("it is asked last"), 0u) << "a mirror that answers is never moved back";
+}
+
+TEST_F(MirrorsTest, TheAttemptsOfAFileStayItsOwnAcrossMirrors)
+{
+    // Both mirrors serve a wrong copy: the file gets RetryCount attempts in
+    // all, alternating, the same one again only after a pause.
+    config.retryCount = 3;
+    OfferAtBoth("bad.bin", "expected");
+    second.Route("copy/bad.bin", "delivered");
+    server.Route("files/bad.bin", "delivered");
+    PublishAtBoth();
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable);
+    Reset();
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: bad.bin"));
+    EXPECT_EQ(server.RequestCount("files/bad.bin"), 2);
+    EXPECT_EQ(second.RequestCount("copy/bad.bin"), 1);
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{});
+}
+
+TEST_F(MirrorsTest, AFirstMirrorThatDiesCostsOneRefusedConnectionPerRun)
+{
+    // The first mirror serves the check, then goes down before the update.
+    auto first = std::make_unique<Fixture::PortalServer>();
+    ASSERT_TRUE(first->Started()) << first->Error();
+    const std::string dead = first->Url("files/");
+    server.Route("url.txt", dead + "\n" + second.Url("copy/") + "\n");
+    const char* names[] = {"a.bin", "b.bin", "c.bin", "d.bin"};
+    for (const char* name : names) {
+        OfferAtBoth(name, std::string("content of ") + name);
+    }
+    PublishAtBoth();
+    first->Route("files/filelist.json", ListText());
+    Check();
+    ASSERT_EQ(controller.state, State::UpdateAvailable) << testing::PrintToString(controller.message);
+    ASSERT_EQ(controller.UpdateMirrors(), (std::vector<std::string>{dead, second.Url("copy/")}));
+    first.reset();
+
+    Reset();
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::UpToDate, kUpdated));
+    for (const char* name : names) {
+        EXPECT_EQ(Fixture::ReadBytes(Local(Utf8ToWide(name))), std::string("content of ") + name) << name;
+        EXPECT_EQ(second.RequestCount(std::string("copy/") + name), 1) << name;
+    }
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_EQ(LogLines("Mirror " + dead + " cannot be reached"), 1u);
+    EXPECT_EQ(LogLines("Download failed: "), 1u) << "one failed connection for the whole run";
+}
+
+TEST_F(UpdateControllerTest, FurtherRelaysAreAskedWhenTheOneBeforeGivesNothingUsable)
+{
+    Fixture::PortalServer relay2;
+    Fixture::PortalServer gone;
+    ASSERT_TRUE(relay2.Started()) << relay2.Error();
+    ASSERT_TRUE(gone.Started()) << gone.Error();
+    const std::string deadRelay = gone.Url();
+    gone.Stop();
+    Offer("wow.exe", "new client");
+    PublishList();
+    relay2.Route("url.txt", server.Url("files/"));
+    const std::string noList = server.Url("nothing/");
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> relays;  // PortalUrl, PortalUrl2, ...
+        std::string firstAnswer;          // the first relay's url.txt (when it is ours)
+        int firstStatus;
+        bool listed;
+        std::wstring text;  // with !listed
+    };
+    const Case cases[] = {
+        {"the first relay unreachable", {deadRelay, relay2.Url()}, "", 200, true, L""},
+        {"the first relay failing", {server.Url(), relay2.Url()}, "x", 502, true, L""},
+        {"the first relay empty", {server.Url(), relay2.Url()}, " \r\n", 200, true, L""},
+        {"no mirror of the first relay gives a list", {server.Url(), relay2.Url()}, noList, 200, true, L""},
+        {"a relay later in line is asked too", {deadRelay, server.Url(), relay2.Url()}, " ", 200, true, L""},
+        {"every relay unreachable", {deadRelay, deadRelay}, "", 200, false, kRelayUnreachable},
+        {"a list that failed says more than a relay that did", {server.Url(), deadRelay}, noList, 200, false,
+         kListFailed},
+    };
+    for (const Case& c : cases) {
+        server.Route("url.txt", c.firstAnswer, c.firstStatus);
+        config.portalUrl = c.relays[0];
+        config.fallbackPortalUrls.assign(c.relays.begin() + 1, c.relays.end());
+        Reset();
+        UpdateController fresh{config, systemState};
+        Hook(fresh);
+        fresh.CheckForUpdates();
+        ASSERT_TRUE(fresh.WaitForRuns(30000));
+        if (c.listed) {
+            EXPECT_EQ(fresh.state, State::UpdateAvailable) << c.name << ": " << testing::PrintToString(fresh.message);
+            EXPECT_EQ(fresh.ResolvedBaseUrl(), server.Url("files/")) << c.name;
+        } else {
+            EXPECT_EQ(Steps().back(), Step(State::Error, c.text)) << c.name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace Orvane
