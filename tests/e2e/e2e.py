@@ -205,8 +205,11 @@ class Orvane(Program):
         super().__init__(os.path.join(layout.game, "Orvane.exe"), args.probe, layout.scratch)
         self.args = args
 
-    def start(self, timeout=60):
+    def launch(self):
         os.makedirs(self.cwd, exist_ok=True)
+        return super().launch()
+
+    def start(self, timeout=60):
         super().start(timeout)
         check(self.size[0] >= 700 and self.size[1] >= 500, "odd client size %r" % (self.size,))
 
@@ -1844,6 +1847,8 @@ def run_killed_at_any_instant(layout, orvane, screen, log, listener):
                 switch.arm(instant, orvane.process.pid)
             else:
                 orvane.start()
+                # What tells afterwards that no copy outlived the kill.
+                check(orvane_processes(orvane.exe), "the running program is not found among the processes")
                 orvane.wait_button("right", SUCCESS, 60)
                 switch.arm(instant, orvane.process.pid)
                 orvane.click("right")   # "更新游戏"
