@@ -1721,17 +1721,20 @@ EVENT_NAMES = {file_events.IN_OPEN: "opened", file_events.IN_CREATE: "created",
 
 
 def orvane_processes(exe):
-    """Processes still running the program (Wine shows its Windows path as
-    the command line)."""
-    name = os.path.basename(exe).lower().encode()
+    """Processes still running the program at `exe`: Wine shows its Windows
+    path (Z:\\...) as the command line; qemu-user, running the 32-bit loader,
+    keeps the loader's arguments, the program's path among them."""
+    path = os.path.abspath(exe).lower().encode()
     found = []
     for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid():
+            continue
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
-                command = f.read().split(b"\0")[0].lower()
+                arguments = f.read().lower().replace(b"\\", b"/").split(b"\0")
         except OSError:
             continue
-        if command.endswith(b"\\" + name) or command.endswith(b"/" + name):
+        if any(a.endswith(path) for a in arguments):
             found.append(int(pid))
     return found
 
