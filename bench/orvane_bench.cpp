@@ -102,7 +102,9 @@ int64_t BareWinHttpDownload(HINTERNET connection, const std::wstring& path, cons
     }
     // WinHTTP's documented loop: ask what has arrived, read that much. (Reads
     // of a fixed 1 MiB without asking measured 1.5-3x slower under Wine.)
-    thread_local std::vector<char> buffer(1 << 20);
+    // The main thread's alone (a thread_local one would be destroyed at a
+    // thread's end after its storage is freed with this toolchain).
+    static std::vector<char> buffer(1 << 20);
     int64_t total = 0;
     DWORD available = 0;
     while (WinHttpQueryDataAvailable(request.Get(), &available) && available > 0) {

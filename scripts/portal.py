@@ -26,6 +26,11 @@
       version must grow: "auto" (the default) takes the highest version already
       published in <portal-dir> plus one, or 1.
 
+      The program (Orvane.exe at the top of the client folder) is published
+      like any file: the players' copies fetch it first, replace themselves
+      and start it. It must be a Windows program (refused otherwise); one
+      that 32-bit Windows cannot start is published with a warning.
+
       The base folder is assembled beside its final place and swapped in as a
       whole; url.txt is replaced last. Nothing is written when any file name
       would be refused or mangled by Orvane on Windows, or a symbolic link
@@ -52,7 +57,8 @@
       relay <portal-url>url.txt, the list it points at (either shape Orvane
       takes), the list's signature, version, name and every entry's
       "sha256" when a key is given, then every listed file (status 200,
-      length, MD5, the SHA-256 where listed, a path Orvane takes),
+      length, MD5, the SHA-256 where listed, a path Orvane takes, and for
+      the program a Windows program that 32-bit Windows can start),
       a few at once. Orvane's limits hold: at most 4 KiB of relay, 4 MiB of
       list and 1 KiB of signature are read, only http and https URLs count,
       and a redirect from https to http is not followed. One line per problem
@@ -82,6 +88,13 @@ import urllib.parse
 import urllib.request
 
 LIST_NAME = "filelist.json"
+# The program itself, at the top of the client folder: the players' copies
+# fetch it first and alone, replace themselves and start it.
+PROGRAM_NAME = "Orvane.exe"
+# Machine types of a PE image: players run 32-bit Windows too.
+MACHINE_I386 = 0x14C
+MACHINE_AMD64 = 0x8664
+PE_HEADER_BYTES = 4096
 RELAY_NAME = "url.txt"
 PRIVATE_KEY_NAME = "private.pem"
 PUBLIC_KEY_NAME = "public.pem"
@@ -163,6 +176,35 @@ def path_problem(path):
         if problem:
             return problem
     return None
+
+
+def is_program(rel):
+    """The program's own entry: PROGRAM_NAME directly in the client folder,
+    in any letter case, as the players' copies decide it."""
+    return "/" not in rel and rel.casefold() == PROGRAM_NAME.casefold()
+
+
+def program_image_problem(head):
+    """Why the first bytes of a program file (at least the PE headers) show
+    a file that not every player can start, or None. A player's copy that
+    cannot start its update puts itself back, so the update fails at the
+    program for good."""
+    if len(head) < 0x40 or head[:2] != b"MZ":
+        return "not a Windows program (no MZ header)"
+    offset = int.from_bytes(head[0x3C:0x40], "little")
+    if offset + 6 > len(head) or head[offset:offset + 4] != b"PE\0\0":
+        return "not a Windows program (no PE header)"
+    machine = int.from_bytes(head[offset + 4:offset + 6], "little")
+    if machine == MACHINE_AMD64:
+        return "a 64-bit build: players on 32-bit Windows cannot start it (ship the mingw-i686 build)"
+    if machine != MACHINE_I386:
+        return "built for machine type 0x%04x, not for 32-bit x86" % machine
+    return None
+
+
+def read_head(path):
+    with open(path, "rb") as f:
+        return f.read(PE_HEADER_BYTES)
 
 
 def collect_files(client):
@@ -566,6 +608,14 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
     if any(rel in (list_name, list_name + ".sig") or rel.startswith(list_name + "/")
            for rel, _ in files):
         raise Refused("the client folder holds a file named like the list (%s)" % list_name)
+    for rel, source in files:
+        if is_program(rel):
+            problem = program_image_problem(read_head(source))
+            if problem and problem.startswith("not a Windows program"):
+                # Every player's update would fail at it.
+                raise Refused("%s: %s" % (rel, problem))
+            if problem:
+                print("portal.py: warning: %s: %s" % (rel, problem), file=sys.stderr)
 
     final = os.path.join(portal, base)
     parent = os.path.dirname(final.rstrip("/"))
@@ -813,6 +863,7 @@ def check_file(check, progress, base, path, md5, size, sha256):
     digest = hashlib.md5()
     long_digest = hashlib.sha256() if sha256 else None
     received = 0
+    head = b""  # of the program: its headers
     try:
         with _open_url(url) as response:
             if response.status != 200:
@@ -826,6 +877,8 @@ def check_file(check, progress, base, path, md5, size, sha256):
                 digest.update(chunk)
                 if long_digest:
                     long_digest.update(chunk)
+                if is_program(path) and len(head) < PE_HEADER_BYTES:
+                    head += chunk[:PE_HEADER_BYTES - len(head)]
                 received += len(chunk)
                 progress.add(len(chunk))
     except urllib.error.HTTPError as e:
@@ -844,6 +897,8 @@ def check_file(check, progress, base, path, md5, size, sha256):
         check.problem("%s: MD5 %s, the list says %s" % (url, digest.hexdigest(), md5))
     elif long_digest and long_digest.hexdigest() != sha256:
         check.problem("%s: SHA-256 %s, the list says %s" % (url, long_digest.hexdigest(), sha256))
+    elif is_program(path) and program_image_problem(head):
+        check.problem("%s: the program is %s" % (url, program_image_problem(head)))
 
 
 def verify(portal_url, key=None, min_version=0, list_name=LIST_NAME, jobs=4):

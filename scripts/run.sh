@@ -50,6 +50,6 @@ esac
 echo "$root/build/mingw-i686/src/Orvane.exe is a build without a file list key,"
 echo "for portals that sign nothing: it takes any list it is served, over any connection."
 echo "The program to give players is a signed release: scripts/release.sh makes it"
-echo "(file lists signed with your key, the exe signed with Authenticode); see the"
-echo "README's operator's guide."
+echo "(file lists signed with your key, the exe signed with Authenticode); see"
+echo "the operator's guide, docs/operators.md."
 exit $status

@@ -37,4 +37,11 @@ if [ ! -f "$fonts_stamp" ]; then
   done
   touch "$fonts_stamp"
 fi
+# A PC without a proxy: a fresh prefix asks for auto-detection, which would
+# look for a proxy script on the network for every program that connects.
+direct_stamp="$WINEPREFIX/.orvane-direct-connection"
+if [ ! -f "$direct_stamp" ]; then
+  python3 "$(dirname "${BASH_SOURCE[0]}")/internet_settings.py" direct
+  touch "$direct_stamp"
+fi
 echo "$WINEPREFIX"

@@ -190,3 +190,38 @@ void PumpPendingMessages()
 }
 
 }  // namespace Orvane::Fixture
+
+namespace Orvane::Fixture {
+
+namespace {
+
+struct ThreadEnd {
+    std::shared_ptr<std::atomic<bool>> ended;
+    unsigned pauseMs;
+};
+
+// Run by the system for each thread that set a value, as the thread ends.
+void WINAPI RunThreadEnd(void* value)
+{
+    const std::unique_ptr<ThreadEnd> end(static_cast<ThreadEnd*>(value));
+    if (end) {
+        Sleep(end->pauseMs);
+        end->ended->store(true);
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<std::atomic<bool>> EndThisThreadSlowly(unsigned pauseMs)
+{
+    static const DWORD index = FlsAlloc(&RunThreadEnd);
+    auto end = std::make_unique<ThreadEnd>(ThreadEnd{std::make_shared<std::atomic<bool>>(false), pauseMs});
+    std::shared_ptr<std::atomic<bool>> ended = end->ended;
+    if (index == FLS_OUT_OF_INDEXES || !FlsSetValue(index, end.get())) {
+        return nullptr;
+    }
+    end.release();  // the thread's end frees it
+    return ended;
+}
+
+}  // namespace Orvane::Fixture

@@ -3,7 +3,9 @@
 // Small fixtures shared by the test programs: a private temporary directory and
 // whole-file helpers.
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -53,5 +55,16 @@ namespace Orvane::Fixture {
 bool PumpMessagesUntil(const std::function<bool()>& done, unsigned timeoutMs = 20000);
 // Handles what is queued now.
 void PumpPendingMessages();
+
+}  // namespace Orvane::Fixture
+
+namespace Orvane::Fixture {
+
+// Gives the calling thread slow work at its end, after whatever it ran has
+// returned, as the C++ runtime and the system's DLLs have: a pause of
+// `pauseMs`, then the flag returned is set. A wait for the thread that does
+// not cover its end returns with the flag still clear. Null when the system
+// cannot keep the work.
+std::shared_ptr<std::atomic<bool>> EndThisThreadSlowly(unsigned pauseMs);
 
 }  // namespace Orvane::Fixture

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <iterator>
 #include <string>
 
 #include "base/Config.h"
@@ -9,8 +10,12 @@
 #include "app/SingleInstance.h"
 #include "base/Logger.h"
 #include "base/Version.h"
+#include "base/Paths.h"
 #include "diagnostics/SystemState.h"
+#include "flow/SelfUpdate.h"
 #include "ui/MainWindow.h"
+#include "update/TargetFiles.h"
+#include "update/TargetPath.h"
 #include "update/UpdateController.h"
 
 namespace {
@@ -52,13 +57,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     // Before anything can load a DLL by name: System32 only.
     HardenDllSearch();
 
-    // Kept open for the life of the process; the system releases it at exit.
-    const HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
-    if (ReadInstanceMutex(mutex != nullptr, GetLastError()) == InstanceMutex::AnotherCopy) {
+    // Held for the life of the process, unless handed over to an updated copy.
+    // A copy started by its own update waits for the old one to let go.
+    const bool afterUpdate = StartedByUpdate(GetCommandLineW());
+    InstanceLock singleInstance(kMutexName);
+    if (singleInstance.Acquire(afterUpdate ? kHandOverWaitMs : 0) == InstanceMutex::AnotherCopy) {
         ActivateRunningCopy();
-        if (mutex != nullptr) {
-            CloseHandle(mutex);
-        }
         return 0;
     }
 
@@ -68,7 +72,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     InitCommonControlsEx(&controls);
 
     // A log a player can send to support; the program runs the same without it.
-    Logger::Instance().OpenBesideExecutable();
+    // After an update the old program may still hold its log for a moment;
+    // its log is then kept as the previous one.
+    bool logOpen = Logger::Instance().OpenBesideExecutable();
+    for (size_t pause = 0; afterUpdate && !logOpen && pause < std::size(kOldProgramExitPausesMs); ++pause) {
+        Sleep(kOldProgramExitPausesMs[pause]);
+        logOpen = Logger::Instance().OpenBesideExecutable();
+    }
     Config::Instance().Load();
     // Support must tell at a glance whether this copy trusts any list it is
     // served (a build without a key) or only lists signed for it.
@@ -77,6 +87,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
                                       : " started (signed file lists only)";
     Logger::Instance().Write(LogLevel::Info, std::string("Orvane " ORVANE_VERSION_RELEASE) + buildKind +
                                                  ", portal " + Config::Instance().portalUrl);
+
+    if (afterUpdate) {
+        Logger::Instance().Write(LogLevel::Info, "Started by an update of the program");
+    }
+    // The program an update moved aside: the old process may still be
+    // exiting after the hand-over, so a new program tries again briefly.
+    const std::wstring asideProgram = MovedAsideProgramOf(GetExecutablePath());
+    if (!asideProgram.empty()) {
+        RemoveAsideProgram(
+            asideProgram, kOldProgramExitPausesMs, afterUpdate ? std::size(kOldProgramExitPausesMs) : 0,
+            [](const std::wstring& path) -> DWORD {
+                return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+            },
+            [](DWORD milliseconds) { Sleep(milliseconds); });
+    }
 
     // The system DLLs loaded at first use (cmake/DelayLoad.cmake): a run that
     // needs one that System32 cannot give fails naming it, before any call.
@@ -91,6 +116,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
 
     MainWindow window(SystemState::Instance(), controller);
     window.accessibilityLibrary = accessibilityLibrary.empty();
+    window.Work().startedByUpdate = afterUpdate;
+    window.Work().handOver.releaseInstance = [&singleInstance] { singleInstance.Release(); };
+    window.Work().handOver.reacquireInstance = [&singleInstance] {
+        if (singleInstance.Acquire(0) == InstanceMutex::AnotherCopy) {
+            Logger::Instance().Write(LogLevel::Warning, "Another copy took the single-instance mutex meanwhile");
+        }
+    };
     if (!window.Create(instance)) {
         MessageBoxW(nullptr, L"创建窗口失败", L"错误", MB_ICONERROR);
         return 1;

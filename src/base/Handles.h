@@ -105,6 +105,10 @@ using FindHandle = UniqueHandle<FindHandleTraits>;
 // CryptDecodeObjectEx with CRYPT_DECODE_ALLOC_FLAG and no decode parameters).
 using LocalMemory = UniqueHandle<NullHandleTraits<void*, LocalFree>>;
 
+// Memory the system allocated with GlobalAlloc for the caller (the strings
+// WinHTTP's proxy queries return).
+using GlobalMemory = UniqueHandle<NullHandleTraits<void*, GlobalFree>>;
+
 // An open registry key. Predefined root keys (HKEY_LOCAL_MACHINE, ...) are
 // never owned: only keys opened or created through this program.
 using RegistryKey = UniqueHandle<NullHandleTraits<HKEY, RegCloseKey>>;

@@ -56,25 +56,38 @@ bool IsX64Processor(std::uint16_t processorArchitecture)
     return processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
 }
 
-void DetectOperatingSystem(EnvironmentInfo& info)
+bool ReadKernelVersion(std::uint32_t& major, std::uint32_t& minor, std::uint32_t& build)
 {
     // ntdll is mapped into every process; no need to load it.
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (!ntdll) {
-        return;
+        return false;
     }
     const FARPROC address = GetProcAddress(ntdll, "RtlGetVersion");
     if (!address) {
-        return;
+        return false;
     }
     const auto rtlGetVersion =
         reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(address));
     OSVERSIONINFOW version = {};
     version.dwOSVersionInfoSize = sizeof version;
     if (rtlGetVersion(&version) != 0) {
-        return;
+        return false;
     }
-    DescribeOperatingSystem(version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber, info);
+    major = version.dwMajorVersion;
+    minor = version.dwMinorVersion;
+    build = version.dwBuildNumber;
+    return true;
+}
+
+void DetectOperatingSystem(EnvironmentInfo& info)
+{
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::uint32_t build = 0;
+    if (ReadKernelVersion(major, minor, build)) {
+        DescribeOperatingSystem(major, minor, build, info);
+    }
 }
 
 bool DetectArchitecture()

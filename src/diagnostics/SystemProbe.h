@@ -11,6 +11,9 @@ namespace Orvane {
 // shims of GetVersionEx). Leaves them untouched when the version is unavailable.
 void DetectOperatingSystem(EnvironmentInfo& info);
 
+// The version the kernel reports (RtlGetVersion); false when it cannot be had.
+bool ReadKernelVersion(std::uint32_t& major, std::uint32_t& minor, std::uint32_t& build);
+
 // True when the processor is x64, also for a 32-bit process on 64-bit Windows.
 // ARM64 and Itanium count as not 64-bit: the game client needs x64.
 bool DetectArchitecture();

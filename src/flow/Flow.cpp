@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <utility>
+
 #include "base/Logger.h"
 #include "base/Paths.h"
 #include "base/Thread.h"
@@ -81,10 +83,13 @@ bool StartThroughShell(const ShellStart& request, DWORD& error)
 
 Flow::Flow(SystemState& record, UpdateController& controller, FlowView& view)
     : diagnosisRun([](DiagnosisSink& sink) { RunDiagnosis(DiagnosisProbes::System(), sink); }),
-      startThread(StartDetachedThread),
+      startThread(StartThread),
       startProcess(StartLauncherProcess),
       startShell(StartThroughShell),
       programDirectory(LauncherDirectoryOf(GetExecutablePath())),
+      handOver{nullptr,
+               [](DWORD& error) { return StartProgramAfterUpdate(GetExecutablePath(), error); },
+               nullptr},
       record_(record),
       controller_(controller),
       view_(view)
@@ -93,8 +98,10 @@ Flow::Flow(SystemState& record, UpdateController& controller, FlowView& view)
 
 Flow::~Flow()
 {
+    // Cancelled runs end at their next chunk or file, a diagnosis when its
+    // probes are done: nothing they use may go before.
     Cancel();
-    WaitForRuns(30000);
+    WaitForRuns(INFINITE);
     // The controller may outlive the flow; its reports must not reach a
     // channel nobody reads.
     controller_.onStateChanged = nullptr;
@@ -107,6 +114,7 @@ void Flow::Start(HWND window)
     window_ = window;
     channel_ = std::make_shared<MessageChannel>(window);
     MessageChannel::Connect(channel_, controller_);
+    continueUpdate_ = startedByUpdate;
     if (record_.Load()) {
         screen_.rows = RestoredRows(record_);
         Verdict();
@@ -150,15 +158,13 @@ void Flow::PressStart()
     screen_.rows = InitialRows();
     Repaint();
 
-    ++*diagnosisRuns_;
-    const bool started = startThread([run = diagnosisRun, channel = channel_,
-                                      runs = diagnosisRuns_] {
+    KernelHandle thread = startThread([run = diagnosisRun, channel = channel_] {
         PostingSink sink(channel);
         run(sink);
-        --*runs;
     });
-    if (!started) {
-        --*diagnosisRuns_;
+    if (thread) {
+        diagnoses_.Add(std::move(thread));
+    } else {
         Logger::Instance().Write(LogLevel::Error, "Cannot create a thread for the diagnosis");
         Apply(FlowEvent::DiagnosisNotStarted);
         screen_.status = L"无法启动检测, 请重新检测";
@@ -295,19 +301,32 @@ void Flow::OnUpdateState(const UpdateController::Report& report)
         ClearTransfer();
         break;
     case State::UpdateAvailable:
+        ClearTransfer();
         if (Apply(FlowEvent::CheckFoundUpdates)) {
             screen_.status = L"发现 " + std::to_wstring(report.fileCount) + L" 个文件需要更新";
+            if (std::exchange(continueUpdate_, false)) {
+                StartDownload();
+                return;
+            }
         }
-        ClearTransfer();
         break;
     case State::UpToDate:
         // A download reports it before its completion, which decides.
+        ClearTransfer();
         if (Apply(FlowEvent::CheckUpToDate)) {
             screen_.status = L"游戏已是最新版本";
+            if (std::exchange(continueUpdate_, false)) {
+                Repaint();
+                Launch();  // the update finished with the program itself
+                return;
+            }
         }
-        ClearTransfer();
         break;
+    case State::ProgramReplaced:
+        HandOver();
+        return;
     case State::Error:
+        continueUpdate_ = false;
         ClearTransfer();
         // A download's failure is shown by the completion that follows.
         lastFailure_ = report.text;
@@ -371,6 +390,27 @@ void Flow::OnCompletion(bool success)
         ClearTransfer();
     }
     Repaint();
+}
+
+void Flow::HandOver()
+{
+    if (phase_ != Phase::Updating) {
+        return;
+    }
+    DWORD error = 0;
+    if (HandOverToNewProgram(handOver, error)) {
+        // setup.ini holds the diagnosis already; the new program reads it.
+        Logger::Instance().Write(LogLevel::Info, "The updated program runs; this one ends");
+        screen_.status = L"程序已更新, 正在重新启动...";
+        Repaint();
+        view_.Quit();
+        return;
+    }
+    Logger::Instance().Write(LogLevel::Error,
+                             "Cannot start the updated program, error " + std::to_string(error));
+    lastFailure_ = controller_.RestoreReplacedProgram();
+    view_.ShowMessage(lastFailure_, kErrorCaption, MB_ICONERROR);
+    OnCompletion(false);
 }
 
 // ---- Launch ------------------------------------------------------------------
@@ -461,14 +501,13 @@ void Flow::Cancel()
 bool Flow::WaitForRuns(unsigned timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (diagnosisRuns_->load() != 0) {
-        if (GetTickCount64() >= deadline) {
-            return false;
-        }
-        Sleep(5);
+    if (!diagnoses_.WaitAll(timeoutMs)) {
+        return false;
     }
     const ULONGLONG now = GetTickCount64();
-    return controller_.WaitForRuns(now >= deadline ? 0 : static_cast<unsigned>(deadline - now));
+    return controller_.WaitForRuns(timeoutMs == INFINITE ? INFINITE
+                                   : now >= deadline     ? 0
+                                                         : static_cast<unsigned>(deadline - now));
 }
 
 }  // namespace Orvane

@@ -2,16 +2,17 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "base/Thread.h"
 #include "diagnostics/DiagnosisRun.h"
 #include "flow/DetectionRows.h"
 #include "flow/LaunchRules.h"
 #include "flow/Messages.h"
 #include "flow/Phase.h"
+#include "flow/SelfUpdate.h"
 #include "update/UpdateController.h"
 
 namespace Orvane {
@@ -65,7 +66,8 @@ public:
 
     // The window is closing: active runs stop at their next chunk or file.
     void Cancel();
-    // Waits until no run is left, up to `timeoutMs`. True when none is.
+    // Waits until the threads of all runs have ended, up to `timeoutMs`.
+    // True when none is left.
     bool WaitForRuns(unsigned timeoutMs);
 
     Phase CurrentPhase() const { return phase_; }
@@ -85,6 +87,15 @@ public:
     // How long a successful update waits before the launcher starts.
     unsigned launchDelayMs = 1000;
 
+    // This program was started by its own update (set before Start): the
+    // player asked for the update already, so the first check's result goes
+    // on by itself: the remaining files are fetched, or the launcher starts.
+    bool startedByUpdate = false;
+    // How an update that replaced the program hands over to the new one: by
+    // default it starts the program's file with kAfterUpdateFlag; the entry
+    // adds the single-instance mutex.
+    HandOverSteps handOver;
+
 private:
     bool Apply(FlowEvent event);
     void OnDiagnosisStep(const DiagnosisStepMessage& message);
@@ -98,6 +109,8 @@ private:
     void StartDownload();
     void Fail(FlowEvent event, const wchar_t* status, const std::wstring& reason);
     void Launch();
+    // The update replaced the program: the new one takes over, or the old one comes back.
+    void HandOver();
     void ClearTransfer();
     void Repaint();
 
@@ -106,11 +119,14 @@ private:
     FlowView& view_;
     HWND window_ = nullptr;
     std::shared_ptr<MessageChannel> channel_;
-    // Diagnosis threads still running; shared with them, so it outlives the flow.
-    std::shared_ptr<std::atomic<int>> diagnosisRuns_ = std::make_shared<std::atomic<int>>(0);
+    // The diagnosis threads; each works on copies, and the flow waits for
+    // them before it goes.
+    OwnedThreads diagnoses_;
     Phase phase_ = Phase::Welcome;
     Screen screen_;
     std::wstring lastFailure_;  // the text of the last Error report
+    // Started by an update and the first check has not answered yet.
+    bool continueUpdate_ = false;
 };
 
 // Starts the launcher with its own directory as working directory. False with

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/Handles.h"
@@ -107,6 +109,8 @@ constexpr NamedError kWinHttpErrors[] = {
     ORVANE_NAMED(ERROR_WINHTTP_AUTO_PROXY_SERVICE_ERROR),
     ORVANE_NAMED(ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE),
     ORVANE_NAMED(ERROR_WINHTTP_AUTODETECTION_FAILED),
+    ORVANE_NAMED(ERROR_WINHTTP_BAD_AUTO_PROXY_SCRIPT),
+    ORVANE_NAMED(ERROR_WINHTTP_UNABLE_TO_DOWNLOAD_SCRIPT),
     ORVANE_NAMED(ERROR_WINHTTP_HEADER_COUNT_EXCEEDED),
     ORVANE_NAMED(ERROR_WINHTTP_HEADER_SIZE_OVERFLOW),
     ORVANE_NAMED(ERROR_WINHTTP_CHUNKED_ENCODING_HEADER_SIZE_OVERFLOW),
@@ -134,44 +138,136 @@ constexpr DWORD kCertificateFailures[] = {
 
 }  // namespace
 
-struct HttpSession {
+namespace {
+
+// One WinHTTP session going out one way, and its last connection.
+struct RouteSession {
+    ProxyRoute route;
     WinHttpHandle session;
     WinHttpHandle connection;
     std::wstring host;  // what `connection` is connected to
     int port = 0;
 };
 
+}  // namespace
+
+struct HttpSession {
+    bool planned = false;
+    ProxyPlan plan;
+    // The route each origin's lookup gave, when the plan asks a script.
+    std::vector<std::pair<std::wstring, ProxyRoute>> originRoutes;
+    // The session WinHttpGetProxyForUrl is asked through.
+    WinHttpHandle resolver;
+    std::vector<std::unique_ptr<RouteSession>> routes;
+};
+
 namespace {
 
-// Opens the session once and connects to the URL's host unless the last
-// request went there. WinHTTP keeps idle connections per session, so requests
-// through one session reuse them.
-HINTERNET ConnectionFor(HttpSession& pool, const HttpSessionCalls& calls, const std::wstring& host, int port,
-                        Failure& error)
+// Decides the way out from the user's settings, once per client; the log
+// line tells support whether a player's requests went through a proxy.
+void MakePlan(HttpSession& pool, const HttpSessionCalls& calls, bool automatic)
 {
-    if (!pool.session.Get()) {
-        pool.session.Reset(calls.open());
-        if (!pool.session.Get()) {
-            error.SetFromSystem("WinHttpOpen failed");
-            return nullptr;
-        }
-        EnableTls12(calls, pool.session.Get());
+    InternetProxySettings settings;
+    const bool read = calls.readProxySettings(settings);
+    pool.plan = PlanProxy(automatic, read ? &settings : nullptr);
+    pool.planned = true;
+    pool.originRoutes.clear();
+    Logger::Instance().Write(LogLevel::Info, "Connections go out by " + DescribePlan(pool.plan) +
+                                                 (read || automatic ? "" : " (Internet settings unreadable)"));
+}
+
+// The way out for the URL: the plan's route, or what the proxy script says
+// for the URL's origin (asked once per origin and client).
+ProxyRoute RouteFor(HttpSession& pool, const HttpSessionCalls& calls, const std::string& url,
+                    const HttpTimeouts& timeouts)
+{
+    if (!pool.planned) {
+        MakePlan(pool, calls, calls.hasAutomaticProxy());
     }
-    if (!pool.connection.Get() || pool.host != host || pool.port != port) {
-        pool.connection.Reset();
+    if (pool.plan.queries.empty()) {
+        return pool.plan.route;
+    }
+    const std::wstring origin = OriginOf(url);
+    for (const auto& known : pool.originRoutes) {
+        if (known.first == origin) {
+            return known.second;
+        }
+    }
+    if (!pool.resolver.Get()) {
+        pool.resolver.Reset(calls.open(ProxyRoute{WINHTTP_ACCESS_TYPE_NO_PROXY, L"", L""}));
+        if (pool.resolver.Get()) {
+            // The script's download is bounded like any request.
+            WinHttpSetTimeouts(pool.resolver.Get(), timeouts.resolveMs, timeouts.connectMs, timeouts.sendMs,
+                               timeouts.receiveMs);
+        }
+    }
+    ProxyLookup found;
+    unsigned long error = 0;
+    const bool answered =
+        pool.resolver.Get() && calls.lookUpProxy(pool.resolver.Get(), Utf8ToWide(url), pool.plan.queries, found, error);
+    const ProxyRoute route = RouteForLookup(pool.plan, answered ? &found : nullptr);
+    Logger::Instance().Write(answered ? LogLevel::Info : LogLevel::Warning,
+                             (answered ? "The proxy script sends " + WideToUtf8(origin) + " by "
+                                       : "No proxy script answered for " + WideToUtf8(origin) + " (" +
+                                             DescribeWinHttpError(error) + "); it goes by ") +
+                                 DescribeRoute(route));
+    pool.originRoutes.emplace_back(origin, route);
+    return route;
+}
+
+// The session going out by `route`, opened at first use with TLS 1.2 asked for.
+RouteSession* SessionFor(HttpSession& pool, const HttpSessionCalls& calls, const ProxyRoute& route,
+                         Failure& error)
+{
+    for (const auto& known : pool.routes) {
+        if (known->route == route) {
+            return known.get();
+        }
+    }
+    auto opened = std::make_unique<RouteSession>();
+    opened->route = route;
+    opened->session.Reset(calls.open(route));
+    if (!opened->session.Get()) {
+        error.SetFromSystem("WinHttpOpen failed");
+        return nullptr;
+    }
+    EnableTls12(calls, opened->session.Get());
+    pool.routes.push_back(std::move(opened));
+    return pool.routes.back().get();
+}
+
+// Opens the URL's session once and connects to its host unless the last
+// request of that session went there. WinHTTP keeps idle connections per
+// session, so requests through one session reuse them.
+HINTERNET ConnectionFor(HttpSession& pool, const HttpSessionCalls& calls, const std::string& url,
+                        const std::wstring& host, int port, const HttpTimeouts& timeouts, Failure& error)
+{
+    RouteSession* way = SessionFor(pool, calls, RouteFor(pool, calls, url, timeouts), error);
+    // Systems before Windows 8.1 refuse the automatic access type so; the
+    // user's settings are then followed as on Windows 7.
+    if (way == nullptr && error.code == ERROR_INVALID_PARAMETER &&
+        pool.plan.route.accessType == WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY) {
+        MakePlan(pool, calls, false);
+        way = SessionFor(pool, calls, RouteFor(pool, calls, url, timeouts), error);
+    }
+    if (way == nullptr) {
+        return nullptr;
+    }
+    if (!way->connection.Get() || way->host != host || way->port != port) {
+        way->connection.Reset();
         // A port WinHTTP cannot take fails like any other connection problem.
         if (port >= 0 && port <= 65535) {
-            pool.connection.Reset(
-                WinHttpConnect(pool.session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
+            way->connection.Reset(
+                WinHttpConnect(way->session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
         }
-        if (!pool.connection.Get()) {
+        if (!way->connection.Get()) {
             error.SetFromSystem("WinHttpConnect failed");
             return nullptr;
         }
-        pool.host = host;
-        pool.port = port;
+        way->host = host;
+        way->port = port;
     }
-    return pool.connection.Get();
+    return way->connection.Get();
 }
 
 // Sends the GET (asking for the body from `rangeStart` on when it is above 0)
@@ -188,7 +284,7 @@ bool SendGet(HttpSession& pool, const HttpSessionCalls& calls, const std::string
     bool secure = false;
     SplitUrl(url, host, path, port, &secure);
 
-    const HINTERNET connection = ConnectionFor(pool, calls, host, port, error);
+    const HINTERNET connection = ConnectionFor(pool, calls, url, host, port, timeouts, error);
     if (connection == nullptr) {
         return false;
     }
@@ -396,14 +492,18 @@ bool IsCertificateFailure(unsigned long code)
 HttpSessionCalls HttpSessionCalls::System()
 {
     HttpSessionCalls calls;
-    calls.open = []() -> void* {
-        return WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                           WINHTTP_NO_PROXY_BYPASS, 0);
+    calls.open = [](const ProxyRoute& route) -> void* {
+        const bool named = route.accessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        return WinHttpOpen(kUserAgent, route.accessType, named ? route.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+                           named && !route.bypass.empty() ? route.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0);
     };
     calls.setOption = [](void* session, unsigned long option, unsigned long value) {
         DWORD data = value;
         return WinHttpSetOption(session, option, &data, sizeof data) != FALSE;
     };
+    calls.hasAutomaticProxy = SystemHasAutomaticProxy;
+    calls.readProxySettings = ReadInternetProxySettings;
+    calls.lookUpProxy = LookUpProxy;
     return calls;
 }
 

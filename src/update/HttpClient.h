@@ -7,6 +7,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "update/SystemProxy.h"
 
 namespace Orvane {
 
@@ -47,18 +50,28 @@ struct HttpTimeouts {
     int receiveMs = 30000;
 };
 
-// How a client opens its WinHTTP session; replaceable so tests can see what
-// the session is asked for.
+// How a client opens its WinHTTP sessions and finds the way out; replaceable
+// so tests can see what the sessions are asked for.
 struct HttpSessionCalls {
-    // WinHttpOpen; null on failure, with the reason in GetLastError.
-    std::function<void*()> open;
+    // WinHttpOpen going out the route's way; null on failure, with the reason
+    // in GetLastError.
+    std::function<void*(const ProxyRoute& route)> open;
     // WinHttpSetOption with a DWORD value; false when refused.
     std::function<bool(void* session, unsigned long option, unsigned long value)> setOption;
+    // Whether the system has WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY.
+    std::function<bool()> hasAutomaticProxy;
+    // The current user's Internet settings; false when unreadable.
+    std::function<bool(InternetProxySettings& settings)> readProxySettings;
+    // WinHttpGetProxyForUrl with each query in turn (LookUpProxy).
+    std::function<bool(void* session, const std::wstring& url, const std::vector<AutoProxyQuery>& queries,
+                       ProxyLookup& found, unsigned long& error)>
+        lookUpProxy;
 
     static HttpSessionCalls System();
 };
 
-// The WinHTTP session of a client and its last connection, opened at first use.
+// The WinHTTP sessions of a client (one per way out) and their last
+// connections, opened at first use.
 struct HttpSession;
 
 // Where a download starts and what else sees its bytes.
@@ -79,8 +92,11 @@ struct DownloadOptions {
 
 // Synchronous GETs over WinHTTP, over TLS for https URLs with the system's
 // certificate validation; only status 200 counts as success (206 too for a
-// resumed download). One client keeps one WinHTTP session, so
-// its requests share connections where the server keeps them alive. A failing
+// resumed download). Requests go out as the user's browser would: through
+// the proxy of the system's settings, or the one a proxy script names for the
+// URL's origin (asked once per origin), or direct where the settings say so.
+// One client keeps one WinHTTP session per way out, so its requests share
+// connections where the server keeps them alive. A failing
 // call returns false and leaves its reason in lastError (with the system's
 // error code and its name where a WinHTTP call failed). One thread at a time.
 class HttpClient {

@@ -216,6 +216,54 @@ ReplaceResult ReplaceTarget(const std::wstring& source, const std::wstring& targ
     return FailedWith(moveInError);
 }
 
+ReplaceResult ReplaceProgram(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
+                             const FileMoves& moves)
+{
+    // An earlier update's program that could not be removed yet is in the way.
+    DiscardFile(aside, moves);
+    const DWORD asideError = moves.move(target, aside, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (asideError != ERROR_SUCCESS) {
+        Logger::Instance().Write(LogLevel::Warning,
+                                 "Cannot move the program aside, error " + std::to_string(asideError));
+        return FailedWith(asideError);
+    }
+    const DWORD moveInError = moves.move(source, target, MOVEFILE_WRITE_THROUGH);
+    if (moveInError != ERROR_SUCCESS) {
+        const DWORD backError = moves.move(aside, target, MOVEFILE_WRITE_THROUGH);
+        Logger::Instance().Write(LogLevel::Warning,
+                                 "Cannot move the new program in, error " + std::to_string(moveInError) +
+                                     (backError == ERROR_SUCCESS ? std::string("; the program is back")
+                                                                 : "; moving it back: " + std::to_string(backError)));
+        return FailedWith(moveInError);
+    }
+    Logger::Instance().Write(LogLevel::Info, "The program was moved aside and replaced");
+    return ReplaceResult::Replaced;
+}
+
+bool RestoreProgram(const std::wstring& target, const std::wstring& aside, DWORD& error, const FileMoves& moves)
+{
+    error = moves.move(aside, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return error == ERROR_SUCCESS;
+}
+
+bool RemoveAsideProgram(const std::wstring& aside, const DWORD* pausesMs, size_t pauseCount,
+                        const std::function<DWORD(const std::wstring& path)>& remove,
+                        const std::function<void(DWORD milliseconds)>& sleep)
+{
+    for (size_t attempt = 0;; ++attempt) {
+        const DWORD error = remove(aside);
+        if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return true;
+        }
+        if (attempt == pauseCount || !Refused(error)) {
+            Logger::Instance().Write(LogLevel::Warning,
+                                     "Cannot remove the program moved aside, error " + std::to_string(error));
+            return false;
+        }
+        sleep(pausesMs[attempt]);
+    }
+}
+
 bool DiscardFile(const std::wstring& path, const FileMoves& moves)
 {
     // "orv" and four hexadecimal digits: a name IsEarlierTemporaryFile knows.

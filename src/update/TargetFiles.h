@@ -56,6 +56,25 @@ enum class ReplaceResult {
 ReplaceResult ReplaceTarget(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
                             const FileMoves& moves = FileMoves::System());
 
+// Replaces the running program's own file with the verified `source`: the
+// program is always moved to `aside` first (never replaced in place), so it
+// can come back when the new one cannot be started. A failed move-in puts it
+// back at once.
+ReplaceResult ReplaceProgram(const std::wstring& source, const std::wstring& target, const std::wstring& aside,
+                             const FileMoves& moves = FileMoves::System());
+
+// Puts the program moved to `aside` back over `target` (the new program that
+// could not be started). False with the system's error code.
+bool RestoreProgram(const std::wstring& target, const std::wstring& aside, DWORD& error,
+                    const FileMoves& moves = FileMoves::System());
+
+// Deletes the moved-aside program `aside`, trying again after each pause of
+// `pausesMs` while it is still held (`remove` gives the system's error code,
+// ERROR_SUCCESS when deleted). True when it is gone.
+bool RemoveAsideProgram(const std::wstring& aside, const DWORD* pausesMs, size_t pauseCount,
+                        const std::function<DWORD(const std::wstring& path)>& remove,
+                        const std::function<void(DWORD milliseconds)>& sleep);
+
 // Deletes a file so that its name is free at once. A file whose deletion
 // waits for a program holding it (a virus scanner) keeps its name on
 // Windows 7 and 8.1 and on FAT32/exFAT, and a new file cannot take it: it is

@@ -75,7 +75,7 @@ std::wstring LongFormOf(const std::wstring& full)
 }
 
 // One of the program's own files, or a leftover of one (the name followed by
-// '.' and more, e.g. Orvane.log.1).
+// '.' and more, e.g. Orvane.log.1 or Orvane.exe.orvold).
 bool IsOwnName(const std::wstring& name, const std::wstring& programName)
 {
     for (const std::wstring& own : {programName, std::wstring(kConfigFileName), std::wstring(kSetupFileName),
@@ -87,6 +87,16 @@ bool IsOwnName(const std::wstring& name, const std::wstring& programName)
         }
     }
     return false;
+}
+
+// The program's exe itself, which only its own entry may replace (unlike its
+// settings, its log and its leftovers).
+bool IsProgramName(const std::wstring& name, const std::wstring& programName)
+{
+    return SameText(name.c_str(), name.size(), programName) &&
+           !SameText(name.c_str(), name.size(), kConfigFileName) &&
+           !SameText(name.c_str(), name.size(), kSetupFileName) &&
+           !SameText(name.c_str(), name.size(), kLogFileName);
 }
 
 // FNV-1a over the UTF-16 units, ASCII letters folded: one name per entry
@@ -154,13 +164,19 @@ void TargetRule::Set(std::wstring root, const std::wstring& programPath)
     }
 }
 
-bool TargetRule::NamesProgramFile(const std::wstring& file) const
+TargetRule::OwnFile TargetRule::OwnFileOf(const std::wstring& file) const
 {
     // Only a '~' can make a name the short alias of another.
     const std::wstring resolved = file.find(L'~', root_.size()) == std::wstring::npos ? file : LongFormOf(file);
     const std::wstring folder = DirectoryOfPath(resolved);
-    return SameText(folder.c_str(), folder.size(), programFolder_) &&
-           IsOwnName(resolved.substr(NameStart(resolved)), programName_);
+    if (!SameText(folder.c_str(), folder.size(), programFolder_)) {
+        return OwnFile::None;
+    }
+    const std::wstring name = resolved.substr(NameStart(resolved));
+    if (programDepth_ == 0 && IsProgramName(name, programName_)) {
+        return OwnFile::Program;
+    }
+    return IsOwnName(name, programName_) ? OwnFile::Refused : OwnFile::None;
 }
 
 std::wstring TargetRule::KeptFile(const std::wstring& file, const std::wstring& relative,
@@ -205,8 +221,18 @@ TargetPath TargetRule::Place(const std::string& entryPath) const
     }
     TargetPath target;
     target.file = JoinPath(root_, relative);
-    if (target.file.size() >= MAX_PATH || (names == programDepth_ + 1 && NamesProgramFile(target.file))) {
+    if (target.file.size() >= MAX_PATH) {
         return {};
+    }
+    const OwnFile own = names == programDepth_ + 1 ? OwnFileOf(target.file) : OwnFile::None;
+    if (own == OwnFile::Refused) {
+        return {};
+    }
+    if (own == OwnFile::Program) {
+        // The program keeps the name it has on disk, whatever the list's spelling.
+        relative = programName_;
+        target.file = JoinPath(root_, relative);
+        target.isProgram = true;
     }
     target.folder = DirectoryOfPath(target.file);
     if (names > 1 && target.folder.size() > kLongestFolder) {
@@ -218,6 +244,18 @@ TargetPath TargetRule::Place(const std::string& entryPath) const
         return {};
     }
     return target;
+}
+
+std::wstring MovedAsideProgramOf(const std::wstring& programPath)
+{
+    const std::wstring folder = DirectoryOfPath(programPath);
+    if (folder.empty()) {
+        return {};
+    }
+    // The name as resolved: the one on disk, not a short alias.
+    const TargetRule rule(folder, programPath);
+    const TargetPath own = rule.Place(WideToUtf8(rule.programName_));
+    return own.isProgram ? own.aside : std::wstring();
 }
 
 }  // namespace Orvane

@@ -17,6 +17,9 @@ struct TargetPath {
     std::wstring folder;   // the folder holding `file`
     std::wstring partial;  // where its download grows
     std::wstring aside;    // where it is moved when it can only be renamed
+    // The entry is the running program's own file: it is fetched first and
+    // alone, and the program hands over to the new one.
+    bool isProgram = false;
 
     explicit operator bool() const { return !file.empty(); }
 };
@@ -30,9 +33,11 @@ struct TargetPath {
 // An entry is placed when
 //  - it is IsSafeRelativePath (stays below the game directory; "." names are
 //    dropped, nothing else is rewritten);
-//  - it names none of the program's own files beside it (its exe as named on
-//    disk, config.ini, setup.ini, Orvane.log, or one of them followed by '.'
-//    and more), in any letter case or short name;
+//  - it names none of the program's own files beside it (config.ini,
+//    setup.ini, Orvane.log, its exe as named on disk, or one of them followed
+//    by '.' and more), in any letter case or short name. The exe's own name
+//    alone is placed when the program lies directly in the game directory:
+//    that entry is the program's own (isProgram);
 //  - Windows can open it without the long-path prefix: below MAX_PATH
 //    characters, each name at most 255, and its folder (unless it is the
 //    game directory) at most MAX_PATH - 12, the longest CreateDirectoryW makes.
@@ -40,6 +45,8 @@ struct TargetPath {
 // pass those limits, they take a short name of their own in the game
 // directory instead ("orv" + 16 hexadecimal digits + suffix, the same for
 // the same entry in every run).
+std::wstring MovedAsideProgramOf(const std::wstring& programPath);
+
 class TargetRule {
 public:
     TargetRule(const std::wstring& gameDirectory, const std::wstring& programPath);
@@ -55,9 +62,11 @@ public:
     const std::wstring& Root() const { return root_; }
 
 private:
+    friend std::wstring MovedAsideProgramOf(const std::wstring& programPath);
     TargetRule() = default;
     void Set(std::wstring root, const std::wstring& programPath);
-    bool NamesProgramFile(const std::wstring& file) const;
+    enum class OwnFile { None, Program, Refused };
+    OwnFile OwnFileOf(const std::wstring& file) const;
     std::wstring KeptFile(const std::wstring& file, const std::wstring& relative, const wchar_t* suffix) const;
 
     std::wstring root_;
@@ -67,5 +76,9 @@ private:
     // lies outside it (then no entry can name its files).
     int programDepth_ = -1;
 };
+
+// Where the update that replaced the program at `programPath` moved the old
+// one (its aside file as the program's own entry); empty when it has none.
+std::wstring MovedAsideProgramOf(const std::wstring& programPath);
 
 }  // namespace Orvane

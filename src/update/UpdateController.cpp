@@ -155,6 +155,16 @@ bool WritingDeniedIn(const std::wstring& directory)
     return !file && GetLastError() == ERROR_ACCESS_DENIED;
 }
 
+UpdateRunPlan PlanUpdateRun(const std::vector<FileEntry>& differing, const TargetRule& rule)
+{
+    for (const FileEntry& entry : differing) {
+        if (rule.Place(entry.path).isProgram) {
+            return {{entry}, true};
+        }
+    }
+    return {differing, false};
+}
+
 UpdateController& UpdateController::Instance()
 {
     static UpdateController instance(Config::Instance(), SystemState::Instance());
@@ -169,7 +179,7 @@ UpdateController& UpdateController::Instance()
 }
 
 UpdateController::UpdateController(Config& config, SystemState& systemState)
-    : startThread(StartDetachedThread), programPath(GetExecutablePath()), config_(config),
+    : startThread(StartThread), programPath(GetExecutablePath()), config_(config),
       systemState_(systemState)
 {
     pauseBetweenAttempts = [this](unsigned milliseconds) {
@@ -178,6 +188,13 @@ UpdateController::UpdateController(Config& config, SystemState& systemState)
             Sleep(20);
         }
     };
+}
+
+UpdateController::~UpdateController()
+{
+    // A run works on this object to its last step.
+    Cancel();
+    runs_.WaitAll(INFINITE);
 }
 
 void UpdateController::PauseBeforeAttempt(int attempt)
@@ -248,20 +265,18 @@ UpdateController::RunStart UpdateController::StartRun(State first, const wchar_t
     const State before = state;
     cancel_ = false;
     busy_ = true;
-    ++activeRuns_;
     Notify(first, text);
-    const bool started = startThread && startThread([this, run, input = std::move(input)] {
-        (this->*run)(input);
-        // Last touch of the controller by this thread.
-        --activeRuns_;
-    });
-    if (!started) {
+    KernelHandle thread;
+    if (startThread) {
+        thread = startThread([this, run, input = std::move(input)] { (this->*run)(input); });
+    }
+    if (!thread) {
         busy_ = false;
-        --activeRuns_;
         state = before;
         Logger::Instance().Write(LogLevel::Error, "Cannot create a thread for an update run");
         return RunStart::NoThread;
     }
+    runs_.Add(std::move(thread));
     return RunStart::Started;
 }
 
@@ -272,14 +287,7 @@ void UpdateController::Cancel()
 
 bool UpdateController::WaitForRuns(unsigned timeoutMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (activeRuns_.load() != 0) {
-        if (GetTickCount64() >= deadline) {
-            return false;
-        }
-        Sleep(5);
-    }
-    return true;
+    return runs_.WaitAll(timeoutMs);
 }
 
 UpdateController::RunStart UpdateController::CheckForUpdates()
@@ -484,6 +492,8 @@ UpdateController::RunStart UpdateController::StartUpdate()
     if (state != State::UpdateAvailable || RunActive()) {
         return RunStart::Refused;
     }
+    replacedProgram = TargetPath();
+    replacedProgramEntry.clear();
     RunInput input = CurrentInput();
     input.files = filesToUpdate;
     input.folders = foldersListed;
@@ -539,7 +549,9 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
             return CauseOfRequestFailure(error) == FailureCause::DiskFull ? diskFull() : failed();
         }
         partial.Reset();
-        const ReplaceResult result = ReplaceTarget(target.partial, target.file, target.aside, fileMoves);
+        const ReplaceResult result = target.isProgram
+                                         ? ReplaceProgram(target.partial, target.file, target.aside, fileMoves)
+                                         : ReplaceTarget(target.partial, target.file, target.aside, fileMoves);
         attemptFailure_ = result == ReplaceResult::InUse ? FailureCause::FileInUse : FailureCause::Unknown;
         return result == ReplaceResult::Replaced;
     };
@@ -681,8 +693,13 @@ void UpdateController::RunUpdate(const RunInput& input)
         Finish(State::Error, message, 0, false);
         return;
     }
-    const int fileCount = static_cast<int>(input.files.size());
-    const int64_t total = input.totalBytes;
+    const TargetRule rule(input.root, input.programPath);
+    const UpdateRunPlan plan = PlanUpdateRun(input.files, rule);
+    const int fileCount = static_cast<int>(plan.files.size());
+    int64_t total = 0;
+    for (const FileEntry& entry : plan.files) {
+        total += entry.size;
+    }
     int64_t completedBytes = 0;
     // One session for the whole run, so its requests share kept-alive connections.
     HttpClient client(timeouts);
@@ -695,7 +712,6 @@ void UpdateController::RunUpdate(const RunInput& input)
     const auto failFile = [&fail](const FileEntry& entry, const TargetPath& target, FailureCause cause) {
         fail(UpdateFailureText(entry.path, WritingDeniedIn(target.folder) ? FailureCause::WriteDenied : cause));
     };
-    const TargetRule rule(input.root, input.programPath);
     // Nothing is fetched, and no old file touched, for an update that cannot fit.
     const std::wstring shortage = SpaceShortageBeforeRun(input, rule);
     if (!shortage.empty()) {
@@ -707,7 +723,7 @@ void UpdateController::RunUpdate(const RunInput& input)
     std::set<std::wstring> foldersSeen;
 
     for (int i = 0; i < fileCount; ++i) {
-        const FileEntry& entry = input.files[static_cast<size_t>(i)];
+        const FileEntry& entry = plan.files[static_cast<size_t>(i)];
         const std::string url = resolvedUrl_ + entry.path;
         const TargetPath target = rule.Place(entry.path);
         if (!target) {
@@ -762,8 +778,8 @@ void UpdateController::RunUpdate(const RunInput& input)
         if (!ok && attemptFailure_ == FailureCause::DiskFull) {
             // This file begins again, and the rest are still to come.
             int64_t needed = 0;
-            for (size_t rest = static_cast<size_t>(i); rest < input.files.size(); ++rest) {
-                needed += BytesStillToFetch(input.files[rest].size, -1);
+            for (size_t rest = static_cast<size_t>(i); rest < plan.files.size(); ++rest) {
+                needed += BytesStillToFetch(plan.files[rest].size, -1);
             }
             int64_t freeBytes = 0;
             const bool known = freeSpace && freeSpace(input.root, freeBytes);
@@ -776,9 +792,34 @@ void UpdateController::RunUpdate(const RunInput& input)
             return;
         }
         completedBytes += entry.size;
+        if (target.isProgram) {
+            replacedProgram = target;
+            replacedProgramEntry = entry.path;
+        }
     }
 
+    if (plan.replacesProgram) {
+        // No completion: the run succeeds only once the new program runs.
+        Logger::Instance().Write(LogLevel::Info, "The program was updated; handing over to the new one");
+        Finish(State::ProgramReplaced, L"程序已更新");
+        return;
+    }
     Finish(State::UpToDate, L"更新完成", 0, true);
+}
+
+std::wstring UpdateController::RestoreReplacedProgram()
+{
+    DWORD error = 0;
+    if (!replacedProgram || !RestoreProgram(replacedProgram.file, replacedProgram.aside, error, fileMoves)) {
+        Logger::Instance().Write(LogLevel::Error,
+                                 "Cannot put the old program back, error " + std::to_string(error));
+    } else {
+        Logger::Instance().Write(LogLevel::Info, "The old program is back");
+    }
+    message = UpdateFailureText(replacedProgramEntry, FailureCause::Unknown);
+    state = State::Error;
+    replacedProgram = TargetPath();
+    return message;
 }
 
 }  // namespace Orvane

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Handles.h"
+#include "base/Thread.h"
 #include "update/FileList.h"
 #include "update/HttpClient.h"
 #include "update/TargetFiles.h"
@@ -77,6 +79,15 @@ bool FreeBytesOnVolumeOf(const std::wstring& directory, int64_t& freeBytes);
 // is removed again.
 bool WritingDeniedIn(const std::wstring& directory);
 
+// What one update run fetches, in order: the program's own entry first and
+// alone when it is among `differing` (the new program fetches the rest after
+// the hand-over), else every file as listed.
+struct UpdateRunPlan {
+    std::vector<FileEntry> files;
+    bool replacesProgram = false;
+};
+UpdateRunPlan PlanUpdateRun(const std::vector<FileEntry>& differing, const TargetRule& rule);
+
 // Checks the game files against the portal's file list and downloads the ones
 // that differ. Each run works on a thread of its own, on values copied when it
 // starts, and reports through the callbacks: the first notification of a run
@@ -102,6 +113,10 @@ public:
         // The list has arrived; local files are being compared with it.
         // Progress reports carry the listed bytes compared so far.
         Verifying = 7,
+        // An update run replaced the running program's own file and fetched
+        // nothing else: the program hands over to the new one
+        // (replacedProgram), or puts the old one back (RestoreReplacedProgram).
+        ProgramReplaced = 8,
     };
 
     // What a run reports with each state change, as a value the receiver may keep.
@@ -117,8 +132,9 @@ public:
         NoThread,  // the system could not create the run's thread; state unchanged
     };
 
-    // Starts `work` on a new thread; false when none can be created.
-    using ThreadStarter = std::function<bool(std::function<void()> work)>;
+    // Starts `work` on a new thread and hands back its handle; null when none
+    // can be created.
+    using ThreadStarter = std::function<KernelHandle(std::function<void()> work)>;
 
     // The process-wide controller, working on Config::Instance() and
     // SystemState::Instance().
@@ -127,6 +143,8 @@ public:
     // A controller working on the given settings and diagnosis record, which
     // must outlive it and its runs. It starts without a file-list key.
     UpdateController(Config& config, SystemState& systemState);
+    // Cancels an active run and waits until its thread has ended.
+    ~UpdateController();
     UpdateController(const UpdateController&) = delete;
     UpdateController& operator=(const UpdateController&) = delete;
 
@@ -142,11 +160,19 @@ public:
     // ends without reporting. The part of a file downloaded so far stays
     // beside it, and the next run continues from there.
     void Cancel();
-    // Waits until every run started by this controller has returned, up to
-    // `timeoutMs`. True when none is left. For orderly shutdown and tests.
+    // Waits until the thread of every run started by this controller has
+    // ended, up to `timeoutMs` (INFINITE: however long). True when none is
+    // left. For orderly shutdown and tests; called from the thread that
+    // starts runs.
     bool WaitForRuns(unsigned timeoutMs);
     // True from a run's start to its final report (a start is then refused).
     bool RunActive() const { return busy_.load(); }
+
+    // After a ProgramReplaced report: the old program was moved aside again
+    // and comes back over the new one that could not be started. Returns the
+    // run's failure ("下载失败: " + the entry), also kept in `message`, and
+    // leaves the state Error.
+    std::wstring RestoreReplacedProgram();
 
     // The file server's base URL from the portal's url.txt, asked for once per
     // controller; empty until a check has resolved it.
@@ -161,6 +187,9 @@ public:
     std::set<std::string> foldersListed;
     int64_t totalBytes = 0;  // sum of the manifest sizes of filesToUpdate
     std::wstring message;    // the last failure, shown to the user
+    // With ProgramReplaced: the program's file (the new one) and where the old one is.
+    TargetPath replacedProgram;
+    std::string replacedProgramEntry;  // the entry as listed
 
     std::function<void(int fileIndex, int fileCount, int64_t downloaded, int64_t total,
                        double bytesPerSecond)>
@@ -218,7 +247,7 @@ private:
 
     void Notify(State newState, const std::wstring& text, size_t fileCount = 0);
     // A run's final report (and, for a download, its completion). The run
-    // touches nothing of the controller after it but the thread count.
+    // touches nothing of the controller after it.
     void Finish(State final, const std::wstring& text, size_t fileCount = 0,
                 std::optional<bool> completion = std::nullopt);
     // A cancelled run's end: no report.
@@ -264,10 +293,10 @@ private:
     SystemState& systemState_;
     // Why the current attempt of a file failed, as far as the player can act on it.
     FailureCause attemptFailure_ = FailureCause::Unknown;
-    std::atomic<int> activeRuns_{0};
     std::atomic<bool> cancel_{false};
     std::atomic<bool> busy_{false};  // a run has started and not yet made its final report
     std::string resolvedUrl_;  // written and read by runs only, which never overlap
+    OwnedThreads runs_;
 };
 
 }  // namespace Orvane

@@ -6,7 +6,8 @@
 //   cmdline=<command line>
 //
 // (UTF-8). The file is written under another name and renamed, so a reader
-// never sees half of it.
+// never sees half of it. Each start also adds a line to "launcher-starts.txt",
+// so a test can tell how often it was started.
 
 #include <windows.h>
 
@@ -27,6 +28,15 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*comm
                              "\ncmdline=" + WideToUtf8(GetCommandLineW()) + "\n";
 
     const std::wstring directory = GetProgramDirectory();
+    {
+        KernelHandle starts(CreateFileW((directory + L"\\launcher-starts.txt").c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!starts || !WriteFile(starts.Get(), "started\n", 8, &written, nullptr) || written != 8) {
+            return 1;
+        }
+    }
     const std::wstring partial = directory + L"\\launcher-started.partial";
     const std::wstring complete = directory + L"\\launcher-started.txt";
     {

@@ -45,6 +45,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "fixtures"))
 import md5_twins  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import file_events  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import internet_settings  # noqa: E402
 from orvane_window import (ACCENT, DANGER, NEUTRAL, PANEL, SUCCESS, WHITE, Failure,  # noqa: E402
                            Program, Screenshots, grab, hide_keyboard_cues, near, pe_machine,
                            press_keys, wait_for)
@@ -1114,9 +1116,11 @@ PORTAL_HOST = "update.kaimor.com"
 UNTRUSTED_PORT = 8443
 HTTPS_BASE = "https://%s/files/" % PORTAL_HOST
 OWN_FILES = ["Orvane.exe", "config.ini", "setup.ini", "Orvane.log", "Orvane.log.1"]
-# Spellings Windows takes for the program's files or for another entry's file.
-HOSTILE_NAMES = ["config.ini", "CONFIG.INI", "/config.ini", "Data/../config.ini", "Orvane.exe",
-                 "orvane.EXE", "setup.ini", "Orvane.log", "Orvane.log.1", "config.ini.",
+# Spellings Windows takes for the program's settings, log and leftovers, or
+# for another entry's file. (The program itself is its own entry: the
+# self_update scenarios list it.)
+HOSTILE_NAMES = ["config.ini", "CONFIG.INI", "/config.ini", "Data/../config.ini", "Orvane.exe.orvold",
+                 "orvane.EXE.1", "setup.ini", "Orvane.log", "Orvane.log.1", "config.ini.",
                  "Orvane.exe ", "wow.exe.", "Data./x.MPQ",
                  # Eleven folders deep, 308 characters of folders: past what
                  # Windows opens (it once overflowed a temporary-name buffer).
@@ -1884,6 +1888,238 @@ def run_killed_at_any_instant(layout, orvane, screen, log, listener):
     check(not problems, "after the last run: %s" % "; ".join(problems))
 
 
+# ---- the player's proxy -------------------------------------------------------
+
+PROXY_ADDRESS = "127.0.0.1:3128"
+PROXY_SCRIPT = """function FindProxyForURL(url, host) {
+  if (dnsDomainIs(host, "update.kaimor.com")) return "PROXY %s";
+  return "DIRECT";
+}
+""" % PROXY_ADDRESS
+
+
+def setup_player_proxy(layout, args):
+    make_game(layout, args)
+    for rel, data in UPDATE_FILES.items():
+        write(layout.client, rel, data)
+    publish(layout)
+    # A network administrator's script, on a server the PC reaches directly.
+    write(layout.portal, "proxy.pac", PROXY_SCRIPT.encode())
+    # The portal's name leads nowhere: only the proxy knows the way.
+    return {"hosts": PROBE_HOSTS + ["%s=%s" % (PORTAL_HOST, DEAD_ADDRESS)]}
+
+
+class ForwardProxy:
+    """tests/fixtures/forward_proxy.py on PROXY_ADDRESS, forwarding to nginx."""
+
+    def __init__(self, log_path):
+        self.log_path = log_path
+        self.process = subprocess.Popen(
+            [sys.executable, os.path.join(ROOT, "tests", "fixtures", "forward_proxy.py"), PROXY_ADDRESS,
+             "127.0.0.1:80", log_path], stdin=subprocess.DEVNULL)
+        host, port = PROXY_ADDRESS.split(":")
+        wait_for("the proxy to listen", lambda: self._listening(host, int(port)), 10, 0.05)
+
+    @staticmethod
+    def _listening(host, port):
+        try:
+            socket.create_connection((host, port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def targets(self):
+        """The requests' targets, unescaped; Wine names port 80, Windows does not."""
+        try:
+            with open(self.log_path, "rb") as f:
+                return [re.sub(r"^(http://[^/:]+):80/", r"\1/", urllib.parse.unquote(line.decode("utf-8")))
+                        for line in f.read().splitlines()]
+        except FileNotFoundError:
+            return []
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def run_player_proxy(layout, orvane, screen, log, listener):
+    """The portal is reachable only through a proxy set in the user's Internet
+    settings: first a static proxy, then a proxy script naming it. The check,
+    the update and the next start's check all go through it."""
+    try:
+        socket.create_connection((DEAD_ADDRESS, 80), timeout=2).close()
+        raise Failure("the portal's address answers directly")
+    except OSError:
+        pass
+    proxy = ForwardProxy(os.path.join(layout.base, "proxy.log"))
+    try:
+        add_dotnet8()
+        internet_settings.save(proxy=PROXY_ADDRESS, bypass="<local>")
+        orvane.start()
+        orvane.click("left")
+        wait_saved(layout.game, 30)
+        orvane.wait_button("right", SUCCESS, 30)
+        screen.save("update-offered-through-the-proxy")
+        base = "http://%s" % PORTAL_HOST
+        check(proxy.targets() == [base + "/url.txt", base + "/files/filelist.json"],
+              "the proxy forwarded %r" % proxy.targets())
+        check(log.paths() == ["/url.txt", "/files/filelist.json"], "the portal got %r" % log.paths())
+
+        orvane.click("right")
+        expect_launcher_started(layout, 90)
+        check(orvane.wait_exit(30) == 0, "Orvane did not exit with 0 after the update")
+        for rel, data in UPDATE_FILES.items():
+            check(read_bytes(os.path.join(layout.game, *rel.split("/"))) == data,
+                  "%s differs from the portal's copy after the update" % rel)
+        downloads = sorted(t for t in proxy.targets() if t.startswith(base + "/files/") and
+                           not t.endswith("/filelist.json"))
+        check(downloads == sorted(base + "/files/" + rel for rel in UPDATE_FILES),
+              "downloads through the proxy: %r" % downloads)
+        through_proxy = len(proxy.targets())
+        check(len(log.paths()) == through_proxy, "the portal got requests the proxy did not forward: %r"
+              % log.paths())
+
+        # A proxy script instead: fetched directly, it sends the portal's
+        # host through the proxy.
+        internet_settings.save(script="http://127.0.0.1/proxy.pac")
+        os.remove(os.path.join(layout.game, "launcher-started.txt"))
+        orvane.start()
+        wait_for("an update check without a click", lambda: log.count("/files/filelist.json") == 2, 30)
+        orvane.wait_button("right", ACCENT, 30)   # up to date: "开始游戏"
+        screen.save("checked-through-the-script's-proxy")
+        check(proxy.targets()[through_proxy:] == [base + "/url.txt", base + "/files/filelist.json"],
+              "the proxy forwarded %r" % proxy.targets()[through_proxy:])
+        check("/proxy.pac" in log.paths(), "the proxy script was not fetched: %r" % log.paths())
+        orvane.close()
+    finally:
+        proxy.stop()
+        # The prefix is a throwaway copy; leave it as every other scenario finds it.
+        internet_settings.save()
+# The program on the portal: the program under test with a few bytes appended
+# (a valid image with another digest), and two other changed files.
+SELF_UPDATE_FILES = {
+    "wow.exe": b"MZ game executable after the program's update",
+    "Data/zhCN/patch-zhCN-9.MPQ": random.Random(9).randbytes(512 * 1024 + 9),
+}
+AFTER_UPDATE_LOG_LINE = "Started by an update of the program"
+
+
+def setup_self_update(layout, args, corrupt=False):
+    make_game(layout, args)
+    new_program = read_bytes(args.orvane) + b"\0a later build of the program"
+    write(layout.client, "Orvane.exe", new_program)
+    for rel, data in SELF_UPDATE_FILES.items():
+        write(layout.client, rel, data)
+    publish(layout)
+    if corrupt:
+        # Damaged on the server after publishing: same length, one byte off.
+        damaged = bytearray(new_program)
+        damaged[len(damaged) // 2] ^= 0xFF
+        write(os.path.join(layout.portal, "files"), "Orvane.exe", bytes(damaged))
+    write_setup_ini(layout.game, game_reachable=True)
+    return {"hosts": PROBE_HOSTS}
+
+
+def setup_self_update_corrupt(layout, args):
+    return setup_self_update(layout, args, corrupt=True)
+
+
+def moved_aside(game):
+    return sorted(name for name in os.listdir(game) if name.lower().endswith(".orvold"))
+
+
+def launcher_starts(game):
+    try:
+        return read_bytes(os.path.join(game, "launcher-starts.txt")).count(b"started\n")
+    except FileNotFoundError:
+        return 0
+
+
+def orvane_processes(game):
+    """Wine processes of the game directory's Orvane.exe (Wine names a
+    process by its Windows path)."""
+    wanted = (windows_path(game) + "\\Orvane.exe").lower().encode("utf-8")
+    found = []
+    for pid in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if wanted in f.read().lower():
+                    found.append(pid)
+        except (FileNotFoundError, PermissionError, ProcessLookupError, NotADirectoryError):
+            continue
+    return found
+
+
+def run_self_update(layout, orvane, screen, log, listener):
+    """"更新游戏" with a new program on the portal: the program replaces itself
+    first and alone, starts the new one and exits with 0; the new one takes
+    over, fetches the two other files by itself and starts the launcher once.
+    Nothing moved aside is left, and setup.ini is as the first program found it."""
+    saved = read_bytes(os.path.join(layout.game, "setup.ini"))
+    old_program = read_bytes(os.path.join(layout.game, "Orvane.exe"))
+    new_program = read_bytes(os.path.join(layout.client, "Orvane.exe"))
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 60)
+    screen.save("update-offered")
+    orvane.click("right")   # "更新游戏"
+    check(orvane.wait_exit(60) == 0, "the old program did not exit with 0 after handing over")
+    # The new one fetches two files and waits a second before the launch.
+    check(orvane_processes(layout.game), "no new program runs after the hand-over")
+    expect_launcher_started(layout, 90)
+    wait_for("the new program to end", lambda: not orvane_processes(layout.game), 30, 0.2)
+    time.sleep(1)   # a second launch would come a second after the first
+    check(launcher_starts(layout.game) == 1, "the launcher was started %d times" % launcher_starts(layout.game))
+
+    check(read_bytes(os.path.join(layout.game, "Orvane.exe")) == new_program,
+          "Orvane.exe differs from the portal's")
+    check(new_program != old_program, "the portal's program is the old one")
+    for rel, data in SELF_UPDATE_FILES.items():
+        check(orvane_game.read(layout.game, rel) == data, "%s differs from the portal's copy" % rel)
+    check(moved_aside(layout.game) == [], "moved-aside files left: %r" % moved_aside(layout.game))
+    check(read_bytes(os.path.join(layout.game, "setup.ini")) == saved, "setup.ini changed")
+    check(listener.count() == 0, "saved results were probed again")
+
+    # The program first and alone, then the new program's check and the rest.
+    paths = log.paths()
+    check(paths.count("/files/Orvane.exe") == 1, "requests: %r" % paths)
+    check(paths.count("/files/filelist.json") == 2, "lists fetched: %r" % paths)
+    program_at = paths.index("/files/Orvane.exe")
+    second_list_at = len(paths) - 1 - paths[::-1].index("/files/filelist.json")
+    rest = sorted(p for p in paths if p.startswith("/files/") and p not in
+                  ("/files/Orvane.exe", "/files/filelist.json"))
+    check(rest == sorted("/files/" + r for r in SELF_UPDATE_FILES), "downloads: %r" % paths)
+    check(all(paths.index(p) > second_list_at > program_at for p in rest),
+          "the other files were not left to the new program: %r" % paths)
+    lines = read_bytes(os.path.join(layout.game, "Orvane.log")).decode("utf-8", "replace").splitlines()
+    check(sum(AFTER_UPDATE_LOG_LINE in line for line in lines) == 1,
+          "Orvane.log does not tell of one start by the update")
+    # The old program's log is kept beside it, for support.
+    previous = read_bytes(os.path.join(layout.game, "Orvane.log.1")).decode("utf-8", "replace")
+    check("handing over to the new one" in previous, "Orvane.log.1 is not the old program's log")
+
+    # The next start finds everything up to date.
+    orvane.start()
+    orvane.wait_button("right", ACCENT, 60)   # "开始游戏"
+    screen.save("next-start-up-to-date")
+    check(moved_aside(layout.game) == [], "moved-aside files after the next start: %r" % moved_aside(layout.game))
+    orvane.close()
+
+
+def run_self_update_corrupt(layout, orvane, screen, log, listener):
+    """A program on the portal that fails its digest fails the run like any
+    file: "下载失败: Orvane.exe", the running program as it was and still
+    running, nothing moved aside and no other file fetched."""
+    old_program = read_bytes(os.path.join(layout.game, "Orvane.exe"))
+    expect_update_failed(orvane, screen, "Orvane.exe", "program-failed-message")
+    check(orvane.running(), "Orvane exited after the failed update")
+    check(read_bytes(os.path.join(layout.game, "Orvane.exe")) == old_program, "the running program changed")
+    check(moved_aside(layout.game) == [], "moved-aside files: %r" % moved_aside(layout.game))
+    fetched = [p for p in log.paths() if p.startswith("/files/") and p != "/files/filelist.json"]
+    check(set(fetched) == {"/files/Orvane.exe"}, "downloads: %r" % fetched)
+    check(launcher_starts(layout.game) == 0, "the launcher was started")
+    orvane.close()
+
+
 SCENARIOS = {
     "fresh_start_update_launch": (setup_fresh_start, run_fresh_start),
     "blocked_without_dotnet": (setup_blocked_without_dotnet, run_blocked_without_dotnet),
@@ -1904,6 +2140,9 @@ SCENARIOS = {
     "small_disk": (setup_small_disk, run_small_disk),
     "session_end_mid_download": (setup_session_end, run_session_end),
     "killed_at_any_instant": (setup_killed_at_any_instant, run_killed_at_any_instant),
+    "player_proxy": (setup_player_proxy, run_player_proxy),
+    "self_update": (setup_self_update, run_self_update),
+    "self_update_corrupt_program": (setup_self_update_corrupt, run_self_update_corrupt),
 }
 
 

@@ -23,6 +23,7 @@
 #include "diagnostics/FileDigest.h"
 #include "diagnostics/SystemState.h"
 #include "flow/Flow.h"
+#include "update/TargetPath.h"
 
 namespace Orvane {
 namespace {
@@ -151,9 +152,10 @@ protected:
         host.reset();
     }
 
-    void StartFlow()
+    void StartFlow(bool startedByUpdate = false)
     {
         flow = std::make_unique<Flow>(state, controller, view);
+        flow->startedByUpdate = startedByUpdate;
         host = std::make_unique<Host>(
             [this](UINT message, WPARAM wParam, LPARAM lParam) {
                 return flow && flow->Handle(message, wParam, lParam);
@@ -164,6 +166,26 @@ protected:
         };
         flow->launchDelayMs = 1000;
         flow->Start(host->Window());
+    }
+
+    // A diagnosis saved by an earlier start: the game directory is the test's folder.
+    void SaveDiagnosis()
+    {
+        state.OSName = L"Windows 10 专业版";
+        state.IsWin10OrLater = true;
+        state.Is64Bit = true;
+        state.HasDotNet = true;
+        state.HasNet8 = true;
+        state.DotNetVersion = L"NET 8.0.11";
+        state.GameDir = dir.Path();
+        state.HasGameDir = true;
+        state.HasWowExe = true;
+        state.HasDataDir = true;
+        state.GameReachable = true;
+        state.GameLatencyMs = 20;
+        state.SetupComplete = true;
+        ASSERT_TRUE(state.Save());
+        state = SystemState(dir / L"setup.ini");
     }
 
     DiagnosisProbes Probes() const
@@ -438,22 +460,7 @@ TEST_F(FlowTest, StartGameAsksForElevationWhenTheLauncherNeedsIt)
 
 TEST_F(FlowTest, SavedResultsAreRestoredAndStartTheCheckWithoutProbing)
 {
-    state.OSName = L"Windows 10 专业版";
-    state.IsWin10OrLater = true;
-    state.Is64Bit = true;
-    state.HasDotNet = true;
-    state.HasNet8 = true;
-    state.DotNetVersion = L"NET 8.0.11";
-    state.GameDir = dir.Path();
-    state.HasGameDir = true;
-    state.HasWowExe = true;
-    state.HasDataDir = true;
-    state.GameReachable = true;
-    state.GameLatencyMs = 20;
-    state.SetupComplete = true;
-    state.Save();
-    state = SystemState(dir / L"setup.ini");
-
+    SaveDiagnosis();
     StartFlow();
     EXPECT_EQ(flow->Shown().rows[0].result, L"Windows 10 专业版");
     EXPECT_EQ(flow->Shown().rows[6].result, L"可连通 (20ms)");
@@ -492,6 +499,137 @@ TEST_F(FlowTest, AnUpdateRunsToItsEndAndTheLauncherFollowsOneSecondLater)
     EXPECT_GE(waited, 950u);
     EXPECT_LT(waited, 3000u);
     EXPECT_EQ(view.shown[0].text.rfind(L"未找到登录器:\n", 0), 0u);
+}
+
+// An update that brings a new program: it alone is fetched, the mutex is let
+// go before the new program starts, and this one ends without a launch; or,
+// when the new one cannot start, the old one is back and the run failed.
+TEST_F(FlowTest, AnUpdateOfTheProgramHandsOverToTheNewOneOrPutsTheOldOneBack)
+{
+    ASSERT_TRUE(Fixture::WriteBytes(dir / L"Kaimor登录器.exe", "MZ"));
+    const std::wstring program = dir / L"Orvane.exe";
+    controller.programPath = program;
+    Offer({{"Orvane.exe", "MZ new program"}, {"a.bin", std::string(3000, 'a')}});
+    SaveDiagnosis();
+    const std::string savedSetup = Fixture::ReadBytes(state.IniPath());
+
+    struct Case {
+        const char* name;
+        DWORD startError;  // 0: the new program starts
+        std::vector<std::string> steps;
+        std::string programAfter;
+    };
+    const Case cases[] = {
+        {"the new program cannot start", ERROR_BAD_EXE_FORMAT, {"release", "start", "reacquire"}, "MZ old"},
+        {"the new program starts", 0, {"release", "start"}, "MZ new program"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Fixture::WriteBytes(program, "MZ old"));
+        flow.reset();
+        view = RecordingView();
+        StartFlow();
+        flow->programDirectory = dir.Path();
+        int launches = 0;
+        flow->startProcess = [&launches](const std::wstring&, const std::wstring&, DWORD&) {
+            ++launches;
+            return true;
+        };
+        std::vector<std::string> steps;
+        flow->handOver.releaseInstance = [&steps] { steps.push_back("release"); };
+        flow->handOver.reacquireInstance = [&steps] { steps.push_back("reacquire"); };
+        flow->handOver.startProgram = [&](DWORD& error) {
+            steps.push_back("start");
+            // The new program is in place, the old one aside, when it starts.
+            EXPECT_EQ(Fixture::ReadBytes(program), "MZ new program");
+            EXPECT_EQ(Fixture::ReadBytes(program + kAsideSuffix), "MZ old");
+            error = c.startError;
+            return c.startError == 0;
+        };
+        WaitForPhase(Phase::UpdateAvailable);
+        flow->PressGame();
+        ASSERT_TRUE(PumpUntil([&] { return view.quits > 0 || flow->CurrentPhase() == Phase::UpdateFailed; }));
+        PumpFor(200);
+
+        EXPECT_EQ(steps, c.steps);
+        EXPECT_EQ(Fixture::ReadBytes(program), c.programAfter);
+        EXPECT_FALSE(Fixture::Exists(dir / L"a.bin"));  // left to the new program
+        EXPECT_EQ(launches, 0);
+        EXPECT_EQ(Fixture::ReadBytes(state.IniPath()), savedSetup);
+        if (c.startError == 0) {
+            EXPECT_EQ(view.quits, 1);
+            EXPECT_TRUE(view.shown.empty());
+            EXPECT_TRUE(Fixture::Exists(program + kAsideSuffix));  // the new program removes it
+        } else {
+            EXPECT_EQ(view.quits, 0);
+            EXPECT_EQ(flow->CurrentPhase(), Phase::UpdateFailed);
+            ASSERT_EQ(view.shown.size(), 1u);
+            EXPECT_EQ(view.shown[0].text, L"下载失败: Orvane.exe");
+            EXPECT_EQ(view.shown[0].caption, L"错误");
+            EXPECT_EQ(flow->Shown().status, L"更新失败");
+            EXPECT_FALSE(Fixture::Exists(program + kAsideSuffix));
+        }
+    }
+}
+
+// The program an update started: the player asked for the update already, so
+// it fetches what remains by itself and starts the launcher once: one second
+// after the update, or at once when nothing remains.
+TEST_F(FlowTest, AProgramStartedByItsUpdateFinishesTheUpdateAndStartsTheLauncherOnce)
+{
+    ASSERT_TRUE(Fixture::WriteBytes(dir / L"Kaimor登录器.exe", "MZ"));
+    SaveDiagnosis();
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> remaining;
+        unsigned launchDelayMs;  // long where the launch must not wait for it
+    };
+    const Case cases[] = {
+        {"files remain", {{"a.bin", std::string(3000, 'a')}, {"sub/b.bin", std::string(5000, 'b')}}, 50},
+        {"nothing remains", {}, 600000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Offer(c.remaining);
+        flow.reset();
+        view = RecordingView();
+        StartFlow(true);
+        flow->programDirectory = dir.Path();
+        flow->launchDelayMs = c.launchDelayMs;
+        std::vector<std::wstring> launched;
+        flow->startProcess = [&launched](const std::wstring& path, const std::wstring&, DWORD&) {
+            launched.push_back(path);
+            return true;
+        };
+        ASSERT_TRUE(PumpUntil([&] { return !launched.empty(); }, 20000))
+            << "phase " << static_cast<int>(flow->CurrentPhase());
+        PumpFor(300);
+        EXPECT_EQ(launched, std::vector<std::wstring>{dir / L"Kaimor登录器.exe"});
+        EXPECT_EQ(flow->CurrentPhase(), Phase::Launched);
+        EXPECT_EQ(view.quits, 1);
+        EXPECT_TRUE(view.shown.empty());
+        EXPECT_EQ(diagnosisRuns.load(), 0);
+        for (const auto& [path, content] : c.remaining) {
+            EXPECT_EQ(Fixture::ReadBytes(dir / Utf8ToWide(path)), content) << path;
+        }
+    }
+}
+
+// Only the first check answers the update the player asked for: a failed
+// one leaves the choice to the player again.
+TEST_F(FlowTest, AProgramStartedByItsUpdateWaitsForThePlayerAfterAFailedCheck)
+{
+    SaveDiagnosis();
+    server.Route("files/filelist.json", "not a list");
+    StartFlow(true);
+    WaitForPhase(Phase::CheckFailed);
+    ASSERT_EQ(view.shown.size(), 1u);
+    Offer({{"a.bin", "new"}});
+    flow->PressGame();  // "重新检查"
+    WaitForPhase(Phase::UpdateAvailable);
+    PumpFor(300);
+    EXPECT_EQ(flow->CurrentPhase(), Phase::UpdateAvailable);
+    EXPECT_FALSE(Fixture::Exists(dir / L"a.bin"));
 }
 
 TEST_F(FlowTest, ProgressReportsFillTheCounterAndSpeed)
@@ -631,11 +769,27 @@ TEST_F(FlowTest, ANewDiagnosisCancelsThePendingLaunch)
     EXPECT_EQ(diagnosisRuns.load(), 2);
 }
 
+TEST_F(FlowTest, TheWaitForRunsCoversTheEndOfTheDiagnosisThread)
+{
+    StartFlow();
+    // Set on the diagnosis thread, read once the wait says it has ended.
+    std::shared_ptr<std::atomic<bool>> ended;
+    flow->diagnosisRun = [this, &ended](DiagnosisSink& sink) {
+        ended = Fixture::EndThisThreadSlowly(300);
+        RunDiagnosis(Probes(), sink);
+    };
+    flow->PressStart();
+    // No message is handled, so no check follows: only the diagnosis is waited for.
+    ASSERT_TRUE(flow->WaitForRuns(20000));
+    ASSERT_TRUE(ended) << "the diagnosis did not run";
+    EXPECT_TRUE(ended->load()) << "the wait returned while the diagnosis thread was still ending";
+}
+
 TEST_F(FlowTest, ThreadsThatCannotBeCreatedEndInTheirOwnFailure)
 {
     Offer({{"a.bin", "new"}});
     StartFlow();
-    const auto noThread = [](std::function<void()>) { return false; };
+    const auto noThread = [](std::function<void()>) { return KernelHandle(); };
 
     // The probes.
     flow->startThread = noThread;
@@ -644,7 +798,7 @@ TEST_F(FlowTest, ThreadsThatCannotBeCreatedEndInTheirOwnFailure)
     EXPECT_EQ(flow->Shown().status, L"无法启动检测, 请重新检测");
     EXPECT_TRUE(StartButtonLook(flow->CurrentPhase()).enabled);
     EXPECT_FALSE(GameButtonLook(flow->CurrentPhase()).enabled);
-    flow->startThread = StartDetachedThread;
+    flow->startThread = StartThread;
 
     // The check.
     const auto realStart = controller.startThread;

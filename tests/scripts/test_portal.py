@@ -50,6 +50,18 @@ def sha256_of(data):
     return hashlib.sha256(data).hexdigest()
 
 
+def pe_image(machine, body=b""):
+    """The start of a Windows program as a linker writes it: the DOS header
+    pointing at the PE signature, then the file header's machine type."""
+    dos = bytearray(b"MZ" + b"\0" * 0x3E)
+    dos[0x3C:0x40] = (0x80).to_bytes(4, "little")
+    stub = b"This program cannot be run in DOS mode.\r\n".ljust(0x80 - len(dos), b"\0")
+    return bytes(dos) + stub + b"PE\0\0" + machine.to_bytes(2, "little") + b"\0" * 18 + body
+
+
+I386, AMD64, ARM64 = 0x14C, 0x8664, 0xAA64
+
+
 def age(root, seconds=3600):
     """Dates every file below root back, as a client folder that was not just written."""
     then = time.time_ns() - seconds * 10**9
@@ -157,6 +169,49 @@ class Layout(Portal):
         self.assertEqual(self.relay(), "http://portal.example:8080/game/live/\n")
         listed = served(self.portal, "http://portal.example:8080/game/live/list.json")
         self.assertEqual(json.loads(read_bytes(listed))["files"][0]["path"], "a.txt")
+
+
+class Program(Portal):
+    """The program itself in the client folder: the players' copies replace
+    themselves with it, so it must be one every player can start."""
+
+    def test_the_program_is_published_like_any_file(self):
+        program = pe_image(I386, b"the code" * 100)
+        write(self.client, "Orvane.exe", program)
+        write(self.client, "wow.exe", b"MZ game")
+        result = self.publish()
+        self.assertNotIn("warning", result.stderr)
+        base, _, document = self.file_list()
+        entry = [e for e in document["files"] if e["path"] == "Orvane.exe"]
+        self.assertEqual(entry, [{"path": "Orvane.exe", "hash": md5_of(program), "size": len(program)}])
+        self.assertEqual(read_bytes(served(self.portal, base + "Orvane.exe")), program)
+
+    def test_a_program_not_every_player_can_start(self):
+        cases = [
+            # name, content, refused, what stderr says
+            ("Orvane.exe", b"#!/bin/sh\necho not a program\n", True, "not a Windows program (no MZ header)"),
+            ("orvane.EXE", b"MZ" + b"\0" * 100, True, "not a Windows program (no PE header)"),
+            ("Orvane.exe", pe_image(AMD64), False, "a 64-bit build: players on 32-bit Windows cannot"),
+            ("Orvane.exe", pe_image(ARM64), False, "built for machine type 0xaa64"),
+            # Elsewhere it is no program of the players' copies: any file.
+            ("Tools/Orvane.exe", b"notes", False, None),
+        ]
+        for name, content, refused, said in cases:
+            with self.subTest(name=name, said=said):
+                shutil.rmtree(self.client)
+                shutil.rmtree(self.portal, ignore_errors=True)
+                write(self.client, name, content)
+                if refused:
+                    self.assertIn(name + ": " + said, self.refused())
+                    self.assertFalse(os.path.exists(os.path.join(self.portal, "url.txt")))
+                    continue
+                stderr = self.publish().stderr
+                if said:
+                    self.assertIn("warning: %s: %s" % (name, said), stderr)
+                else:
+                    self.assertNotIn("warning", stderr)
+                _, _, document = self.file_list()
+                self.assertEqual([e["path"] for e in document["files"]], [name])
 
 
 class Versions(Portal):
@@ -924,6 +979,30 @@ class Verify(Portal):
                 self.assertEqual(len(problems), 1, result.stdout)
                 self.assertIn(expected, problems[0])
                 self.assertIn("verify: 1 problem found", result.stdout)
+
+    def test_the_program_served_must_be_one_every_player_can_start(self):
+        write(self.client, "Orvane.exe", pe_image(I386))
+        self.publish("--sign", self.private, "--version", "4", base=self.base)
+
+        def serve_program(data):
+            write(self.portal, "files/Orvane.exe", data)
+
+            def change(document):
+                for entry in document["files"]:
+                    if entry["path"] == "Orvane.exe":
+                        entry.update(hash=md5_of(data), size=len(data), sha256=sha256_of(data))
+                return document
+            self.rewrite_list(change, sign=True)
+
+        cases = [
+            (pe_image(I386, b"a later build"), None),
+            (pe_image(AMD64), "Orvane.exe: the program is a 64-bit build"),
+            (b"<html>404 as a page</html>", "Orvane.exe: the program is not a Windows program (no MZ header)"),
+        ]
+        for data, expected in cases:
+            with self.subTest(expected=expected):
+                serve_program(data)
+                self.assert_problems(self.verify(), expected)
 
     def write_relay(self, text):
         with open(os.path.join(self.portal, "url.txt"), "w") as f:

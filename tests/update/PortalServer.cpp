@@ -197,7 +197,13 @@ std::vector<std::string> PortalServer::Ranges() const
 int PortalServer::RequestCount(const std::string& path) const
 {
     int count = 0;
-    for (const std::string& request : Requests()) {
+    for (std::string request : Requests()) {
+        // A request sent as to a proxy names the whole URL.
+        const size_t scheme = request.find("://");
+        if (scheme != std::string::npos) {
+            const size_t slash = request.find('/', scheme + 3);
+            request = slash == std::string::npos ? "/" : request.substr(slash);
+        }
         count += request == "/" + path ? 1 : 0;
     }
     return count;

@@ -45,7 +45,10 @@ public:
                Serve mode = Serve::Normal, const std::string& badBody = "", int badCount = 0);
 
     // Request paths received so far, in order ("/files/a.dat").
+    // A request sent to the server as to a proxy is logged with the whole URL
+    // ("http://host:port/files/a.dat").
     std::vector<std::string> Requests() const;
+    // Requests for "/" + path, also those sent as to a proxy.
     int RequestCount(const std::string& path) const;
     // The Range header of each request that sent one, in order: "/path\tbytes=N-".
     std::vector<std::string> Ranges() const;

@@ -102,6 +102,94 @@ TEST_F(ReplaceTargetTest, ARefusedReplaceIsRetriedWithAGrowingPause)
     EXPECT_FALSE(Fixture::Exists(aside));
 }
 
+// The program's own file: moved aside before anything else, whether or not
+// the system would let it be replaced, so it can come back.
+TEST_F(ReplaceTargetTest, TheProgramIsMovedAsideFirstAndCanBePutBack)
+{
+    windows.runningImage = target;
+    ASSERT_TRUE(Fixture::WriteBytes(aside, "an earlier program"));  // not yet removed
+    ASSERT_EQ(ReplaceProgram(source, target, aside, windows.Moves()), ReplaceResult::Replaced);
+    EXPECT_EQ(Fixture::ReadBytes(target), "new");
+    EXPECT_EQ(Fixture::ReadBytes(aside), "old");
+    EXPECT_FALSE(Fixture::Exists(source));
+    EXPECT_TRUE(windows.pauses.empty());  // no replace was tried, so none waited out
+    ASSERT_GE(windows.calls.size(), 2u);
+    const std::vector<std::wstring> lastMoves(windows.calls.end() - 2, windows.calls.end());
+    EXPECT_EQ(lastMoves, (std::vector<std::wstring>{target + L" -> " + aside, source + L" -> " + target}));
+
+    // The new program never ran, so it can be replaced.
+    windows.runningImage.clear();
+    DWORD error = 0;
+    ASSERT_TRUE(RestoreProgram(target, aside, error, windows.Moves())) << error;
+    EXPECT_EQ(Fixture::ReadBytes(target), "old");
+    EXPECT_FALSE(Fixture::Exists(aside));
+}
+
+TEST_F(ReplaceTargetTest, AProgramThatCannotBeMovedAsideOrReplacedStaysWhereItIs)
+{
+    struct Case {
+        const char* name;
+        bool holdTarget;  // held without sharing deletion: not even renamed
+        bool holdSource;  // the new file held: moved aside, then back
+        ReplaceResult expected;
+    };
+    const Case cases[] = {
+        {"the program held", true, false, ReplaceResult::InUse},
+        {"the new file held", false, true, ReplaceResult::InUse},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowsLikeMoves moves;
+        if (c.holdTarget) {
+            moves.held.insert(target);
+        }
+        if (c.holdSource) {
+            moves.held.insert(source);
+        }
+        EXPECT_EQ(ReplaceProgram(source, target, aside, moves.Moves()), c.expected);
+        EXPECT_EQ(Fixture::ReadBytes(target), "old");
+        EXPECT_EQ(Fixture::ReadBytes(source), "new");
+        EXPECT_FALSE(Fixture::Exists(aside));
+    }
+}
+
+TEST(RemoveAsideProgram, TriesAgainWhileTheOldProcessHoldsItsImage)
+{
+    const DWORD pauses[] = {10, 20, 40};
+    struct Case {
+        const char* name;
+        std::vector<DWORD> answers;  // of each delete; the last one repeats
+        size_t pauseCount;
+        bool removed;
+        size_t deletes;
+    };
+    const Case cases[] = {
+        {"deleted at once", {ERROR_SUCCESS}, 3, true, 1},
+        {"nothing was moved aside", {ERROR_FILE_NOT_FOUND}, 3, true, 1},
+        {"the old process ends meanwhile", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_SUCCESS}, 3, true, 3},
+        {"held for good", {ERROR_ACCESS_DENIED}, 3, false, 4},
+        {"no pauses: a single try", {ERROR_ACCESS_DENIED}, 0, false, 1},
+        {"another failure is not waited out", {ERROR_INVALID_NAME}, 3, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t deletes = 0;
+        std::vector<DWORD> slept;
+        const bool removed = RemoveAsideProgram(
+            L"C:\\Game\\Orvane.exe.orvold", pauses, c.pauseCount,
+            [&](const std::wstring& path) {
+                EXPECT_EQ(path, L"C:\\Game\\Orvane.exe.orvold");
+                const DWORD answer = c.answers[std::min(deletes, c.answers.size() - 1)];
+                ++deletes;
+                return answer;
+            },
+            [&](DWORD ms) { slept.push_back(ms); });
+        EXPECT_EQ(removed, c.removed);
+        EXPECT_EQ(deletes, c.deletes);
+        EXPECT_EQ(slept, std::vector<DWORD>(pauses, pauses + (c.deletes - 1)));
+    }
+}
+
 TEST_F(ReplaceTargetTest, ARunningImageIsMovedAsideAndTheNewFileMovedIn)
 {
     windows.runningImage = target;

@@ -14,12 +14,15 @@ namespace {
 struct Placement {
     std::string entry;
     std::wstring file;  // empty: refused
+    bool isProgram = false;
 };
 
 void ExpectPlacements(const TargetRule& rule, std::initializer_list<Placement> cases)
 {
     for (const Placement& c : cases) {
-        EXPECT_EQ(rule.Place(c.entry).file, c.file) << testing::PrintToString(c.entry);
+        const TargetPath target = rule.Place(c.entry);
+        EXPECT_EQ(target.file, c.file) << testing::PrintToString(c.entry);
+        EXPECT_EQ(target.isProgram, c.isProgram) << testing::PrintToString(c.entry);
     }
 }
 
@@ -30,7 +33,7 @@ std::wstring ShortPathOf(const std::wstring& path)
     return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
 }
 
-TEST(TargetRule, PlacesEntriesBelowTheGameDirectoryAndNeverOnTheProgramsOwnFiles)
+TEST(TargetRule, PlacesEntriesBelowTheGameDirectoryAndNeverOnTheProgramsOwnSettingsOrLog)
 {
     const std::wstring game = L"C:\\Games\\Kaimor";
     const TargetRule rule = TargetRule::FromResolved(game + L"\\", game + L"\\Orvane.exe");
@@ -47,9 +50,12 @@ TEST(TargetRule, PlacesEntriesBelowTheGameDirectoryAndNeverOnTheProgramsOwnFiles
         {"config.in", game + L"\\config.in"},
         {"Data/config.ini", game + L"\\Data\\config.ini"},
         {"Data/Orvane.exe", game + L"\\Data\\Orvane.exe"},
-        // The program's own files and their leftovers, in any spelling.
-        {"Orvane.exe", L""},
-        {"orvane.EXE", L""},
+        // The program itself, in any spelling: its own entry, named as on disk.
+        {"Orvane.exe", game + L"\\Orvane.exe", true},
+        {"./orvane.EXE", game + L"\\Orvane.exe", true},
+        // Its other files and its leftovers, in any spelling.
+        {"Orvane.exe.orvold", L""},
+        {"Orvane.exe.orvpart", L""},
         {"config.ini", L""},
         {"/CONFIG.INI", L""},
         {"./setup.ini", L""},
@@ -82,14 +88,19 @@ TEST(TargetRule, TheProgramsFilesAreWhereverItLives)
     };
     const Case cases[] = {
         // Named otherwise on disk: that name is its own, "Orvane.exe" is not.
-        {L"D:\\Game", L"D:\\Game\\KaimorUpdater.exe", {"kaimorupdater.EXE", L""}},
+        {L"D:\\Game", L"D:\\Game\\KaimorUpdater.exe", {"kaimorupdater.EXE", L"D:\\Game\\KaimorUpdater.exe", true}},
+        {L"D:\\Game", L"D:\\Game\\KaimorUpdater.exe", {"KaimorUpdater.exe.1", L""}},
         {L"D:\\Game", L"D:\\Game\\KaimorUpdater.exe", {"Orvane.exe", L"D:\\Game\\Orvane.exe"}},
         {L"D:\\Game", L"D:\\Game\\KaimorUpdater.exe", {"config.ini", L""}},
         // Outside the game directory: none of its files can be named.
         {L"D:\\Game", L"D:\\Tools\\Orvane.exe", {"config.ini", L"D:\\Game\\config.ini"}},
         {L"D:\\Game", L"D:\\Game-old\\Orvane.exe", {"config.ini", L"D:\\Game\\config.ini"}},
-        // In a folder below it: the files there are its own.
+        // In a folder below it: the files there are its own, and the program
+        // itself is no entry of the game directory, so it is never replaced.
         {L"D:\\Game", L"D:\\Game\\Tools\\Orvane.exe", {"tools/CONFIG.INI", L""}},
+        {L"D:\\Game", L"D:\\Game\\Tools\\Orvane.exe", {"Tools/Orvane.exe", L""}},
+        {L"D:\\Game", L"D:\\Game\\Tools\\Orvane.exe", {"Orvane.exe", L"D:\\Game\\Orvane.exe"}},
+        {L"D:\\Game", L"D:\\Tools\\Orvane.exe", {"Orvane.exe", L"D:\\Game\\Orvane.exe"}},
         {L"D:\\Game", L"d:\\game\\Tools\\Orvane.exe", {"Tools\\./setup.ini", L""}},
         {L"D:\\Game", L"D:\\Game\\Tools\\Orvane.exe", {"config.ini", L"D:\\Game\\config.ini"}},
         {L"D:\\Game", L"D:\\Game\\Tools\\Orvane.exe", {"Tools/x/config.ini", L"D:\\Game\\Tools\\x\\config.ini"}},
@@ -97,11 +108,14 @@ TEST(TargetRule, TheProgramsFilesAreWhereverItLives)
         {L"C:\\", L"C:\\Orvane.exe", {"wow.exe", L"C:\\wow.exe"}},
         {L"C:/", L"C:\\Orvane.exe", {"Data/a", L"C:\\Data\\a"}},
         {L"C:\\", L"C:\\Orvane.exe", {"Orvane.log", L""}},
+        {L"C:\\", L"C:\\Orvane.exe", {"ORVANE.exe", L"C:\\Orvane.exe", true}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(TargetRule::FromResolved(c.root, c.program).Place(c.placement.entry).file, c.placement.file)
-            << testing::PrintToString(std::wstring(c.root)) << " " << testing::PrintToString(std::wstring(c.program))
-            << " " << c.placement.entry;
+        const TargetPath target = TargetRule::FromResolved(c.root, c.program).Place(c.placement.entry);
+        const std::string context = testing::PrintToString(std::wstring(c.root)) + " " +
+                                    testing::PrintToString(std::wstring(c.program)) + " " + c.placement.entry;
+        EXPECT_EQ(target.file, c.placement.file) << context;
+        EXPECT_EQ(target.isProgram, c.placement.isProgram) << context;
     }
 }
 
@@ -212,6 +226,7 @@ TEST_F(TargetRuleOnDisk, AShortGameDirectoryIsResolvedOnceSoMissingOwnFilesCanno
         EXPECT_FALSE(rule.Place("config.ini")) << context;
         EXPECT_FALSE(rule.Place("Setup.ini")) << context;
         EXPECT_FALSE(rule.Place("Orvane.log.1")) << context;
+        EXPECT_TRUE(rule.Place("orvane.exe").isProgram) << context;
         // Targets are named in long form.
         EXPECT_EQ(rule.Place("wow.exe").file, game + L"\\wow.exe") << context;
     }
@@ -223,15 +238,42 @@ TEST_F(TargetRuleOnDisk, AShortNameOfAnOwnFileIsLookedUp)
     ASSERT_TRUE(Fixture::WriteBytes(renamed, "MZ"));
     ASSERT_TRUE(Fixture::WriteBytes(game + L"\\Orvane.log.backup", "log"));
     const TargetRule rule(game, renamed);
+    // The program's short name is its own entry; a leftover's is refused.
     for (const std::wstring& own : {renamed, game + L"\\Orvane.log.backup"}) {
         const std::wstring shortPath = ShortPathOf(own);
         const std::wstring shortName = shortPath.substr(shortPath.find_last_of(L'\\') + 1);
         ASSERT_NE(shortName.find(L'~'), std::wstring::npos) << testing::PrintToString(shortName);
-        EXPECT_FALSE(rule.Place(std::string(shortName.begin(), shortName.end())))
-            << testing::PrintToString(shortName);
+        const TargetPath target = rule.Place(std::string(shortName.begin(), shortName.end()));
+        EXPECT_EQ(target.file, own == renamed ? renamed : L"") << testing::PrintToString(shortName);
+        EXPECT_EQ(target.isProgram, own == renamed) << testing::PrintToString(shortName);
     }
     // A '~' that names nothing of the program's is an ordinary name.
     EXPECT_EQ(rule.Place("ABC~1.TXT").file, game + L"\\ABC~1.TXT");
+}
+
+TEST_F(TargetRuleOnDisk, TheMovedAsideProgramIsWhereItsOwnEntryPutsIt)
+{
+    struct Case {
+        std::wstring program;
+        std::wstring aside;
+    };
+    // The longest program path there is: no room for the suffix beside it.
+    const std::wstring longName = std::wstring(MAX_PATH - 2 - game.size() - 4, L'u') + L".exe";
+    const Case cases[] = {
+        {game + L"\\Orvane.exe", game + L"\\Orvane.exe" + kAsideSuffix},
+        {shortGame + L"\\ORVANE.EXE", game + L"\\Orvane.exe" + kAsideSuffix},
+        {L"", L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MovedAsideProgramOf(c.program), c.aside) << testing::PrintToString(c.program);
+    }
+    // A name too long for the suffix: the short name in the folder that the run used.
+    const std::wstring program = game + L"\\" + longName;
+    ASSERT_TRUE(Fixture::WriteBytes(program, "MZ"));
+    const TargetPath own = TargetRule(game, program).Place(std::string(longName.begin(), longName.end()));
+    ASSERT_TRUE(own.isProgram);
+    EXPECT_NE(own.aside, program + kAsideSuffix);
+    EXPECT_EQ(MovedAsideProgramOf(program), own.aside);
 }
 
 }  // namespace

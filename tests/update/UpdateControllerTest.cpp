@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -257,21 +259,21 @@ TEST_F(UpdateControllerTest, AFailedListFetchAsksTheRelayAgain)
 TEST_F(UpdateControllerTest, AnEntryThatCannotBePlacedFailsTheUpdate)
 {
     // The check lists a file that the download then may not place (here the
-    // program turns out to live in the game directory, so "Orvane.exe" is its
+    // program turns out to live in the game directory, so "config.ini" is its
     // own): the run fails on it instead of passing it over.
     Offer("a.bin", "a");
-    Offer("Orvane.exe", "MZ from the portal");
+    Offer("config.ini", "[Server]\r\nPortalUrl=http://elsewhere/\r\n");
     PublishList();
     Check();
     ASSERT_EQ(controller.state, State::UpdateAvailable);
-    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"a.bin", "Orvane.exe"}));
+    EXPECT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"a.bin", "config.ini"}));
     controller.programPath = Local(L"Orvane.exe");
     Reset();
     Update();
     EXPECT_EQ(controller.state, State::Error);
-    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: Orvane.exe"));
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: config.ini"));
     EXPECT_EQ(completions, std::vector<bool>{false});
-    EXPECT_FALSE(Fixture::Exists(Local(L"Orvane.exe")));
+    EXPECT_FALSE(Fixture::Exists(Local(L"config.ini")));
 }
 
 TEST(UpdateFailureText, NamesThePathAndWhatThePlayerCanDo)
@@ -598,8 +600,8 @@ TEST_F(UpdateControllerTest, HostileFileListTouchesNothingOutsideTheGameDirector
     EXPECT_EQ(Fixture::Occurrences(log, "[WARNING] ... 4 more entries skipped"), 1u);
 }
 
-// The program lives in the game directory; the list names its files in the
-// spellings Windows takes for them.
+// The program lives in the game directory; the list names its settings, its
+// log and leftovers of its files in the spellings Windows takes for them.
 TEST_F(UpdateControllerTest, TheProgramsOwnFilesAreNeverRequestedNorWritten)
 {
     controller.programPath = Local(L"Orvane.exe");
@@ -609,8 +611,9 @@ TEST_F(UpdateControllerTest, TheProgramsOwnFilesAreNeverRequestedNorWritten)
     for (const auto& [name, content] : own) {
         ASSERT_TRUE(Fixture::WriteBytes(Local(name), content));
     }
-    const char* hostile[] = {"Orvane.exe", "orvane.EXE", "config.ini", "/CONFIG.INI", "sub/../setup.ini",
-                             "Orvane.log", "Orvane.log.1", "config.ini.", "setup.ini ", "wow.exe."};
+    const char* hostile[] = {"Orvane.exe.orvold", "orvane.EXE.orvpart", "config.ini", "/CONFIG.INI",
+                             "sub/../setup.ini", "Orvane.log", "Orvane.log.1", "config.ini.", "setup.ini ",
+                             "wow.exe."};
     for (const char* path : hostile) {
         List(path, Md5("evil"), 4);
     }
@@ -627,6 +630,98 @@ TEST_F(UpdateControllerTest, TheProgramsOwnFilesAreNeverRequestedNorWritten)
     EXPECT_FALSE(Fixture::Exists(Local(L"wow.exe")));
     const std::vector<std::string> requests = {"/url.txt", "/files/filelist.json", "/files/sub/ok.dat"};
     EXPECT_EQ(server.Requests(), requests);
+}
+
+TEST(PlanUpdateRun, TheProgramsOwnEntryIsFetchedFirstAndAlone)
+{
+    const TargetRule rule = TargetRule::FromResolved(L"C:\\Game", L"C:\\Game\\Orvane.exe");
+    const auto entries = [](std::initializer_list<const char*> paths) {
+        std::vector<FileEntry> files;
+        for (const char* path : paths) {
+            FileEntry entry;
+            entry.path = path;
+            files.push_back(entry);
+        }
+        return files;
+    };
+    struct Case {
+        std::vector<FileEntry> differing;
+        std::vector<std::string> fetched;
+        bool replacesProgram;
+    };
+    const Case cases[] = {
+        {entries({"wow.exe", "Data/a.MPQ"}), {"wow.exe", "Data/a.MPQ"}, false},
+        {entries({"wow.exe", "ORVANE.exe", "Data/a.MPQ"}), {"ORVANE.exe"}, true},
+        {entries({"Orvane.exe"}), {"Orvane.exe"}, true},
+        // The same name elsewhere is an ordinary file.
+        {entries({"Tools/Orvane.exe", "wow.exe"}), {"Tools/Orvane.exe", "wow.exe"}, false},
+        {entries({}), {}, false},
+    };
+    for (const Case& c : cases) {
+        const UpdateRunPlan plan = PlanUpdateRun(c.differing, rule);
+        std::vector<std::string> fetched;
+        for (const FileEntry& entry : plan.files) {
+            fetched.push_back(entry.path);
+        }
+        EXPECT_EQ(fetched, c.fetched);
+        EXPECT_EQ(plan.replacesProgram, c.replacesProgram) << testing::PrintToString(c.fetched);
+    }
+}
+
+// A new program on the portal: the run takes it alone, keeps the old one
+// aside for the hand-over, and leaves the other files to the new program.
+TEST_F(UpdateControllerTest, AnUpdateOfTheProgramReplacesItAloneAndCanPutTheOldOneBack)
+{
+    controller.programPath = Local(L"Orvane.exe");
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Orvane.exe"), "MZ old program"));
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"wow.exe"), "old client"));
+    Offer("wow.exe", "new client");
+    Offer("orvane.exe", "MZ new program, a few bytes longer");
+    PublishList();
+    Check();
+    ASSERT_EQ(Paths(controller.filesToUpdate), (std::vector<std::string>{"wow.exe", "orvane.exe"}));
+
+    Reset();
+    Update();
+    const std::vector<Step> expected = {{State::Downloading, kDownloading},
+                                        {State::ProgramReplaced, L"程序已更新"}};
+    EXPECT_EQ(Steps(), expected);
+    EXPECT_TRUE(completions.empty());  // the run succeeds only once the new program runs
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"Orvane.exe")), "MZ new program, a few bytes longer");
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"Orvane.exe") + kAsideSuffix), "MZ old program");
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"wow.exe")), "old client");
+    EXPECT_EQ(server.RequestCount("files/wow.exe"), 0);
+    EXPECT_EQ(controller.replacedProgram.file, Local(L"Orvane.exe"));  // its name on disk stays
+    EXPECT_EQ(controller.replacedProgramEntry, "orvane.exe");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().fileCount, 1);
+    EXPECT_EQ(progress.back().total, 34);
+
+    // The new program could not be started: the old one is back.
+    EXPECT_EQ(controller.RestoreReplacedProgram(), L"下载失败: orvane.exe");
+    EXPECT_EQ(controller.state, State::Error);
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"Orvane.exe")), "MZ old program");
+    EXPECT_EQ(Fixture::FilesBelow(gameDir), (std::set<std::wstring>{L"Orvane.exe", L"wow.exe"}));
+}
+
+TEST_F(UpdateControllerTest, AProgramThatFailsItsDigestFailsTheRunAndStaysUntouched)
+{
+    controller.programPath = Local(L"Orvane.exe");
+    ASSERT_TRUE(Fixture::WriteBytes(Local(L"Orvane.exe"), "MZ old program"));
+    Offer("wow.exe", "new client");
+    const std::string listed = "MZ new program";
+    List("Orvane.exe", Md5(listed), static_cast<int64_t>(listed.size()));
+    server.Route("files/Orvane.exe", "MZ bad program");  // same length, other bytes
+    PublishList();
+    Check();
+    Reset();
+    Update();
+    EXPECT_EQ(Steps().back(), Step(State::Error, L"下载失败: Orvane.exe"));
+    EXPECT_EQ(completions, std::vector<bool>{false});
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"Orvane.exe")), "MZ old program");
+    EXPECT_FALSE(Fixture::Exists(Local(L"Orvane.exe") + kAsideSuffix));
+    EXPECT_FALSE(Fixture::Exists(Local(L"wow.exe")));
+    EXPECT_EQ(server.RequestCount("files/Orvane.exe"), config.retryCount);
 }
 
 // Started through a short (8.3) path, the program sees its folder, and the
@@ -1509,13 +1604,65 @@ TEST_F(UpdateControllerTest, CancelStopsADownloadAtItsNextChunkAndKeepsTheOldFil
     EXPECT_EQ(Fixture::FilesBelow(gameDir), std::set<std::wstring>{L"big.bin"});
 }
 
+TEST_F(UpdateControllerTest, TheWaitForRunsCoversTheEndOfTheirThreads)
+{
+    using RunStart = UpdateController::RunStart;
+    Offer("a.bin", "new");
+    PublishList();
+    const DWORD caller = GetCurrentThreadId();
+    const auto record = controller.onStateChanged;
+    // Set on the run's thread, read once the wait says it has ended.
+    std::shared_ptr<std::atomic<bool>> ended;
+    controller.onStateChanged = [&](const UpdateController::Report& report) {
+        record(report);
+        if (GetCurrentThreadId() != caller && !ended) {
+            ended = Fixture::EndThisThreadSlowly(300);
+        }
+    };
+    const struct {
+        const char* name;
+        RunStart (UpdateController::*start)();
+    } runs[] = {{"check", &UpdateController::CheckForUpdates}, {"update", &UpdateController::StartUpdate}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        ended = nullptr;
+        ASSERT_EQ((controller.*run.start)(), RunStart::Started);
+        ASSERT_TRUE(controller.WaitForRuns(20000));
+        ASSERT_TRUE(ended) << "the run reported nothing from its own thread";
+        EXPECT_TRUE(ended->load()) << "the wait returned while the run's thread was still ending";
+    }
+    EXPECT_EQ(Fixture::ReadBytes(Local(L"a.bin")), "new");
+}
+
+TEST_F(UpdateControllerTest, AControllerThatGoesCancelsItsRunAndWaitsForItsThread)
+{
+    // The list never arrives whole: the run waits in its request.
+    server.Route("files/filelist.json", std::string(64 * 1024, 'x'), 200, Serve::Stall);
+    auto doomed = std::make_unique<UpdateController>(config, systemState);
+    Hook(*doomed);
+    KernelHandle runThread;
+    const KernelHandle checking(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    doomed->onStateChanged = [&runThread, &checking](const UpdateController::Report& report) {
+        if (report.state == State::Checking) {
+            runThread.Reset(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+            SetEvent(checking.Get());
+        }
+    };
+    ASSERT_EQ(doomed->CheckForUpdates(), UpdateController::RunStart::Started);
+    ASSERT_EQ(WaitForSingleObject(checking.Get(), 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_TRUE(runThread);
+    doomed.reset();
+    EXPECT_EQ(WaitForSingleObject(runThread.Get(), 0), static_cast<DWORD>(WAIT_OBJECT_0))
+        << "the run outlived its controller";
+}
+
 TEST_F(UpdateControllerTest, ARunWithoutAThreadLeavesNothingStuck)
 {
     using RunStart = UpdateController::RunStart;
     Offer("a.bin", "new");
     PublishList();
     const auto realStart = controller.startThread;
-    controller.startThread = [](std::function<void()>) { return false; };
+    controller.startThread = [](std::function<void()>) { return KernelHandle(); };
 
     EXPECT_EQ(controller.CheckForUpdates(), RunStart::NoThread);
     EXPECT_FALSE(controller.RunActive());
@@ -1525,7 +1672,7 @@ TEST_F(UpdateControllerTest, ARunWithoutAThreadLeavesNothingStuck)
     Check();
     ASSERT_EQ(controller.state, State::UpdateAvailable);
 
-    controller.startThread = [](std::function<void()>) { return false; };
+    controller.startThread = [](std::function<void()>) { return KernelHandle(); };
     EXPECT_EQ(controller.StartUpdate(), RunStart::NoThread);
     EXPECT_FALSE(controller.RunActive());
     EXPECT_EQ(controller.state, State::UpdateAvailable) << "not stuck in Downloading";
