@@ -1,5 +1,7 @@
 #include "update/TargetFiles.h"
 
+#include <cwchar>
+
 #include "base/Handles.h"
 #include "base/Logger.h"
 #include "base/Paths.h"
@@ -72,6 +74,37 @@ bool IsLeftover(const std::wstring& name)
     return IsEarlierTemporaryFile(name) || EndsWithNoCase(name, kAsideSuffix);
 }
 
+// "orv", 16 hexadecimal digits and the aside suffix: a target moved aside
+// under a name of the game directory's own (its path too long for the
+// suffix), which does not tell whose it is.
+bool IsAsideWithoutTargetName(const std::wstring& name)
+{
+    const size_t suffix = std::wcslen(kAsideSuffix);
+    if (name.size() != 3 + 16 + suffix || AsciiLower(name[0]) != L'o' || AsciiLower(name[1]) != L'r' ||
+        AsciiLower(name[2]) != L'v') {
+        return false;
+    }
+    for (size_t i = 3; i < 3 + 16; ++i) {
+        if (!IsHexDigit(name[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A target moved aside whose own name is free was cut off before its new
+// version was moved in (the program killed, the power lost between the two
+// moves): it goes back rather than away, so the file is never lost. The
+// move never replaces: a target that is there (the new version) stays.
+bool MovedBack(const std::wstring& directory, const std::wstring& name)
+{
+    if (!EndsWithNoCase(name, kAsideSuffix) || IsAsideWithoutTargetName(name)) {
+        return false;
+    }
+    const std::wstring target = directory + L"\\" + name.substr(0, name.size() - std::wcslen(kAsideSuffix));
+    return MoveFileExW((directory + L"\\" + name).c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 // The search also matches short (8.3) names, so every name found is checked
 // again in full.
 void RemoveMatching(const std::wstring& directory, const wchar_t* pattern)
@@ -82,7 +115,8 @@ void RemoveMatching(const std::wstring& directory, const wchar_t* pattern)
         return;
     }
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsLeftover(found.cFileName)) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsLeftover(found.cFileName) &&
+            !MovedBack(directory, found.cFileName)) {
             const std::wstring path = directory + L"\\" + found.cFileName;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
                 SetFileAttributesW(path.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);

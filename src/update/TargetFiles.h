@@ -12,8 +12,10 @@ namespace Orvane {
 inline constexpr char kListedFolderWarning[] = "A listed file is a folder here; it is left alone";
 
 // Removes what earlier runs may have left in `directory`: temporary files of
-// earlier versions (orv*.tmp) and targets moved aside (*.orvold). Files still
-// in use stay until a later run.
+// earlier versions (orv*.tmp) and targets moved aside (*.orvold). A target
+// moved aside whose own name is free again is moved back instead (a run cut
+// off between moving it aside and moving its new version in). Files still in
+// use stay until a later run.
 void RemoveLeftovers(const std::wstring& directory);
 
 // How new files reach the disk and are moved in; replaceable so tests can

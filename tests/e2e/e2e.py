@@ -43,6 +43,8 @@ from orvane_game import (BASE_ARCHIVE, LAUNCHER_NAME, LOCALE_ARCHIVE, ROOT,  # n
 import orvane_game  # noqa: E402
 sys.path.insert(0, os.path.join(ROOT, "tests", "fixtures"))
 import md5_twins  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import file_events  # noqa: E402
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import internet_settings  # noqa: E402
 from orvane_window import (ACCENT, DANGER, NEUTRAL, PANEL, SUCCESS, WHITE, Failure,  # noqa: E402
@@ -205,8 +207,11 @@ class Orvane(Program):
         super().__init__(os.path.join(layout.game, "Orvane.exe"), args.probe, layout.scratch)
         self.args = args
 
-    def start(self, timeout=60):
+    def launch(self):
         os.makedirs(self.cwd, exist_ok=True)
+        return super().launch()
+
+    def start(self, timeout=60):
         super().start(timeout)
         check(self.size[0] >= 700 and self.size[1] >= 500, "odd client size %r" % (self.size,))
 
@@ -747,9 +752,15 @@ def partial_files(game_dir):
     return [rel for rel in orvane_game.files_below(game_dir) if rel.lower().endswith(".orvpart")]
 
 
+def aside_files(game_dir):
+    """Targets moved aside to make way for their new version (<target>.orvold)."""
+    return [rel for rel in orvane_game.files_below(game_dir) if rel.lower().endswith(".orvold")]
+
+
 def expect_update_complete(layout, orvane):
     """The launcher starts, Orvane exits with 0, every published file has the
-    portal's bytes (and so its digest), and no temporary file is left."""
+    portal's bytes (and so its digest), and no temporary, partial or
+    moved-aside file is left."""
     expect_launcher_started(layout, 120)
     code = orvane.wait_exit(30)
     check(code == 0, "Orvane exited with %d" % code)
@@ -757,6 +768,7 @@ def expect_update_complete(layout, orvane):
     check(differing == [], "files that differ from the portal's digest: %r" % differing)
     check(temporary_files(layout.game) == [], "temporary files left: %r" % temporary_files(layout.game))
     check(partial_files(layout.game) == [], "partial downloads left: %r" % partial_files(layout.game))
+    check(aside_files(layout.game) == [], "files moved aside and left: %r" % aside_files(layout.game))
 
 
 SLOW_FILES = {
@@ -1634,6 +1646,363 @@ def run_session_end(layout, orvane, screen, log, listener):
           "requests for the file (status, bytes, range): %r, expected the rest from %d" % (transfers, kept))
 
 
+# ---- killed at any instant -------------------------------------------------------
+# Orvane killed hard (SIGKILL of its Wine process: no Windows code runs any
+# more, as with the task manager's end task) at instants of the check, the
+# downloads and the replacements, and started again after each kill.
+
+KILL_LARGE = {   # new size, old size (None: a file the installed client lacks)
+    "Data/zhCN/patch-zhCN-2.MPQ": (5 * 1024 * 1024 + 11, 3 * 1024 * 1024 + 5),
+    "Data/zhCN/patch-zhCN-3.MPQ": (4 * 1024 * 1024 + 7, 2 * 1024 * 1024 + 1),
+    "Data/Cinematics/intro.avi": (3 * 1024 * 1024 + 3, None),
+}
+KILL_READ_ONLY = "Data/zhCN/realmlist.wtf"
+KILL_RATE = "6m"   # nginx's limit_rate: a large file takes about a second
+# How many instants of each kind; which ones comes from the seed.
+KILL_INSTANTS = {"check": 6, "download": 7, "replacement": 7}
+LOG_LINE = re.compile(r"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[(INFO|WARNING|ERROR)\] [^\r\n]*\r\n")
+
+
+class KillClient:
+    """An installed client (old) and its next version (new): a few large
+    archives, many small files (changed, unchanged, new ones also in new
+    folders, one empty), a file the installer made read-only, and files of
+    the player's that no list names. Always the same bytes; only the instants
+    differ between seeds."""
+
+    def __init__(self):
+        rnd = random.Random(7)
+
+        def small():
+            return rnd.randbytes(rnd.randint(1, 16 * 1024))
+
+        self.old = {"wow.exe": b"MZ old game executable" + small(),
+                    BASE_ARCHIVE: b"MPQ\x1a base", LOCALE_ARCHIVE: b"MPQ\x1a locale",
+                    KILL_READ_ONLY: b"set realmlist old.kaimor.com\r\n"}
+        self.new = {"wow.exe": b"MZ new game executable" + small(),
+                    BASE_ARCHIVE: self.old[BASE_ARCHIVE], LOCALE_ARCHIVE: self.old[LOCALE_ARCHIVE],
+                    KILL_READ_ONLY: b"set realmlist game.kaimor.com\r\n"}
+        for rel, (new_size, old_size) in KILL_LARGE.items():
+            self.new[rel] = rnd.randbytes(new_size)
+            if old_size:
+                self.old[rel] = rnd.randbytes(old_size)
+        for i in range(90):
+            rel = ["Interface/FrameXML/Frame%02d.lua", "Fonts/字体%02d.ttf", "Sound/Interface/ui%02d.wav"][i % 3] % i
+            self.old[rel], self.new[rel] = small(), small()
+        for i in range(30):
+            rel = "Interface/GlueXML/Glue%02d.xml" % i
+            self.old[rel] = self.new[rel] = small()
+        for i in range(20):
+            self.new["Interface/FrameXML/Added%02d.lua" % i] = small()
+        for addon in ["KaimorUI", "凯莫助手", "Bags/Core", "Bags/Locales/zhCN", "Maps"]:
+            for i in range(10):
+                self.new["Interface/AddOns/%s/file%d.lua" % (addon, i)] = small()
+        self.new["Interface/AddOns/KaimorUI/Empty.lua"] = b""
+        self.unlisted = {"Screenshots/WoWScrnShot_010124_203000.jpg": small(), "WTF/Config.wtf": small()}
+
+    @staticmethod
+    def digest(data):
+        return hashlib.sha256(data).digest()
+
+
+def setup_killed_at_any_instant(layout, args):
+    client = KillClient()
+    orvane_game.make_game(layout.game, args.orvane, args.launcher, dict(client.old, **client.unlisted))
+    os.chmod(os.path.join(layout.game, *KILL_READ_ONLY.split("/")), 0o444)   # Wine's read-only attribute
+    for rel, data in client.new.items():
+        write(layout.client, rel, data)
+    publish(layout)
+    write_setup_ini(layout.game, game_reachable=True)
+    return {"hosts": PROBE_HOSTS, "limit_rate": KILL_RATE}
+
+
+class Instant:
+    """Where a kill lands. kind "check": when the check opens the listed
+    file at `index` (list order) or a later one. Otherwise at position
+    (index, step) of the update, index in download order, step: 0 its
+    partial file created, 0 < f < 1 that share of it written, 1 the partial
+    closed (flushed, about to be moved in), 1.1 the target's attributes
+    changed (the read-only one cleared), 1.2 the new file moved in; or at the
+    first event past that position, since a kill lands a moment late."""
+
+    STEPS = {0.0: "its partial file created", 1.0: "its partial flushed and closed",
+             1.1: "its read-only attribute cleared or it moved in", 1.2: "moved in"}
+
+    def __init__(self, kind, index, step, rel):
+        self.kind, self.index, self.step, self.rel = kind, index, step, rel
+
+    def reached_by(self, during_check, index, step):
+        """Whether an event of the check (or else of the update) at (index, step) reaches it."""
+        if during_check != (self.kind == "check"):
+            return False
+        return index >= self.index if during_check else (index, step) >= (self.index, self.step)
+
+    def __str__(self):
+        if self.kind == "check":
+            return "check: hashing %s" % self.rel
+        if self.step in self.STEPS:
+            return "%s: %s, %s" % (self.kind, self.rel, self.STEPS[self.step])
+        return "%s: %s, %d %% written" % (self.kind, self.rel, round(self.step * 100))
+
+
+def kill_plan(seed, listed, existing, differing):
+    """The instants for a seed, in the order the kills happen. listed: the
+    list's paths in order; existing: those the installed client has;
+    differing: the files to fetch, in download order."""
+    rnd = random.Random(seed)
+    large = [i for i, rel in enumerate(differing) if rel in KILL_LARGE]
+    # Not the last files: a kill lands a moment late and must still find work.
+    last = len(differing) - 3
+    taken = set()
+
+    def add(index, step, kind):
+        if index > last or (index, step) in taken:
+            return False
+        taken.add((index, step))
+        update.append(Instant(kind, index, step, differing[index]))
+        return True
+
+    update = [Instant("replacement", differing.index(KILL_READ_ONLY), 1.1, KILL_READ_ONLY)]
+    taken.add((update[0].index, update[0].step))
+    while sum(i.kind == "download" for i in update) < KILL_INSTANTS["download"]:
+        if rnd.random() < 0.7:
+            add(rnd.choice(large), round(rnd.uniform(0.05, 0.95), 2), "download")
+        else:
+            add(rnd.randrange(len(differing)), 0.0, "download")
+    while sum(i.kind == "replacement" for i in update) < KILL_INSTANTS["replacement"]:
+        index = rnd.choice(large) if rnd.random() < 0.3 else rnd.randrange(len(differing))
+        add(index, rnd.choice([1.0, 1.2]), "replacement")
+    plan = sorted(update, key=lambda i: (i.index, i.step))
+    for _ in range(KILL_INSTANTS["check"]):
+        rel = rnd.choice(existing)
+        plan.insert(rnd.randint(0, len(plan)), Instant("check", listed.index(rel), 0, rel))
+    return plan
+
+
+class KillSwitch:
+    """Kills the program (SIGKILL) from the file-event thread the moment an
+    event reaches the armed instant."""
+
+    def __init__(self, listed, differing, sizes):
+        self.listed = {rel: i for i, rel in enumerate(listed)}
+        self.differing = {rel: i for i, rel in enumerate(differing)}
+        self.sizes = sizes
+        self.lock = threading.Lock()
+        self.instant = self.pid = self.fired = None
+        self.game = None
+
+    def arm(self, instant, pid):
+        with self.lock:
+            self.instant, self.pid, self.fired = instant, pid, None
+
+    def disarm(self):
+        with self.lock:
+            self.instant = None
+
+    def position(self, mask, rel):
+        """(during the check, index, step) of an event, or None for one that marks no instant."""
+        if rel.endswith(".orvpart") and rel[:-len(".orvpart")] in self.differing:
+            target = rel[:-len(".orvpart")]
+            index = self.differing[target]
+            if mask & file_events.IN_CLOSE_WRITE:
+                return False, index, 1.0
+            if mask & file_events.IN_MODIFY:
+                try:
+                    size = os.path.getsize(os.path.join(self.game, *rel.split("/")))
+                except OSError:
+                    return None
+                return False, index, min(size / max(self.sizes[target], 1), 0.999)
+            if mask & file_events.IN_CREATE:
+                return False, index, 0.0
+            return None
+        if rel in self.differing and mask & (file_events.IN_ATTRIB | file_events.IN_MOVED_TO):
+            return False, self.differing[rel], 1.1 if mask & file_events.IN_ATTRIB else 1.2
+        if rel in self.listed and mask & file_events.IN_OPEN:
+            return True, self.listed[rel], 0
+        return None
+
+    def handle(self, mask, rel):
+        position = self.position(mask, rel)
+        if position is None:
+            return
+        with self.lock:
+            if self.instant is None or self.pid is None:
+                return
+            if self.instant.reached_by(*position):
+                os.kill(self.pid, 9)   # SIGKILL
+                self.fired = "%s (%s)" % (rel, EVENT_NAMES.get(mask & ~file_events.IN_ISDIR, hex(mask)))
+                self.instant = None
+
+
+EVENT_NAMES = {file_events.IN_OPEN: "opened", file_events.IN_CREATE: "created",
+               file_events.IN_MODIFY: "written", file_events.IN_CLOSE_WRITE: "closed after writing",
+               file_events.IN_ATTRIB: "attributes changed", file_events.IN_MOVED_TO: "moved in"}
+
+
+def orvane_processes(exe):
+    """Processes still running the program at `exe`: Wine shows its Windows
+    path (Z:\\...) as the command line; qemu-user, running the 32-bit loader,
+    keeps the loader's arguments, the program's path among them."""
+    path = os.path.abspath(exe).lower().encode()
+    found = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                arguments = f.read().lower().replace(b"\\", b"/").split(b"\0")
+        except OSError:
+            continue
+        if any(a.endswith(path) for a in arguments):
+            found.append(int(pid))
+    return found
+
+
+def log_problems(game):
+    """Orvane.log and, from the second run on, the previous run's
+    Orvane.log.1: UTF-8, whole lines of the logger's form (each line is
+    written at once, so a kill cannot cut one)."""
+    problems = []
+    for name in ["Orvane.log", "Orvane.log.1"]:
+        path = os.path.join(game, name)
+        if not os.path.exists(path):
+            if name == "Orvane.log":
+                problems.append("%s is missing" % name)
+            continue
+        try:
+            text = read_bytes(path).decode("utf-8")
+        except UnicodeDecodeError:
+            problems.append("%s is not UTF-8" % name)
+            continue
+        rest = LOG_LINE.sub("", text)
+        if rest:
+            problems.append("%s holds text that is no whole log line: %r" % (name, rest[:120]))
+    return problems
+
+
+def intact_problems(layout, client, own, differing, also=()):
+    """After a kill: every listed file its old or new bytes (a file the old
+    client lacked may be missing), the player's own files and the program's
+    unchanged, setup.ini readable with the saved diagnosis, the logs whole,
+    and nothing else in the game directory but partial and leftover files of
+    the update."""
+    problems = []
+    for rel, data in client.new.items():
+        try:
+            now = KillClient.digest(orvane_game.read(layout.game, rel))
+        except FileNotFoundError:
+            now = None
+        old = KillClient.digest(client.old[rel]) if rel in client.old else None
+        if now not in (old, KillClient.digest(data)):
+            problems.append("%s is %s" % (rel, "missing" if now is None else "neither its old nor its new version"))
+    for rel, digest in own.items():
+        try:
+            same = KillClient.digest(orvane_game.read(layout.game, rel)) == digest
+        except FileNotFoundError:
+            same = False
+        if not same:
+            problems.append("%s changed or is missing" % rel)
+    ini = read_setup_ini(layout.game)
+    if ini is None:
+        problems.append("setup.ini cannot be read")
+    else:
+        saved = configparser_pairs(setup_ini_text(layout.game, game_reachable=True))
+        for section, key, value in saved:
+            if ini.get(section, key, fallback=None) != value:
+                problems.append("setup.ini %s/%s is %r, saved as %r" %
+                                (section, key, ini.get(section, key, fallback=None), value))
+    problems.extend(log_problems(layout.game))
+    expected = set(client.new) | set(own) | {"setup.ini", "Orvane.log", "Orvane.log.1"} | set(also)
+    for rel in orvane_game.files_below(layout.game):
+        name = os.path.basename(rel).lower()
+        if rel in expected or name.endswith(".orvold") or rel in temporary_files(layout.game):
+            continue
+        if rel.endswith(".orvpart") and rel[:-len(".orvpart")] in differing:
+            continue
+        problems.append("an unexpected file: %s" % rel)
+    return problems
+
+
+def configparser_pairs(text):
+    """(section, key, value) of an ini text."""
+    pairs, section = [], None
+    for line in text.splitlines():
+        if line.startswith("["):
+            section = line.strip("[]")
+        elif "=" in line:
+            key, value = line.split("=", 1)
+            pairs.append((section, key, value))
+    return pairs
+
+
+def run_killed_at_any_instant(layout, orvane, screen, log, listener):
+    """The update of a client of about 200 files killed at 20 instants of the
+    check, the downloads and the replacements, Orvane started again after
+    each: every listed file always its old or its new version, the program's
+    and the player's files intact; the last run completes the update and
+    leaves no partial, moved-aside or temporary file."""
+    client = KillClient()
+    with open(os.path.join(layout.portal, "files", "filelist.json"), encoding="utf-8") as f:
+        listed = [entry["path"] for entry in json.load(f)["files"]]
+    check(sorted(listed) == sorted(client.new), "the published list is not the new client")
+    existing = [rel for rel in listed if rel in client.old]
+    differing = [rel for rel in listed if client.old.get(rel) != client.new[rel]]
+    own = {rel: KillClient.digest(orvane_game.read(layout.game, rel))
+           for rel in ["Orvane.exe", "config.ini", LAUNCHER_NAME] + list(client.unlisted)}
+    seed = orvane.args.seed
+    plan = kill_plan(seed, listed, existing, differing)
+    print("e2e: seed %d (ORVANE_KILL_SEED=%d replays these instants); %d listed files, %d to fetch"
+          % (seed, seed, len(listed), len(differing)))
+    for n, instant in enumerate(plan, 1):
+        print("e2e:   instant %2d  %s" % (n, instant))
+    sys.stdout.flush()
+
+    switch = KillSwitch(listed, differing, {rel: len(client.new[rel]) for rel in differing})
+    switch.game = layout.game
+    events = file_events.FileEvents(layout.game, switch.handle)
+    try:
+        for n, instant in enumerate(plan, 1):
+            started = time.monotonic()
+            if instant.kind == "check":
+                # The check starts by itself: saved results are there.
+                orvane.launch()
+                switch.arm(instant, orvane.process.pid)
+            else:
+                orvane.start()
+                # What tells afterwards that no copy outlived the kill.
+                check(orvane_processes(orvane.exe), "the running program is not found among the processes")
+                orvane.wait_button("right", SUCCESS, 60)
+                switch.arm(instant, orvane.process.pid)
+                orvane.click("right")   # "更新游戏"
+            try:
+                code = orvane.process.wait(90)
+            except subprocess.TimeoutExpired:
+                code = None
+            switch.disarm()
+            check(events.error is None, "the file events stopped: %r" % events.error)
+            check(switch.fired is not None, "instant %d (%s) was never reached; Orvane %s" %
+                  (n, instant, "is still running" if code is None else "exited with %r" % code))
+            check(code == -9, "Orvane ended with %r, not by the kill" % code)
+            check(orvane_processes(orvane.exe) == [], "Orvane still runs after the kill")
+            new = sum(1 for rel in differing if os.path.exists(os.path.join(layout.game, *rel.split("/"))) and
+                      orvane_game.read(layout.game, rel) == client.new[rel])
+            print("e2e: kill %2d after %5.1f s at %s; %d of %d files new, partial: %s" % (
+                n, time.monotonic() - started, switch.fired, new, len(differing), partial_files(layout.game)))
+            sys.stdout.flush()
+            problems = intact_problems(layout, client, own, differing)
+            check(not problems, "after kill %d (%s): %s" % (n, instant, "; ".join(problems)))
+        check(not events.overflowed, "file events were lost (the kernel's queue overflowed)")
+    finally:
+        events.close()
+
+    orvane.start()
+    orvane.wait_button("right", SUCCESS, 60)
+    orvane.click("right")
+    expect_update_complete(layout, orvane)
+    problems = intact_problems(layout, client, own, differing, also=["launcher-started.txt", "launcher-starts.txt"])
+    check(not problems, "after the last run: %s" % "; ".join(problems))
+
+
 # ---- the player's proxy -------------------------------------------------------
 
 PROXY_ADDRESS = "127.0.0.1:3128"
@@ -1781,21 +2150,6 @@ def launcher_starts(game):
         return 0
 
 
-def orvane_processes(game):
-    """Wine processes of the game directory's Orvane.exe (Wine names a
-    process by its Windows path)."""
-    wanted = (windows_path(game) + "\\Orvane.exe").lower().encode("utf-8")
-    found = []
-    for pid in os.listdir("/proc"):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if wanted in f.read().lower():
-                    found.append(pid)
-        except (FileNotFoundError, PermissionError, ProcessLookupError, NotADirectoryError):
-            continue
-    return found
-
-
 def run_self_update(layout, orvane, screen, log, listener):
     """"更新游戏" with a new program on the portal: the program replaces itself
     first and alone, starts the new one and exits with 0; the new one takes
@@ -1810,9 +2164,10 @@ def run_self_update(layout, orvane, screen, log, listener):
     orvane.click("right")   # "更新游戏"
     check(orvane.wait_exit(60) == 0, "the old program did not exit with 0 after handing over")
     # The new one fetches two files and waits a second before the launch.
-    check(orvane_processes(layout.game), "no new program runs after the hand-over")
+    check(orvane_processes(os.path.join(layout.game, "Orvane.exe")), "no new program runs after the hand-over")
     expect_launcher_started(layout, 90)
-    wait_for("the new program to end", lambda: not orvane_processes(layout.game), 30, 0.2)
+    wait_for("the new program to end", lambda: not orvane_processes(os.path.join(layout.game, "Orvane.exe")),
+             30, 0.2)
     time.sleep(1)   # a second launch would come a second after the first
     check(launcher_starts(layout.game) == 1, "the launcher was started %d times" % launcher_starts(layout.game))
 
@@ -1991,6 +2346,7 @@ SCENARIOS = {
     "resume_after_kill": (setup_resume_after_kill, run_resume_after_kill),
     "small_disk": (setup_small_disk, run_small_disk),
     "session_end_mid_download": (setup_session_end, run_session_end),
+    "killed_at_any_instant": (setup_killed_at_any_instant, run_killed_at_any_instant),
     "player_proxy": (setup_player_proxy, run_player_proxy),
     "self_update": (setup_self_update, run_self_update),
     "self_update_corrupt_program": (setup_self_update_corrupt, run_self_update_corrupt),
@@ -2034,7 +2390,7 @@ def outside(args):
     network.setdefault("www", layout.portal)
     command = [sys.executable, os.path.abspath(__file__), args.scenario, "--inside",
                "--orvane", args.orvane, "--launcher", args.launcher, "--probe", args.probe,
-               "--artifacts", args.artifacts] + (["--key", args.key] if args.key else [])
+               "--artifacts", args.artifacts, "--seed", str(args.seed)] + (["--key", args.key] if args.key else [])
     status = in_private_network(command, access_log=layout.access_log, **network)
     print("e2e: artifacts (screenshots, access log, Orvane.log) in %s" % layout.base)
     return status
@@ -2073,7 +2429,16 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--key", help="private key the portal is signed with (signed_portal)")
+    parser.add_argument("--seed", default="random",
+                        help="the kill instants' seed (killed_at_any_instant): a number or 'random'; "
+                             "ORVANE_KILL_SEED overrides it, to replay a run through ctest")
     args = parser.parse_args()
+    # Drawn once, outside the namespace; the inside run is given the number.
+    seed = args.seed if args.inside else os.environ.get("ORVANE_KILL_SEED") or args.seed
+    try:
+        args.seed = random.randrange(1 << 31) if seed == "random" else int(seed)
+    except ValueError:
+        parser.error("--seed and ORVANE_KILL_SEED take a number or 'random', not %r" % seed)
     if args.scenario == "signed_portal" and not args.key:
         parser.error("signed_portal needs --key")
     return inside(args) if args.inside else outside(args)

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -297,6 +298,49 @@ TEST_F(ReplaceTargetTest, FilesHeldByAnotherHandleEndInUse)
     // Once let go, the replace goes through.
     EXPECT_EQ(ReplaceTarget(source, target, aside), ReplaceResult::Replaced);
     EXPECT_EQ(Fixture::ReadBytes(target), "new");
+}
+
+// What a run leaves in a folder where it moved a file in use aside, and what
+// the next run's sweep makes of it: the old file is never lost.
+TEST(RemoveLeftovers, AFileMovedAsideGoesBackWhereItsNewVersionNeverCameAndGoesWhereItCame)
+{
+    using Files = std::map<std::wstring, std::string>;
+    const struct {
+        const char* name;
+        Files before;
+        Files after;
+    } cases[] = {
+        {"cut off between the two moves (killed, the power lost)",
+         {{L"wow.exe.orvold", "old"}, {L"wow.exe.orvpart", "new"}},
+         {{L"wow.exe", "old"}, {L"wow.exe.orvpart", "new"}}},
+        {"the new version moved in", {{L"wow.exe", "new"}, {L"wow.exe.orvold", "old"}}, {{L"wow.exe", "new"}}},
+        {"letter case of another run", {{L"WOW.EXE.ORVOLD", "old"}}, {{L"WOW.EXE", "old"}}},
+        {"under the game directory's own name, whose target is unknown",
+         {{L"orv0123456789abcdef.orvold", "old"}}, {}},
+        {"a player's file of another pattern", {{L"notes.orvold.txt", "mine"}}, {{L"notes.orvold.txt", "mine"}}},
+    };
+    for (const auto& c : cases) {
+        Fixture::TempDir dir;
+        for (const auto& [name, bytes] : c.before) {
+            ASSERT_TRUE(Fixture::WriteBytes(dir / name, bytes)) << c.name;
+        }
+        RemoveLeftovers(dir.Path());
+        Files after;
+        for (const std::wstring& name : Fixture::FilesBelow(dir.Path())) {
+            after[name] = Fixture::ReadBytes(dir / name);
+        }
+        EXPECT_EQ(after, c.after) << c.name;
+    }
+}
+
+TEST(RemoveLeftovers, AFileMovedAsideWhereAFolderNowHasItsNameIsRemovedAndTheFolderKept)
+{
+    Fixture::TempDir dir;
+    ASSERT_TRUE(CreateDirectoryW((dir / L"Data").c_str(), nullptr));
+    ASSERT_TRUE(Fixture::WriteBytes(dir / L"Data\\a.MPQ", "archive"));
+    ASSERT_TRUE(Fixture::WriteBytes(dir / L"Data.orvold", "old"));
+    RemoveLeftovers(dir.Path());
+    EXPECT_EQ(Fixture::FilesBelow(dir.Path()), std::set<std::wstring>{L"Data\\a.MPQ"});
 }
 
 TEST(DiscardFile, TheNameIsFreeAtOnceEvenWhileAScannerHoldsTheFile)
