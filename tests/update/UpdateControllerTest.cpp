@@ -1020,18 +1020,25 @@ public:
         if (file == INVALID_HANDLE_VALUE || !CreatePipe(&input, &feed, &inherit, 0)) {
             return;
         }
+        // Not the test's own output: a holder that outlives the test would
+        // keep ctest waiting on the pipe until its time-out.
+        HANDLE nothing = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     OPEN_EXISTING, 0, nullptr);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = input;
-        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdOutput = nothing;
+        startup.hStdError = nothing;
         std::wstring commandLine = L"cmd.exe /q /k";
         PROCESS_INFORMATION process{};
         started_ = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                                   nullptr, nullptr, &startup, &process);
         CloseHandle(file);  // from now on only the other process holds it
         CloseHandle(input);
+        if (nothing != INVALID_HANDLE_VALUE) {
+            CloseHandle(nothing);
+        }
         feed_ = feed;
         if (started_) {
             process_ = process.hProcess;
