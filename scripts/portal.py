@@ -307,13 +307,23 @@ def published_version(list_file):
     return version_of(document)
 
 
+def served_base_url(relay_text):
+    """The base URL of a relay's answer as Orvane takes it: its first line
+    that is not empty once trimmed; the lines after it name mirrors."""
+    for line in relay_text.splitlines():
+        line = line.strip(" \t\r\n")
+        if line:
+            return line
+    return ""
+
+
 def previous_version(portal, list_name, candidate_bases):
     """Highest version published in the portal: the list url.txt points at and
     the lists in the given base folders."""
     bases = list(candidate_bases)
     try:
         with open(os.path.join(portal, RELAY_NAME), encoding="utf-8") as f:
-            current = f.read().strip()
+            current = served_base_url(f.read())
         bases.append(base_path_of(current))
     except FileNotFoundError:
         pass
@@ -329,7 +339,7 @@ def current_version(portal, list_name=LIST_NAME, key=None):
     relay = os.path.join(portal, RELAY_NAME)
     try:
         with open(relay, encoding="utf-8") as f:
-            current = f.read().strip()
+            current = served_base_url(f.read())
     except FileNotFoundError:
         raise Failed("no %s in %s: nothing is published there" % (RELAY_NAME, portal))
     except (OSError, ValueError) as e:

@@ -613,7 +613,15 @@ class Signing(Portal):
                 result = run("current-version", *args)
                 self.assertEqual(result.returncode, code, result.stdout + result.stderr)
                 self.assertIn(expected, result.stdout if code == 0 else result.stderr)
-        os.remove(served(self.portal, "http://update.kaimor.com/v4/filelist.json.sig"))
+        # A relay naming mirrors after the portal's own base, as an operator
+        # writes it on Windows: the first line is what is served.
+        with open(os.path.join(self.portal, "url.txt"), "w", newline="") as f:
+            f.write("\r\n http://update.kaimor.com/v7/ \r\nhttp://mirror.kaimor.com/v7/\r\n")
+        result = run("current-version", self.portal, "--key", public)
+        self.assertEqual((result.returncode, result.stdout), (0, "7\n"), result.stderr)
+        self.publish("--sign", private, base=templated)
+        self.assertEqual(self.file_list()[2]["version"], 8)
+        os.remove(served(self.portal, "http://update.kaimor.com/v8/filelist.json.sig"))
         result = run("current-version", self.portal, "--key", public)
         self.assertEqual(result.returncode, 1)
         self.assertIn("is not signed", result.stderr)
