@@ -104,11 +104,17 @@ def add_dotnet8(runtime_folder=True):
     if runtime_folder:
         os.makedirs(os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "dotnet", "shared",
                                  "Microsoft.NETCore.App", "8.0.11"), exist_ok=True)
-    result = subprocess.run([os.environ.get("ORVANE_WINE64", "wine64"), "reg", "add", DOTNET_RUNTIMES_KEY,
-                             "/v", "8.0.11", "/t", "REG_DWORD", "/d", "1", "/reg:32", "/f"],
-                            stdin=subprocess.DEVNULL, capture_output=True)
-    if result.returncode != 0:
-        raise Failure("reg add of the .NET 8 runtime failed: %r" % result.stderr)
+    # Once seen under load: Wine's first start in a fresh private prefix ended
+    # with a failure and said nothing; the same command then succeeds.
+    for attempt in range(3):
+        result = subprocess.run([os.environ.get("ORVANE_WINE64", "wine64"), "reg", "add", DOTNET_RUNTIMES_KEY,
+                                 "/v", "8.0.11", "/t", "REG_DWORD", "/d", "1", "/reg:32", "/f"],
+                                stdin=subprocess.DEVNULL, capture_output=True)
+        if result.returncode == 0:
+            return
+        print("e2e: reg add of the .NET 8 runtime ended with %d (attempt %d): %r %r"
+              % (result.returncode, attempt + 1, result.stdout, result.stderr))
+    raise Failure("reg add of the .NET 8 runtime failed: %r" % result.stderr)
 
 
 def read_setup_ini(game):

@@ -800,19 +800,22 @@ class ServedPortal:
                 super().__init__(*args, directory=root, **kwargs)
 
             def do_GET(self):
+                # Counted while they wait, before any byte of the answer: a
+                # client that has its answer may ask again before this thread
+                # would get past the answer to count it done.
                 with owner.lock:
                     owner.in_flight += 1
                     owner.most_at_once = max(owner.most_at_once, owner.in_flight)
                 try:
                     time.sleep(owner.delay)
-                    answer = owner.answers.get(urllib.parse.urlsplit(self.path).path)
-                    if answer:
-                        answer(self)
-                    else:
-                        super().do_GET()
                 finally:
                     with owner.lock:
                         owner.in_flight -= 1
+                answer = owner.answers.get(urllib.parse.urlsplit(self.path).path)
+                if answer:
+                    answer(self)
+                else:
+                    super().do_GET()
 
             def log_message(self, *args):
                 pass
