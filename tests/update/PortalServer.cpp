@@ -104,8 +104,21 @@ PortalServer::PortalServer()
     }
 
     std::wstring commandLine = L"\"" + python + L"\" \"" + script + L"\" --dir \"" + workDir + L"\"";
+    // Not the test's own output: Wine hands a Unix program the standard
+    // handles as its descriptors, and a server still ending after the test
+    // would keep ctest waiting on the pipe until its time-out. It logs to
+    // server.log.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const KernelHandle nothing(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           &inherit, OPEN_EXISTING, 0, nullptr));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    if (nothing) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nothing.Get();
+        startup.hStdOutput = nothing.Get();
+        startup.hStdError = nothing.Get();
+    }
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                         nullptr, &startup, &process)) {

@@ -1006,84 +1006,22 @@ TEST_F(UpdateControllerTest, DuplicatePathsAreFetchedInListOrder)
     EXPECT_EQ(Fixture::ReadBytes(Local(L"dup.bin")), "content");
 }
 
-// Another process holding a file open without sharing it, through an
-// inherited handle; it waits on its standard input until ended.
-class HoldingProcess {
+// A file held open without sharing, as a running game or a scanner holds it.
+// The system checks sharing per open handle, whichever process holds it; a
+// handle of the test's own lets go the moment it is closed, where an ended
+// holder process is let go of by Wine's server only seconds later under load.
+class HeldOpenFile {
 public:
-    explicit HoldingProcess(const std::wstring& path) : path_(path)
+    explicit HeldOpenFile(const std::wstring& path)
+        : file_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
     {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, &inherit, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        HANDLE input = nullptr;
-        HANDLE feed = nullptr;
-        if (file == INVALID_HANDLE_VALUE || !CreatePipe(&input, &feed, &inherit, 0)) {
-            return;
-        }
-        // Not the test's own output: a holder that outlives the test would
-        // keep ctest waiting on the pipe until its time-out.
-        HANDLE nothing = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                     OPEN_EXISTING, 0, nullptr);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = input;
-        startup.hStdOutput = nothing;
-        startup.hStdError = nothing;
-        std::wstring commandLine = L"cmd.exe /q /k";
-        PROCESS_INFORMATION process{};
-        started_ = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                  nullptr, nullptr, &startup, &process);
-        CloseHandle(file);  // from now on only the other process holds it
-        CloseHandle(input);
-        if (nothing != INVALID_HANDLE_VALUE) {
-            CloseHandle(nothing);
-        }
-        feed_ = feed;
-        if (started_) {
-            process_ = process.hProcess;
-            CloseHandle(process.hThread);
-        }
     }
-    ~HoldingProcess() { End(); }
-    HoldingProcess(const HoldingProcess&) = delete;
-    HoldingProcess& operator=(const HoldingProcess&) = delete;
 
-    bool Started() const { return started_; }
-    void End()
-    {
-        if (process_ != nullptr) {
-            TerminateProcess(process_, 0);
-            WaitForSingleObject(process_, 5000);
-            CloseHandle(process_);
-            process_ = nullptr;
-            // Wine's server lets go of the ended process's handles a moment
-            // later: seconds on a machine busy with other tests.
-            const ULONGLONG deadline = GetTickCount64() + 30000;
-            for (;;) {
-                const HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr);
-                if (file != INVALID_HANDLE_VALUE) {
-                    CloseHandle(file);
-                    break;
-                }
-                if (GetTickCount64() >= deadline) {
-                    break;
-                }
-                Sleep(10);
-            }
-        }
-        if (feed_ != nullptr) {
-            CloseHandle(feed_);
-            feed_ = nullptr;
-        }
-    }
+    bool Held() const { return static_cast<bool>(file_); }
+    void LetGo() { file_.Reset(); }
 
 private:
-    std::wstring path_;
-    bool started_ = false;
-    HANDLE process_ = nullptr;
-    HANDLE feed_ = nullptr;
+    KernelHandle file_;
 };
 
 TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContentAndIsNotDownloadedAgain)
@@ -1091,8 +1029,8 @@ TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContentAndIsNotDownl
     ASSERT_TRUE(Fixture::WriteBytes(Local(L"locked.bin"), "in use"));
     Offer("locked.bin", "replacement");
     PublishList();
-    HoldingProcess holder(Local(L"locked.bin"));
-    ASSERT_TRUE(holder.Started());
+    HeldOpenFile holder(Local(L"locked.bin"));
+    ASSERT_TRUE(holder.Held());
     config.retryCount = 2;
     Check();  // the locked file cannot be read, so it is scheduled
     ASSERT_EQ(controller.state, State::UpdateAvailable);
@@ -1105,9 +1043,9 @@ TEST_F(UpdateControllerTest, TargetHeldOpenElsewhereKeepsItsContentAndIsNotDownl
     EXPECT_EQ(Fixture::FilesBelow(gameDir),
               (std::set<std::wstring>{L"locked.bin", L"locked.bin.orvpart"}));
 
-    // Once the other process lets go, the old file is there as it was, and
-    // the next run moves the kept file in.
-    holder.End();
+    // Once the holder lets go, the old file is there as it was, and the next
+    // run moves the kept file in.
+    holder.LetGo();
     EXPECT_EQ(Fixture::ReadBytes(Local(L"locked.bin")), "in use");
     Reset();
     Check();
