@@ -4,7 +4,16 @@
 //
 //   orvane_bench hash <file> <runs> [sha256]     ComputeFileMd5, or with "sha256" the MD5
 //                                                and SHA-256 a signed build takes in one pass
-//   orvane_bench bare <url> <target>             a bare WinHTTP read loop
+//   orvane_bench bare <url> <target> [paced|busy]
+//                                                a bare WinHTTP read loop; with "paced" a
+//                                                thread beside it, sharing nothing with it,
+//                                                hashes 1 MiB of its own every 10 ms (the
+//                                                digest's work at about the transfer's pace),
+//                                                with "busy" without pause
+//   orvane_bench receive <url> <target> [digest]
+//                                                the update's receive loop (HttpClient) into a
+//                                                file opened as a partial file is; with
+//                                                "digest" hashed on its thread as an update does
 //   orvane_bench barefiles <base url> <names> <dir>
 //                                                the same loop for each name listed
 //                                                (UTF-8, one a line), on one connection
@@ -20,11 +29,13 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Config.h"
@@ -35,6 +46,7 @@
 #include "diagnostics/SystemState.h"
 #include "flow/Messages.h"
 #include "ui/MainWindow.h"
+#include "update/HashingThread.h"
 #include "update/HttpClient.h"
 #include "update/UpdateController.h"
 
@@ -119,6 +131,49 @@ int64_t BareWinHttpDownload(HINTERNET connection, const std::wstring& path, cons
     }
     return total;
 }
+
+
+// MD5 of a buffer of its own on a thread beside a transfer, sharing nothing
+// with it: what any CPU work of the digest's size costs a transfer on this
+// machine, apart from how the update hands its bytes over.
+class HashingBeside {
+public:
+    enum class Pace { None, Paced, Busy };
+
+    explicit HashingBeside(Pace pace)
+    {
+        if (pace == Pace::None) {
+            return;
+        }
+        worker_ = std::thread([this, pace] {
+            const std::vector<char> block(1 << 20, 'x');
+            Orvane::ContentHash hash;
+            while (!stop_) {
+                if (pace == Pace::Paced) {
+                    Sleep(10);
+                }
+                hash.Add(block.data(), block.size());
+                ++blocks_;
+            }
+        });
+    }
+    ~HashingBeside() { Stop(); }
+
+    // Stops the thread; the MiB it hashed.
+    long Stop()
+    {
+        stop_ = true;
+        if (worker_.joinable()) {
+            worker_.join();
+        }
+        return blocks_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    long blocks_ = 0;  // the worker's alone until it is joined
+    std::thread worker_;
+};
 
 // The floor of a check: for each listed path CreateFileW, ReadFile in 64 KiB
 // pieces, CryptoAPI MD5 with one provider kept open. `listText` is an
@@ -289,6 +344,31 @@ int RunUpdate(const std::string& portalUrl, const std::wstring& gameDir, bool fl
     return flow.CurrentPhase() == Phase::Updated ? 0 : 1;
 }
 
+
+// The update's own receive loop, without the window, the file list and the
+// move: what the transfer costs before and after the digest joins it.
+int RunReceive(const std::string& url, const std::wstring& target, bool withDigest)
+{
+    Orvane::HttpClient client;
+    KernelHandle file(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Orvane::ContentHash hash;
+    Orvane::HashingThread hashing;
+    Orvane::DownloadOptions options;
+    if (withDigest) {
+        options.onWritten = [&hash, &hashing](const char* data, size_t size) { hashing.Add(hash, data, size); };
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = file && client.DownloadInto(url, file.Get(), {}, options);
+    hashing.Drain();
+    const double elapsed = MillisecondsSince(start);
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file.Get(), &size);
+    const std::string md5 = withDigest ? hash.Finish().md5 : std::string("-");
+    std::printf("receive %.1f %lld %s\n", elapsed, static_cast<long long>(size.QuadPart), md5.c_str());
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -319,9 +399,15 @@ int wmain(int argc, wchar_t** argv)
         session.Get() ? WinHttpConnect(session.Get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0)
                       : nullptr);
     if (mode == L"bare" && argc > 3) {
+        const std::wstring beside = argc > 4 ? argv[4] : L"";
+        HashingBeside hashing(beside == L"paced" ? HashingBeside::Pace::Paced
+                              : beside == L"busy" ? HashingBeside::Pace::Busy
+                                                  : HashingBeside::Pace::None);
         const auto start = std::chrono::steady_clock::now();
         const int64_t bytes = BareWinHttpDownload(connection.Get(), path, argv[3]);
-        std::printf("bare %.1f %lld\n", MillisecondsSince(start), static_cast<long long>(bytes));
+        const double elapsed = MillisecondsSince(start);
+        const long hashedBeside = hashing.Stop();
+        std::printf("bare %.1f %lld %ld\n", elapsed, static_cast<long long>(bytes), hashedBeside);
         return bytes > 0 ? 0 : 1;
     }
     if (mode == L"barefiles" && argc > 4) {
@@ -342,9 +428,12 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"check" && argc > 3) {
         return RunCheck(Orvane::WideToUtf8(argv[2]), argv[3]);
     }
+    if (mode == L"receive" && argc > 3) {
+        return RunReceive(Orvane::WideToUtf8(argv[2]), argv[3], argc > 4 && std::wstring(argv[4]) == L"digest");
+    }
     if (mode == L"update" && argc > 3) {
         return RunUpdate(Orvane::WideToUtf8(argv[2]), argv[3], !(argc > 4 && std::wstring(argv[4]) == L"noflush"));
     }
-    std::fprintf(stderr, "usage: orvane_bench hash|bare|barefiles|hashloop|check|update ...\n");
+    std::fprintf(stderr, "usage: orvane_bench hash|bare|barefiles|hashloop|check|receive|update ...\n");
     return 2;
 }
