@@ -8,7 +8,7 @@
 
   portal.py publish <client-folder> <portal-dir> --base-url URL
                     [--version N|auto] [--sign private.pem] [--list-name NAME]
-                    [--connections N]
+                    [--connections N] [--mirror URL]...
       Lays out <portal-dir> for any static web server rooted there:
 
         <portal-dir>/url.txt                 the base URL, one line (the relay;
@@ -32,6 +32,11 @@
       ("connections": N in the list, under its signature when signed);
       without it the list says nothing and Orvane fetches one file after the
       other. Give it again with every publish that should keep it.
+      Each --mirror URL (a base URL too, "{version}" replaced the same way)
+      is written to url.txt after the base URL, in the order given: players
+      fall back to them. A mirror must hold the new base folder before this
+      url.txt is served. url.txt names only the mirrors given, so give them
+      with every publish (a warning names those the old url.txt had).
 
       The program (Orvane.exe at the top of the client folder) is published
       like any file: the players' copies fetch it first, replace themselves
@@ -596,10 +601,32 @@ def is_inside(path, folder):
     return path == folder or path.startswith(folder.rstrip(os.sep) + os.sep)
 
 
+def mirror_base_url(url, version):
+    """A mirror's line in url.txt: "{version}" replaced, a final "/" added."""
+    url = url.replace("{version}", str(version))
+    parts = urllib.parse.urlsplit(url)
+    if (parts.scheme not in ("http", "https") or not parts.hostname or parts.query
+            or parts.fragment or any(c.isspace() for c in url)):
+        raise Refused("--mirror must be an http:// or https:// URL with a host and no query, "
+                      "fragment or spaces: %s" % url)
+    return url if url.endswith("/") else url + "/"
+
+
+def relay_lines(base_url, mirrors):
+    """url.txt's lines: the base URL, then each mirror once, in order."""
+    lines = [base_url]
+    for mirror in mirrors:
+        if mirror not in lines:
+            lines.append(mirror)
+    return lines
+
+
 def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_NAME,
-            rehash=False, connections=None):
+            rehash=False, connections=None, mirrors=()):
     """Builds or refreshes the portal; returns (version, number of files,
     number of files hashed, bytes hashed)."""
+    for mirror in mirrors:
+        mirror_base_url(mirror, 1)  # refused before anything is written
     if not os.path.isdir(client):
         raise Refused("client folder not found: %s" % client)
     if is_inside(portal, client) or is_inside(client, portal):
@@ -694,9 +721,23 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
             shutil.rmtree(staging, ignore_errors=True)
 
     relay = os.path.join(portal, RELAY_NAME)
+    lines = relay_lines(base_url_fixed, [mirror_base_url(m, version) for m in mirrors])
+    try:
+        with open(relay, encoding="utf-8", errors="replace") as f:
+            earlier = [line.strip(" \t\r\n") for line in f.read().splitlines()]
+    except OSError:
+        earlier = []
+    # A mirror is its server: the same one under another release's folder is kept.
+    server = lambda url: urllib.parse.urlsplit(url)[:2]
+    kept = {server(line) for line in lines}
+    dropped = [line for line in [line for line in earlier if line][1:] if server(line) not in kept]
+    if dropped:
+        print("portal.py: warning: url.txt no longer names the mirror%s %s (give each mirror "
+              "with --mirror at every publish)" % ("s" if len(dropped) > 1 else "", ", ".join(dropped)),
+              file=sys.stderr)
     with tempfile.NamedTemporaryFile("w", encoding="utf-8", dir=portal, prefix=".url-",
                                      delete=False) as f:
-        f.write(base_url_fixed + "\n")
+        f.write("".join(line + "\n" for line in lines))
     os.chmod(f.name, 0o644)
     os.replace(f.name, relay)
     cache.save()
@@ -1086,6 +1127,8 @@ def main(argv=None):
     p.add_argument("--list-name", default=LIST_NAME)
     p.add_argument("--rehash", action="store_true",
                    help="hash every file again instead of trusting the digest cache")
+    p.add_argument("--mirror", action="append", default=[], metavar="URL",
+                   help="a mirror's base URL, written to url.txt after --base-url (repeatable)")
     p.add_argument("--connections", type=parse_connections, metavar="N",
                    help="files Orvane may fetch at once, 1 to %d (default: one after the other)"
                    % MAX_CONNECTIONS)
@@ -1113,7 +1156,7 @@ def main(argv=None):
         elif args.command == "publish":
             version, count, hashed, hashed_bytes = publish(
                 args.client, args.portal, args.base_url, args.version, args.sign,
-                args.list_name, args.rehash, args.connections)
+                args.list_name, args.rehash, args.connections, args.mirror)
             print("published version %d: %d files in %s (hashed %d, %s; the other %d "
                   "from the digest cache)" % (version, count, args.portal, hashed,
                                               byte_count(hashed_bytes), count - hashed))

@@ -97,7 +97,7 @@ class Portal(unittest.TestCase):
 
     def file_list(self):
         """The list the program would fetch: relay URL + filelist.json."""
-        base = self.relay().strip()
+        base = self.relay().splitlines()[0].strip()
         data = read_bytes(served(self.portal, base + "filelist.json"))
         return base, data, json.loads(data.decode("utf-8"))
 
@@ -311,6 +311,55 @@ class Connections(Portal):
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertIn("--connections", result.stderr)
                 self.assertFalse(os.path.exists(self.portal))
+
+
+class Mirrors(Portal):
+    """url.txt names the mirrors the operator gives, after the portal's own
+    base URL, and says so when a publish leaves out ones it named before."""
+
+    def test_mirrors_follow_the_base_url_in_the_order_given(self):
+        write(self.client, "a.txt", b"a")
+        templated = "http://update.kaimor.com/v{version}/"
+        for extra, relay in [
+            (["--mirror", "http://mirror1.kaimor.com/v{version}",
+              "--mirror", "https://cdn.example.net/kaimor/v{version}/"],
+             "http://update.kaimor.com/v1/\nhttp://mirror1.kaimor.com/v1/\n"
+             "https://cdn.example.net/kaimor/v1/\n"),
+            # The base URL again, or a mirror twice, is named once; a mirror
+            # under the next release's folder is the same mirror.
+            (["--mirror", "http://update.kaimor.com/v{version}/", "--mirror", "http://mirror1.kaimor.com/v2/",
+              "--mirror", "https://cdn.example.net/kaimor/v2/", "--mirror", "https://cdn.example.net/kaimor/v2"],
+             "http://update.kaimor.com/v2/\nhttp://mirror1.kaimor.com/v2/\nhttps://cdn.example.net/kaimor/v2/\n"),
+        ]:
+            with self.subTest(extra=extra):
+                result = self.publish(*extra, base=templated)
+                self.assertEqual(self.relay(), relay)
+                self.assertNotIn("warning", result.stderr)
+        # What players fetch is still the base URL's list.
+        self.assertEqual(self.file_list()[2]["version"], 2)
+
+    def test_a_publish_without_the_mirrors_warns_of_each_one_it_drops(self):
+        write(self.client, "a.txt", b"a")
+        self.publish("--mirror", "http://mirror1.kaimor.com/files/")
+        # As an operator may have edited it by hand on Windows.
+        with open(os.path.join(self.portal, "url.txt"), "w", newline="") as f:
+            f.write(BASE + "\r\n\r\n http://mirror1.kaimor.com/files/ \r\nhttp://mirror2.kaimor.com/files/\r\n")
+        result = self.publish("--mirror", "http://mirror2.kaimor.com/files/")
+        self.assertEqual(self.relay(), BASE + "\nhttp://mirror2.kaimor.com/files/\n")
+        self.assertIn("no longer names the mirror http://mirror1.kaimor.com/files/ (", result.stderr)
+        self.assertNotIn("mirror2", result.stderr)
+        result = self.publish()
+        self.assertEqual(self.relay(), BASE + "\n")
+        self.assertIn("http://mirror2.kaimor.com/files/", result.stderr)
+
+    def test_a_mirror_orvane_could_not_use_publishes_nothing(self):
+        write(self.client, "a.txt", b"a")
+        for mirror in ["ftp://mirror.kaimor.com/files/", "http:///files/", "mirror.kaimor.com/files/",
+                       "http://mirror.kaimor.com/files/?v=1", "http://mirror.kaimor.com/files/#top",
+                       "http://mirror.kaimor.com/my files/"]:
+            with self.subTest(mirror=mirror):
+                self.assertIn("--mirror", self.refused("--mirror", mirror))
+                self.assertFalse(os.path.exists(self.portal) and os.listdir(self.portal))
 
 
 class Refusals(Portal):
