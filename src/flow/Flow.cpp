@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "base/Handles.h"
 #include "base/Logger.h"
 #include "base/Paths.h"
 #include "base/Thread.h"
@@ -59,8 +60,8 @@ bool StartLauncherProcess(const std::wstring& path, const std::wstring& director
         error = GetLastError();
         return false;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const KernelHandle thread(process.hThread);
+    const KernelHandle started(process.hProcess);
     return true;
 }
 
