@@ -23,6 +23,7 @@ inside the window are client-area coordinates of its fixed layout
 
 import os
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -238,7 +239,7 @@ class Probe:
                 facts[key] = value
         if code != 0:
             facts.setdefault("found", "0")
-            facts["error"] = errors.strip()
+            facts["error"] = errors.strip() or "the probe exited with %#x, saying nothing" % (code & 0xFFFFFFFF)
         return facts
 
 
@@ -418,9 +419,19 @@ class Program:
         """The window's client area as a screen reader reads it: its children in
         order, each a dict of role, name, state (a set), action and rect (screen
         left, top, width, height); the focused child's id under "focus"."""
-        facts = self.probe.facts("accessible")
+        # Under Wine the object's cross-process hand-over now and then comes
+        # to nothing while the window answers; a window that is gone, or that
+        # fails every time, still fails.
+        for attempt in range(3):
+            facts = self.probe.facts("accessible")
+            if facts.get("found") == "1" or "no main window" in facts.get("error", ""):
+                break
+            print("orvane_window: accessible object, attempt %d: %s" % (attempt + 1, facts.get("error", "")),
+                  file=sys.stderr)
+            time.sleep(0.5)
         if facts.get("found") != "1":
-            raise Failure("no accessible object for the window: %s" % facts.get("error", ""))
+            raise Failure("no accessible object for the window: %s" % (
+                facts.get("error") or "the probe printed %r" % facts))
         children = []
         for i in range(1, int(facts["children"]) + 1):
             children.append({

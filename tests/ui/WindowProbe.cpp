@@ -292,14 +292,21 @@ std::string StateNames(const VARIANT& state)
     return out.empty() ? "normal" : out;
 }
 
-// The main window's client object, or an empty reference.
+// The main window's client object, or an empty reference (why, on stderr:
+// a window that is gone and an object that did not come through differ).
 Orvane::ComReference<IAccessible> ClientObject()
 {
     const HWND window = FindWindowW(kMainWindowClass, nullptr);
+    if (window == nullptr) {
+        std::fprintf(stderr, "orvane_window_probe: no main window\n");
+        return {};
+    }
     void* object = nullptr;
-    if (window == nullptr ||
-        FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-                                          &object))) {
+    const HRESULT result = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                                      __uuidof(IAccessible), &object);
+    if (FAILED(result) || object == nullptr) {
+        std::fprintf(stderr, "orvane_window_probe: AccessibleObjectFromWindow: 0x%08lx\n",
+                     static_cast<unsigned long>(result));
         return {};
     }
     return Orvane::ComReference<IAccessible>(static_cast<IAccessible*>(object));
