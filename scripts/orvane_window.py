@@ -217,18 +217,32 @@ class Probe:
     def __init__(self, exe):
         self.exe = exe
 
+    # Commands that only read: asked again when a run of the probe says
+    # nothing at all, which Wine now and then makes of one.
+    READING = {"info", "accessible"}
+
     def facts(self, *args, timeout=120):
         """Runs one probe command; its key=value lines as a dict (found=0 and
-        error when it failed or did not answer in time).
+        error when it failed or did not answer in time)."""
+        facts, silent = self._run(args, timeout)
+        if silent and args and args[0] in self.READING:
+            print("orvane_window: probe %s said nothing (%s); asked again" % (args[0], facts.get("error", "")),
+                  file=sys.stderr)
+            facts, silent = self._run(args, timeout)
+            if silent:
+                facts = {"found": "0", "error": "the probe said nothing twice"}
+        return facts
 
-        Its output goes through a file, not a pipe: a Wine helper process that
+    def _run(self, args, timeout):
+        """One run of the probe: its facts, and whether it printed nothing at
+        all. Its output goes through a file, not a pipe: a Wine helper process that
         the probe happens to start inherits the output and outlives it."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             try:
                 code = subprocess.run([wine(self.exe), self.exe, *args], stdin=subprocess.DEVNULL, stdout=out,
                                       stderr=err, timeout=timeout).returncode
             except subprocess.TimeoutExpired:
-                return {"found": "0", "error": "probe %s did not answer in %g s" % (" ".join(args), timeout)}
+                return {"found": "0", "error": "probe %s did not answer in %g s" % (" ".join(args), timeout)}, False
             out.seek(0)
             err.seek(0)
             text, errors = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
@@ -240,7 +254,8 @@ class Probe:
         if code != 0:
             facts.setdefault("found", "0")
             facts["error"] = errors.strip() or "the probe exited with %#x, saying nothing" % (code & 0xFFFFFFFF)
-        return facts
+        silent = not text.strip() and not errors.strip()
+        return facts, silent
 
 
 # ---- the window's fixed layout (client coordinates) ------------------------------------
