@@ -434,16 +434,7 @@ class Program:
         """The window's client area as a screen reader reads it: its children in
         order, each a dict of role, name, state (a set), action and rect (screen
         left, top, width, height); the focused child's id under "focus"."""
-        # Under Wine the object's cross-process hand-over now and then comes
-        # to nothing while the window answers; a window that is gone, or that
-        # fails every time, still fails.
-        for attempt in range(3):
-            facts = self.probe.facts("accessible")
-            if facts.get("found") == "1" or "no main window" in facts.get("error", ""):
-                break
-            print("orvane_window: accessible object, attempt %d: %s" % (attempt + 1, facts.get("error", "")),
-                  file=sys.stderr)
-            time.sleep(0.5)
+        facts = self.probe.facts("accessible")
         if facts.get("found") != "1":
             raise Failure("no accessible object for the window: %s" % (
                 facts.get("error") or "the probe printed %r" % facts))

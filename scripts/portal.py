@@ -312,14 +312,16 @@ def published_version(list_file):
     return version_of(document)
 
 
+def relay_urls(relay_text):
+    """The base URLs of a relay's answer as Orvane takes them: its lines that
+    are not empty once trimmed, the portal's own first, then its mirrors."""
+    return [line for line in (line.strip(" \t\r\n") for line in relay_text.splitlines()) if line]
+
+
 def served_base_url(relay_text):
-    """The base URL of a relay's answer as Orvane takes it: its first line
-    that is not empty once trimmed; the lines after it name mirrors."""
-    for line in relay_text.splitlines():
-        line = line.strip(" \t\r\n")
-        if line:
-            return line
-    return ""
+    """The base URL of a relay's answer as Orvane takes it: its first URL."""
+    urls = relay_urls(relay_text)
+    return urls[0] if urls else ""
 
 
 def previous_version(portal, list_name, candidate_bases):
@@ -724,13 +726,13 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
     lines = relay_lines(base_url_fixed, [mirror_base_url(m, version) for m in mirrors])
     try:
         with open(relay, encoding="utf-8", errors="replace") as f:
-            earlier = [line.strip(" \t\r\n") for line in f.read().splitlines()]
+            earlier_mirrors = relay_urls(f.read())[1:]
     except OSError:
-        earlier = []
+        earlier_mirrors = []
     # A mirror is its server: the same one under another release's folder is kept.
     server = lambda url: urllib.parse.urlsplit(url)[:2]
     kept = {server(line) for line in lines}
-    dropped = [line for line in [line for line in earlier if line][1:] if server(line) not in kept]
+    dropped = [url for url in earlier_mirrors if server(url) not in kept]
     if dropped:
         print("portal.py: warning: url.txt no longer names the mirror%s %s (give each mirror "
               "with --mirror at every publish)" % ("s" if len(dropped) > 1 else "", ", ".join(dropped)),
