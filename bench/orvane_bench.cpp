@@ -356,6 +356,7 @@ int RunReceive(const std::string& url, const std::wstring& target, bool withDige
     Orvane::HashingThread hashing;
     Orvane::DownloadOptions options;
     if (withDigest) {
+        options.readTo = [&hash, &hashing](size_t& room) { return hashing.Room(hash, room); };
         options.onWritten = [&hash, &hashing](const char* data, size_t size) { hashing.Add(hash, data, size); };
     }
     const auto start = std::chrono::steady_clock::now();

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace Orvane {
 
 namespace {
@@ -26,7 +28,7 @@ HashingThread::~HashingThread()
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    work_.notify_one();
     WaitForSingleObject(thread_.Get(), INFINITE);
 }
 
@@ -40,7 +42,9 @@ void HashingThread::Work()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+        threadWaits_ = true;
+        work_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+        threadWaits_ = false;
         if (pending_.empty()) {
             return;  // stopping, and nothing left to hash
         }
@@ -48,14 +52,37 @@ void HashingThread::Work()
         pending_.pop_front();
         busy_ = true;
         lock.unlock();
-        piece.hash->Add(piece.bytes.data(), piece.bytes.size());
+        piece.hash->Add(piece.bytes.get(), piece.size);
         lock.lock();
         busy_ = false;
-        pendingBytes_ -= piece.bytes.size();
-        piece.bytes.clear();
+        pendingBytes_ -= piece.size;
         spare_.push_back(std::move(piece.bytes));
-        changed_.notify_all();
+        if (producerWaits_) {
+            room_.notify_one();
+        }
     }
+}
+
+void HashingThread::Fill(ContentHash& hash)
+{
+    if (filling_.size > 0 && (filling_.hash != &hash || filling_.size == kBlockBytes)) {
+        HandOver();
+    }
+    filling_.hash = &hash;
+    if (!filling_.bytes) {
+        filling_.bytes.reset(new char[kBlockBytes]);
+    }
+}
+
+char* HashingThread::Room(ContentHash& hash, size_t& room)
+{
+    room = 0;
+    if (!thread_) {
+        return nullptr;
+    }
+    Fill(hash);
+    room = kBlockBytes - filling_.size;
+    return filling_.bytes.get() + filling_.size;
 }
 
 void HashingThread::Add(ContentHash& hash, const char* data, size_t size)
@@ -64,38 +91,41 @@ void HashingThread::Add(ContentHash& hash, const char* data, size_t size)
         hash.Add(data, size);
         return;
     }
-    if (filling_.hash != &hash && !filling_.bytes.empty()) {
-        HandOver();
-    }
-    filling_.hash = &hash;
     while (size > 0) {
-        if (filling_.bytes.capacity() < kBlockBytes) {
-            filling_.bytes.reserve(kBlockBytes);
-        }
-        const size_t room = kBlockBytes - filling_.bytes.size();
+        Fill(hash);
+        char* const end = filling_.bytes.get() + filling_.size;
+        const size_t room = kBlockBytes - filling_.size;
         const size_t taken = size < room ? size : room;
-        filling_.bytes.insert(filling_.bytes.end(), data, data + taken);
+        if (data != end) {  // read elsewhere, not into Room
+            std::memcpy(end, data, taken);
+        }
+        filling_.size += taken;
         data += taken;
         size -= taken;
-        if (filling_.bytes.size() == kBlockBytes) {
-            HandOver();
-        }
+    }
+    if (filling_.size == kBlockBytes) {
+        HandOver();
     }
 }
 
 void HashingThread::HandOver()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return pendingBytes_ < kMaxPendingBytes; });
-    pendingBytes_ += filling_.bytes.size();
+    producerWaits_ = true;
+    room_.wait(lock, [this] { return pendingBytes_ < kMaxPendingBytes; });
+    producerWaits_ = false;
+    pendingBytes_ += filling_.size;
     ContentHash* const hash = filling_.hash;
     pending_.push_back(std::move(filling_));
-    filling_ = Piece{hash, {}};
+    filling_ = Piece{};
+    filling_.hash = hash;
     if (!spare_.empty()) {
         filling_.bytes = std::move(spare_.back());
         spare_.pop_back();
     }
-    changed_.notify_all();
+    if (threadWaits_) {
+        work_.notify_one();
+    }
 }
 
 void HashingThread::Drain()
@@ -104,12 +134,14 @@ void HashingThread::Drain()
         return;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return pending_.empty() && !busy_; });
+    producerWaits_ = true;
+    room_.wait(lock, [this] { return pending_.empty() && !busy_; });
+    producerWaits_ = false;
     lock.unlock();
     // The rest is hashed here: a small file's body never waits for a hand-over.
-    if (!filling_.bytes.empty()) {
-        filling_.hash->Add(filling_.bytes.data(), filling_.bytes.size());
-        filling_.bytes.clear();
+    if (filling_.size > 0) {
+        filling_.hash->Add(filling_.bytes.get(), filling_.size);
+        filling_.size = 0;
     }
 }
 

@@ -448,9 +448,11 @@ int64_t AnnouncedLength(HINTERNET request)
 // Fails when a read fails (a stalled server ends in a receive time-out), when
 // the sink fails, or when more than `maxBytes` bytes arrive or are announced
 // (maxBytes < 0: no limit); the chunk that would pass the limit is not handed
-// to the sink.
+// to the sink. Each chunk is read to where `readTo` says when it names a
+// place (see DownloadOptions::readTo).
 template <typename Sink>
-bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sink, Failure& error)
+bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sink, Failure& error,
+              const std::function<char*(size_t& room)>& readTo = {})
 {
     if (maxBytes >= 0 && announced > maxBytes) {
         error.Set(kTooLarge);
@@ -467,12 +469,19 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
         if (available == 0) {
             return true;
         }
-        const DWORD wanted = available < kMaxChunkBytes ? available : kMaxChunkBytes;
-        if (buffer.size() < wanted) {
-            buffer.resize(wanted);
+        DWORD wanted = available < kMaxChunkBytes ? available : kMaxChunkBytes;
+        size_t room = 0;
+        char* to = readTo ? readTo(room) : nullptr;
+        if (to != nullptr && room > 0) {
+            wanted = room < wanted ? static_cast<DWORD>(room) : wanted;
+        } else {
+            if (buffer.size() < wanted) {
+                buffer.resize(wanted);
+            }
+            to = buffer.data();
         }
         DWORD read = 0;
-        if (!WinHttpReadData(request, buffer.data(), wanted, &read)) {
+        if (!WinHttpReadData(request, to, wanted, &read)) {
             error.SetFromSystem("WinHttpReadData failed");
             return false;
         }
@@ -484,7 +493,7 @@ bool ReadBody(HINTERNET request, int64_t announced, int64_t maxBytes, Sink&& sin
             error.Set(kTooLarge);
             return false;
         }
-        if (!sink(buffer.data(), read, received)) {
+        if (!sink(to, read, received)) {
             return false;
         }
     }
@@ -741,7 +750,7 @@ bool HttpClient::Receive(const std::string& url, const std::function<HANDLE(int6
         }
         return true;
     };
-    if (!ReadBody(request.Get(), announced, maxBody, write, failure)) {
+    if (!ReadBody(request.Get(), announced, maxBody, write, failure, options.readTo)) {
         return false;
     }
     // WinHTTP reports a connection closed early as a normal end of the body;

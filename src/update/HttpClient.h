@@ -94,6 +94,10 @@ struct DownloadOptions {
     std::function<void(int64_t startOffset)> onStart;
     // Sees every chunk once it has been written to the file.
     std::function<void(const char* data, size_t size)> onWritten;
+    // Where the next chunk is read to, when given and not null: a buffer of
+    // `room` bytes that stays the caller's, so onWritten gets the bytes where
+    // its consumer wants them, uncopied. Otherwise a buffer of the client's.
+    std::function<char*(size_t& room)> readTo;
 };
 
 // Synchronous GETs over WinHTTP, over TLS for https URLs with the system's

@@ -636,7 +636,9 @@ bool UpdateController::DownloadAndReplace(HttpClient& client, HashingThread& has
             hash.Restart();  // the server sent the whole file
         }
     };
-    // Hashed on its own thread while the next bytes arrive.
+    // Hashed on its own thread while the next bytes arrive, read straight into
+    // the hashing thread's block.
+    options.readTo = [&hash, &hashing](size_t& room) { return hashing.Room(hash, room); };
     options.onWritten = [&hash, &hashing](const char* data, size_t size) { hashing.Add(hash, data, size); };
     // A resumed file with the wrong digest is fetched once more in whole.
     for (;;) {

@@ -498,6 +498,42 @@ TEST_F(HttpClientTest, GetRefusesABodyShorterThanAnnounced)
     EXPECT_EQ(received, "old");
 }
 
+// Each chunk arrives where the caller's buffer says, no larger than its room;
+// where it names no place, the client reads to a buffer of its own.
+TEST_F(HttpClientTest, ADownloadReadsEachChunkWhereItsCallerSays)
+{
+    const std::string body = Pattern(300000);
+    server.Route("sized.bin", body);
+    server.Route("unsized.bin", body, 200, Serve::NoLength);
+    struct Case {
+        const char* path;
+        size_t room;  // 0: no place named
+    };
+    const Case cases[] = {{"sized.bin", 1000}, {"sized.bin", 1 << 20}, {"unsized.bin", 777}, {"sized.bin", 0}};
+    std::vector<char> buffer(1 << 20);
+    for (const Case& c : cases) {
+        const std::wstring target = temp / L"placed.bin";
+        DeleteFileW(target.c_str());
+        std::string seen;
+        char* named = nullptr;
+        size_t misplaced = 0;
+        DownloadOptions options;
+        options.readTo = [&](size_t& room) -> char* {
+            room = c.room;
+            named = c.room > 0 ? buffer.data() + (named == buffer.data() ? 1 : 0) : nullptr;
+            return named;
+        };
+        options.onWritten = [&](const char* data, size_t size) {
+            misplaced += (c.room > 0 && (data != named || size > c.room)) ? 1 : 0;
+            seen.append(data, size);
+        };
+        ASSERT_TRUE(client.DownloadFile(server.Url(c.path), target, {}, options)) << c.path << " " << client.lastError;
+        EXPECT_EQ(Fixture::ReadBytes(target), body) << c.path << " " << c.room;
+        EXPECT_EQ(seen, body) << c.path << " " << c.room;
+        EXPECT_EQ(misplaced, 0u) << c.path << " " << c.room;
+    }
+}
+
 TEST_F(HttpClientTest, DownloadStopsPastItsByteLimit)
 {
     server.Route("exact.bin", Pattern(1000));
