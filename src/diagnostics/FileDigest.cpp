@@ -124,7 +124,20 @@ void ContentHash::Restart()
     failed_ = !objects_->md5 || (withSha256_ && !objects_->sha256);
 }
 
-bool AddFileTo(ContentHash& hash, const std::wstring& path, const DigestProgress& progress, unsigned long* openError)
+FileReadBuffer::FileReadBuffer() = default;
+FileReadBuffer::~FileReadBuffer() = default;
+
+unsigned char* FileReadBuffer::Get()
+{
+    // Taken without being cleared: the reads fill what is hashed.
+    if (!bytes_) {
+        bytes_.reset(new (std::nothrow) unsigned char[kReadChunkBytes]);
+    }
+    return bytes_.get();
+}
+
+bool AddFileTo(ContentHash& hash, const std::wstring& path, const DigestProgress& progress, unsigned long* openError,
+               FileReadBuffer* buffer)
 {
     // Sequential scan: the cache reads ahead and drops pages behind the reader.
     // Every sharing: the game, its launcher or a scanner may hold the file,
@@ -139,30 +152,31 @@ bool AddFileTo(ContentHash& hash, const std::wstring& path, const DigestProgress
         }
         return false;
     }
-    return AddRestOfFileTo(hash, file.Get(), progress);
+    return AddRestOfFileTo(hash, file.Get(), progress, buffer);
 }
 
-bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progress)
+bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progress, FileReadBuffer* buffer)
 {
     // Large reads keep the per-call cost small next to the hashing (8 KiB reads
     // measured about 12 % slower than md5sum under Wine, 256 KiB within a few
-    // percent). The buffer is the call's own, taken from the heap without
-    // being cleared: a thread_local one would be destroyed at the thread's
-    // end after this toolchain (emutls) has already freed its storage.
-    const std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kReadChunkBytes]);
-    if (!buffer) {
+    // percent). Without the caller's buffer the call has one of its own (not
+    // a thread_local one: it would be destroyed at the thread's end after this
+    // toolchain's emutls has already freed its storage).
+    FileReadBuffer own;
+    BYTE* const bytes = (buffer != nullptr ? buffer : &own)->Get();
+    if (bytes == nullptr) {
         return false;
     }
     int64_t total = 0;
     for (;;) {
         DWORD bytesRead = 0;
-        if (!ReadFile(file, buffer.get(), kReadChunkBytes, &bytesRead, nullptr)) {
+        if (!ReadFile(file, bytes, kReadChunkBytes, &bytesRead, nullptr)) {
             return false;  // never the digest of the part that could be read
         }
         if (bytesRead == 0) {
             break;
         }
-        if (!hash.Add(buffer.get(), bytesRead)) {
+        if (!hash.Add(bytes, bytesRead)) {
             return false;
         }
         total += bytesRead;
@@ -173,10 +187,11 @@ bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progre
     return true;
 }
 
-std::string ComputeFileMd5(const std::wstring& path, const DigestProgress& progress, unsigned long* openError)
+std::string ComputeFileMd5(const std::wstring& path, const DigestProgress& progress, unsigned long* openError,
+                           FileReadBuffer* buffer)
 {
     ContentHash hash;
-    return AddFileTo(hash, path, progress, openError) ? hash.Finish().md5 : std::string();
+    return AddFileTo(hash, path, progress, openError, buffer) ? hash.Finish().md5 : std::string();
 }
 
 ContentDigests ComputeFileDigests(const std::wstring& path, bool withSha256)

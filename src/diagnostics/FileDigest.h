@@ -44,15 +44,34 @@ private:
 // Called while a file is hashed with the number of bytes read so far.
 using DigestProgress = std::function<void(int64_t bytesRead)>;
 
+// Where files are read to while they are hashed, kept by a caller that hashes
+// many: a buffer of their own per file would be given back to the system at
+// each file's end (the heap does so with blocks this large), so every file
+// would pay again for its pages' first touch. One thread at a time.
+class FileReadBuffer {
+public:
+    FileReadBuffer();
+    ~FileReadBuffer();
+    FileReadBuffer(const FileReadBuffer&) = delete;
+    FileReadBuffer& operator=(const FileReadBuffer&) = delete;
+
+    // The buffer, taken from the heap at the first call; null when it cannot be had.
+    unsigned char* Get();
+
+private:
+    std::unique_ptr<unsigned char[]> bytes_;
+};
+
 // Adds a file's bytes to `hash`. False when the file cannot be opened for
 // reading (the system's reason in *openError when given), a read fails
 // part-way, or hashing fails.
 bool AddFileTo(ContentHash& hash, const std::wstring& path, const DigestProgress& progress = {},
-               unsigned long* openError = nullptr);
+               unsigned long* openError = nullptr, FileReadBuffer* buffer = nullptr);
 
 // Adds what is left of an open file (read access), from its current position
 // to its end, to `hash`.
-bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progress = {});
+bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progress = {},
+                     FileReadBuffer* buffer = nullptr);
 
 // MD5 of a file's bytes as 32 lower-case hexadecimal characters; empty when the
 // file cannot be opened for reading (missing, a directory, opened by another
@@ -60,7 +79,7 @@ bool AddRestOfFileTo(ContentHash& hash, void* file, const DigestProgress& progre
 // fails part-way, or hashing fails. Streams through a fixed buffer, so memory
 // use does not depend on file size.
 std::string ComputeFileMd5(const std::wstring& path, const DigestProgress& progress = {},
-                           unsigned long* openError = nullptr);
+                           unsigned long* openError = nullptr, FileReadBuffer* buffer = nullptr);
 
 // The MD5 of a file's bytes and, with `withSha256`, their SHA-256, read once;
 // both empty when the file cannot be read as above.

@@ -429,6 +429,7 @@ void UpdateController::RunCheck(const RunInput& input)
     std::set<std::string> folders;
     int64_t differingBytes = 0;
     RepeatedWarning skipped(kInvalidEntryWarning, kEntriesSkipped);
+    FileReadBuffer readBuffer;  // one for every file, not one each
     for (int i = 0; i < entryCount; ++i) {
         if (Cancelled()) {
             Abandon();
@@ -449,7 +450,7 @@ void UpdateController::RunCheck(const RunInput& input)
         }
         // One open per file: a missing file or a folder fails it, and then differs.
         unsigned long openError = ERROR_SUCCESS;
-        const bool same = target && SameDigest(ComputeFileMd5(target.file, report, &openError), entry.hash);
+        const bool same = target && SameDigest(ComputeFileMd5(target.file, report, &openError, &readBuffer), entry.hash);
         report(listedSize);
         comparedBytes += listedSize;
         if (!target || same) {

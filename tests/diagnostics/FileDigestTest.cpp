@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -56,6 +57,19 @@ TEST(ComputeFileMd5, MatchesKnownDigests)
         const ContentDigests md5Only = ComputeFileDigests(path, false);
         EXPECT_EQ(md5Only.md5, c.md5) << c.name;
         EXPECT_EQ(md5Only.sha256, "") << c.name;
+    }
+    // A check reads every file through one buffer: largest first, so a smaller
+    // file would show any bytes left from the one before, and a missing file
+    // between them.
+    FileReadBuffer buffer;
+    for (size_t k = std::size(cases); k-- > 0;) {
+        const Case& c = cases[k];
+        const std::wstring path = temp / (L"file" + std::to_wstring(k) + L".bin");
+        ASSERT_TRUE(Fixture::WriteBytes(path, c.content));
+        EXPECT_EQ(ComputeFileMd5(path, {}, nullptr, &buffer), c.md5) << c.name << ", one buffer for all";
+        unsigned long openError = 0;
+        EXPECT_EQ(ComputeFileMd5(temp / L"missing.bin", {}, &openError, &buffer), "");
+        EXPECT_EQ(openError, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
     }
 }
 
