@@ -45,9 +45,9 @@ private:
 using DigestProgress = std::function<void(int64_t bytesRead)>;
 
 // Where files are read to while they are hashed, kept by a caller that hashes
-// many: a buffer of their own per file would be given back to the system at
-// each file's end (the heap does so with blocks this large), so every file
-// would pay again for its pages' first touch. One thread at a time.
+// many: Windows' heap may give a freed block this large back to the system
+// (it decommits free blocks past a threshold), and then a buffer per file
+// would pay for its pages' first touch at every file. One thread at a time.
 class FileReadBuffer {
 public:
     FileReadBuffer();
