@@ -139,9 +139,20 @@ WINDOWS_FORBIDDEN = set('<>:"|?*')
 # Orvane requests base URL + path without escaping: a '#' would end the path
 # and a '%' would be decoded by the server into another name.
 URL_UNSAFE = set("#%")
+# Windows takes the superscript digits 1 to 3 as digits too (COM¹ is COM1).
 DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL"} | {
-    prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"
+    prefix + digit for prefix in ("COM", "LPT") for digit in "123456789\u00b9\u00b2\u00b3"
 }
+# The program's own files beside it at the top of the game directory
+# (src/base/Paths.h): no list entry may write them, nor their leftovers
+# ("Orvane.log.1", "Orvane.exe.orvold"); Orvane.exe itself is its own entry.
+OWN_FILE_NAMES = ("config.ini", "setup.ini", "Orvane.log")
+# What an update leaves in the folders it writes while it runs (partial files)
+# or when cut off (moved-aside targets, temporary files): the next update
+# resumes, moves back or removes files of these names, so none is published.
+PARTIAL_SUFFIX = ".orvpart"
+ASIDE_SUFFIX = ".orvold"
+TEMP_PREFIX, TEMP_SUFFIX = "orv", ".tmp"
 
 
 class Refused(Exception):
@@ -189,6 +200,22 @@ def path_problem(path):
         problem = segment_problem(segment)
         if problem:
             return problem
+    return None
+
+
+def not_written_reason(rel):
+    """Why the players' copies would never write the entry `rel` (a path
+    without a publishing problem) although Windows could hold it, or None."""
+    name = rel.rsplit("/", 1)[-1].casefold()
+    if "/" not in rel:
+        for own in OWN_FILE_NAMES + (PROGRAM_NAME,):
+            own = own.casefold()
+            is_leftover = name.startswith(own + ".") and len(name) > len(own) + 1
+            if is_leftover or (name == own and own != PROGRAM_NAME.casefold()):
+                return "the program's own file, which Orvane never takes from a list"
+    if name.endswith((PARTIAL_SUFFIX, ASIDE_SUFFIX)) or \
+            (name.startswith(TEMP_PREFIX) and name.endswith(TEMP_SUFFIX)):
+        return "named as what an update leaves behind, which Orvane's next update removes"
     return None
 
 
@@ -643,7 +670,14 @@ def publish(client, portal, base_url, version="auto", key=None, list_name=LIST_N
         base_url_fixed = base_url if base_url.endswith("/") else base_url + "/"
         base = base_path_of(base_url_fixed)
     client_real = os.path.realpath(client)
-    files = collect_files(client)
+    files = []
+    for rel, source in collect_files(client):
+        reason = not_written_reason(rel)
+        if reason:
+            # Left there by a copy of Orvane run in the client folder, most likely.
+            print("portal.py: warning: %s not published: %s" % (rel, reason), file=sys.stderr)
+        else:
+            files.append((rel, source))
     os.makedirs(portal, exist_ok=True)
 
     last = previous_version(portal, list_name, [] if templated else [base])
@@ -901,6 +935,10 @@ def read_entries(check, document, signed=False):
         problem = path_problem(path)
         if problem:
             check.problem("%s: unsafe path: %s" % (where, problem))
+            continue
+        problem = not_written_reason(path)
+        if problem:
+            check.problem("%s: %s" % (where, problem))
             continue
         if len(md5) != 32 or any(c not in "0123456789abcdefABCDEF" for c in md5):
             check.problem("%s: hash %r is not an MD5 digest in hexadecimal" % (where, md5))

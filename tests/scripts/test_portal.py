@@ -4,6 +4,7 @@
 import hashlib
 import json
 import os
+import re
 import shutil
 import ssl
 import stat
@@ -366,11 +367,11 @@ class Refusals(Portal):
     # Names a client folder may hold on Linux, and whether publishing refuses them.
     NAMES = [
         ("CON", True), ("nul.txt", True), ("Com1.dat", True), ("lpt9", True), ("aux .log", True),
-        ("prn.a.b", True), ("a:b", True), ("a<b", True), ("a>b", True), ('a"b', True),
+        ("prn.a.b", True), ("COM\u00b9", True), ("lpt\u00b3.txt", True), ("a:b", True), ("a<b", True), ("a>b", True), ('a"b', True),
         ("a|b", True), ("a?b", True), ("a*b", True), ("a\\b", True), ("tab\there", True),
         ("new\nline", True), ("trailing.", True), ("trailing ", True), ("...", True),
         ("a#b", True), ("100%.txt", True),
-        ("CONSOLE.txt", False), ("COM0", False), ("xnul.txt", False), ("COM1x", False),
+        ("CONSOLE.txt", False), ("COM0", False), ("COM\u2074", False), ("xnul.txt", False), ("COM1x", False),
         (".hidden", False), ("a b.txt", False), ("中文.MPQ", False), ("a..b", False),
         ("-dash", False), ("UPPER.Mpq", False),
     ]
@@ -392,6 +393,43 @@ class Refusals(Portal):
                             self.publish()
                             paths = [e["path"] for e in self.file_list()[2]["files"]]
                             self.assertIn(rel, paths)
+
+    # Names Windows can hold but the players' copies never write: the program's
+    # own files at the top, and what an update leaves behind in any folder.
+    NOT_WRITTEN = [
+        ("config.ini", True), ("SETUP.INI", True), ("Orvane.log", True), ("orvane.log.1", True),
+        ("Orvane.exe.orvold", True), ("Config.ini.bak", True), ("Data/x.MPQ.orvold", True),
+        ("Data/x.MPQ.orvpart", True), ("orv1a2b.tmp", True), ("Data/ORVtemp.TMP", True),
+        ("Data/config.ini", False), ("Data/Orvane.log", False), ("config.inix", False),
+        ("Orvane.exe2", False), ("x.orvoldx", False), ("orv.tmpl", False), ("xorv1.tmp", False),
+    ]
+
+    def test_names_the_program_never_writes_are_left_out_with_a_warning(self):
+        for rel, left_out in self.NOT_WRITTEN:
+            with self.subTest(path=rel):
+                with tempfile.TemporaryDirectory() as tmp:
+                    self.client = os.path.join(tmp, "client")
+                    self.portal = os.path.join(tmp, "portal")
+                    write(self.client, "wow.exe", b"x")
+                    write(self.client, rel, b"data")
+                    result = self.publish()
+                    paths = [e["path"] for e in self.file_list()[2]["files"]]
+                    self.assertIn("wow.exe", paths)
+                    self.assertEqual(rel in paths, not left_out, paths)
+                    self.assertEqual("warning: %s not published" % rel in result.stderr, left_out,
+                                     result.stderr)
+
+    def test_the_names_left_out_are_the_programs_own(self):
+        def constant(header, name):
+            with open(os.path.join(ROOT, "src", *header.split("/")), encoding="utf-8") as f:
+                found = re.search(r"\b%s\[\] = L\"([^\"]*)\"" % name, f.read())
+            self.assertIsNotNone(found, "%s in %s" % (name, header))
+            return found.group(1)
+
+        self.assertEqual(portal.OWN_FILE_NAMES, tuple(constant("base/Paths.h", n) for n in
+                                                      ("kConfigFileName", "kSetupFileName", "kLogFileName")))
+        self.assertEqual(portal.PARTIAL_SUFFIX, constant("update/TargetPath.h", "kPartialSuffix"))
+        self.assertEqual(portal.ASIDE_SUFFIX, constant("update/TargetPath.h", "kAsideSuffix"))
 
     def test_a_name_that_is_not_utf8(self):
         client = os.fsencode(self.client)
@@ -1011,6 +1049,14 @@ class Verify(Portal):
             entry = {"path": "../Orvane.exe", "hash": md5_of(b"b"), "size": 1}
             self.rewrite_list(lambda d: dict(d, files=d["files"] + [entry]), sign=True)
 
+        def own_file_listed():  # a hand-edited list handing players a config.ini
+            entry = {"path": "Config.ini", "hash": md5_of(b"b"), "size": 1, "sha256": sha256_of(b"b")}
+            self.rewrite_list(lambda d: dict(d, files=d["files"] + [entry]), sign=True)
+
+        def leftover_listed():
+            entry = {"path": "a/b.txt.orvold", "hash": md5_of(b"b"), "size": 1, "sha256": sha256_of(b"b")}
+            self.rewrite_list(lambda d: dict(d, files=d["files"] + [entry]), sign=True)
+
         def bad_signature():
             self.rewrite_list(lambda d: d, sign=False)  # same content, other bytes
 
@@ -1068,6 +1114,8 @@ class Verify(Portal):
             (shorter_than_listed, [], patch + ": 26997 bytes, the list says 27000"),
             (longer_than_listed, [], patch + ": longer than the listed size 27000"),
             (unsafe_path, [], "'../Orvane.exe': unsafe path"),
+            (own_file_listed, [], "'Config.ini': the program's own file"),
+            (leftover_listed, [], "'a/b.txt.orvold': named as what an update leaves behind"),
             (bad_signature, [], "does not verify the list"),
             (missing_signature, [], "filelist.json.sig: status 404"),
             (as_published, ["--min-version", "5"], "version 4 is older than 5"),
