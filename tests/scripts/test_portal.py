@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Tests of scripts/portal.py, run through its command line as operators do."""
 
+import contextlib
 import hashlib
 import json
 import os
@@ -376,23 +377,28 @@ class Refusals(Portal):
         ("-dash", False), ("UPPER.Mpq", False),
     ]
 
+    @contextlib.contextmanager
+    def client_with(self, rel):
+        """A client folder of its own holding wow.exe and `rel`, and a portal beside it."""
+        with tempfile.TemporaryDirectory() as tmp:
+            self.client = os.path.join(tmp, "client")
+            self.portal = os.path.join(tmp, "portal")
+            write(self.client, "wow.exe", b"x")
+            write(self.client, rel, b"data")
+            yield
+
     def test_names_windows_or_the_program_would_refuse(self):
         for name, refuse in self.NAMES:
             for rel in [name, "Data/" + name + "/x.dat"]:
-                with self.subTest(path=rel):
-                    with tempfile.TemporaryDirectory() as tmp:
-                        self.client = os.path.join(tmp, "client")
-                        self.portal = os.path.join(tmp, "portal")
-                        write(self.client, "wow.exe", b"x")
-                        write(self.client, rel, b"data")
-                        if refuse:
-                            message = self.refused()
-                            self.assertIn(name.split("\n")[0], message)
-                            self.assertFalse(os.path.exists(os.path.join(self.portal, "url.txt")))
-                        else:
-                            self.publish()
-                            paths = [e["path"] for e in self.file_list()[2]["files"]]
-                            self.assertIn(rel, paths)
+                with self.subTest(path=rel), self.client_with(rel):
+                    if refuse:
+                        message = self.refused()
+                        self.assertIn(name.split("\n")[0], message)
+                        self.assertFalse(os.path.exists(os.path.join(self.portal, "url.txt")))
+                    else:
+                        self.publish()
+                        paths = [e["path"] for e in self.file_list()[2]["files"]]
+                        self.assertIn(rel, paths)
 
     # Names Windows can hold but the players' copies never write: the program's
     # own files at the top, and what an update leaves behind in any folder.
@@ -406,18 +412,13 @@ class Refusals(Portal):
 
     def test_names_the_program_never_writes_are_left_out_with_a_warning(self):
         for rel, left_out in self.NOT_WRITTEN:
-            with self.subTest(path=rel):
-                with tempfile.TemporaryDirectory() as tmp:
-                    self.client = os.path.join(tmp, "client")
-                    self.portal = os.path.join(tmp, "portal")
-                    write(self.client, "wow.exe", b"x")
-                    write(self.client, rel, b"data")
-                    result = self.publish()
-                    paths = [e["path"] for e in self.file_list()[2]["files"]]
-                    self.assertIn("wow.exe", paths)
-                    self.assertEqual(rel in paths, not left_out, paths)
-                    self.assertEqual("warning: %s not published" % rel in result.stderr, left_out,
-                                     result.stderr)
+            with self.subTest(path=rel), self.client_with(rel):
+                result = self.publish()
+                paths = [e["path"] for e in self.file_list()[2]["files"]]
+                self.assertIn("wow.exe", paths)
+                self.assertEqual(rel in paths, not left_out, paths)
+                self.assertEqual("warning: %s not published" % rel in result.stderr, left_out,
+                                 result.stderr)
 
     def test_the_names_left_out_are_the_programs_own(self):
         def constant(header, name):
