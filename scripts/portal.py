@@ -215,7 +215,8 @@ def not_written_reason(rel):
                 return "the program's own file, which Orvane never takes from a list"
     if name.endswith((PARTIAL_SUFFIX, ASIDE_SUFFIX)) or \
             (name.startswith(TEMP_PREFIX) and name.endswith(TEMP_SUFFIX)):
-        return "named as what an update leaves behind, which Orvane's next update removes"
+        return ("named as what an update leaves behind, which Orvane's next update "
+                "resumes, moves back or removes")
     return None
 
 
