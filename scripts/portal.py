@@ -207,12 +207,11 @@ def not_written_reason(rel):
     """Why the players' copies would never write the entry `rel` (a path
     without a publishing problem) although Windows could hold it, or None."""
     name = rel.rsplit("/", 1)[-1].casefold()
-    if "/" not in rel:
-        for own in OWN_FILE_NAMES + (PROGRAM_NAME,):
-            own = own.casefold()
-            is_leftover = name.startswith(own + ".") and len(name) > len(own) + 1
-            if is_leftover or (name == own and own != PROGRAM_NAME.casefold()):
-                return "the program's own file, which Orvane never takes from a list"
+    own = tuple(n.casefold() for n in OWN_FILE_NAMES)
+    # A name cannot end in a dot here, so "<own>." is always followed by more.
+    leftover = tuple(n + "." for n in own + (PROGRAM_NAME.casefold(),))
+    if "/" not in rel and (name in own or name.startswith(leftover)):
+        return "the program's own file, which Orvane never takes from a list"
     if name.endswith((PARTIAL_SUFFIX, ASIDE_SUFFIX)) or \
             (name.startswith(TEMP_PREFIX) and name.endswith(TEMP_SUFFIX)):
         return ("named as what an update leaves behind, which Orvane's next update "

@@ -450,7 +450,8 @@ void UpdateController::RunCheck(const RunInput& input)
         }
         // One open per file: a missing file or a folder fails it, and then differs.
         unsigned long openError = ERROR_SUCCESS;
-        const bool same = target && SameDigest(ComputeFileMd5(target.file, report, &openError, &readBuffer), entry.hash);
+        const bool same =
+            target && SameDigest(ComputeFileMd5(target.file, report, &openError, &readBuffer), entry.hash);
         report(listedSize);
         comparedBytes += listedSize;
         if (!target || same) {
